@@ -1,0 +1,114 @@
+#include "core/ApplicationShell.h"
+
+#include "core/ResourceManager.h"
+#include "core/SingleInstance.h"
+#include "core/SocketLibrary.h"
+#include "device/SharedNetworkManager.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFont>
+#include <QFontDatabase>
+#include <QScreen>
+#include <QStandardPaths>
+
+#include <cmath>
+
+bool ApplicationShell::hasMinimizedFlag(const QStringList& arguments)
+{
+    return arguments.contains(QStringLiteral("--minimized"), Qt::CaseSensitive);
+}
+
+QString ApplicationShell::settingsPath(const QString& dataLocation)
+{
+    if (dataLocation.isEmpty())
+        return QStringLiteral("./settings.json");
+    return dataLocation + QStringLiteral("/settings.json");
+}
+
+float ApplicationShell::scaleFactor(const QList<qreal>& devicePixelRatios)
+{
+    float factor = 1.0f;
+    for (qreal ratio : devicePixelRatios)
+        factor = std::max(factor, float(ratio));
+    return factor;
+}
+
+QSize ApplicationShell::scaledFixedSize(const QSize& designed, float factor)
+{
+    return QSize(int(std::lround(designed.width() * factor)), int(std::lround(designed.height() * factor)));
+}
+
+void ApplicationShell::installApplicationFont()
+{
+    QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Regular.otf"));
+    QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Bold.otf"));
+    QFont font(QStringLiteral("Inter"), 13);
+    font.setItalic(false);
+    QApplication::setFont(font);
+}
+
+int ApplicationShell::run(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
+    qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "TRUE");
+
+    QApplication app(argc, argv);
+
+    SingleInstance single;
+    switch (single.start(QStringLiteral("show"), 5000)) {
+    case SingleInstance::Role::MessageDelivered:
+        return 0;
+    case SingleInstance::Role::Unreachable:
+        // Running beside a live but stuck instance would have two writers on settings.json.
+        return 1;
+    case SingleInstance::Role::Primary:
+        break;
+    }
+
+    sharedNetworkManager();
+    const bool minimized = hasMinimizedFlag(app.arguments());
+
+    ResourceManager* registry = ResourceManager::instance();
+    const QString dataLocation = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!dataLocation.isEmpty())
+        QDir::root().mkpath(dataLocation);
+    registry->loadSettings(settingsPath(dataLocation));
+
+    installApplicationFont();
+
+    if (!SocketLibrary::init()) {
+        SocketLibrary::cleanup();
+        ResourceManager::destroyInstance();
+        return 2;
+    }
+
+    QList<qreal> ratios;
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen* screen : screens)
+        ratios << screen->devicePixelRatio();
+    const float factor = scaleFactor(ratios);
+    qDebug() << "scale factor" << factor;
+
+    int result = 0;
+    {
+        MainWindow window;
+        window.setFixedSize(scaledFixedSize(window.size(), factor));
+        if (!minimized)
+            window.show();
+
+        QObject::connect(&single, &SingleInstance::messageReceived, &window, &MainWindow::handleMessage);
+        QObject::connect(&window, &MainWindow::needToShow, &window, [&window] {
+            window.show();
+            window.raise();
+            window.activateWindow();
+        });
+
+        result = app.exec();
+        ResourceManager::destroyInstance();
+    }
+    SocketLibrary::cleanup();
+    return result;
+}

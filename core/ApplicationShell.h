@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// Process start-up and shutdown of the tray application.
+class ApplicationShell
+{
+public:
+    static int run(int argc, char** argv);
+
+    static bool hasMinimizedFlag(const QStringList& arguments);
+    // `dataLocation` is the per-user application data directory, possibly empty.
+    static QString settingsPath(const QString& dataLocation);
+    // Largest device pixel ratio, never below 1.
+    static float scaleFactor(const QList<qreal>& devicePixelRatios);
+    static QSize scaledFixedSize(const QSize& designed, float factor);
+    static void installApplicationFont();
+};

@@ -1,0 +1,108 @@
+#include "core/SettingsManager.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+// API keys live in this file.
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+} // namespace
+
+SettingsManager::SettingsManager(QObject* parent)
+    : QObject(parent)
+{}
+
+void SettingsManager::load(const QString& path)
+{
+    m_path = path;
+    m_unparsedFileOnDisk = false;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+
+    const QByteArray bytes = file.readAll();
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        // Starting empty is the documented behaviour, but the user's devices and keys must survive it.
+        m_settings.clear();
+        m_unparsedFileOnDisk = !bytes.trimmed().isEmpty();
+        qDebug() << "settings file not a json object, starting empty" << path
+                 << (error.error != QJsonParseError::NoError ? error.errorString()
+                                                             : QStringLiteral("root not an object"));
+        return;
+    }
+    m_settings = doc.object().toVariantMap();
+}
+
+bool SettingsManager::preserveUnparsedFile()
+{
+    if (!m_unparsedFileOnDisk)
+        return true;
+    QString target = m_path + QStringLiteral(".corrupt");
+    if (QFileInfo::exists(target))
+        target +=
+            QLatin1Char('.') + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
+    if (!QFile::copy(m_path, target)) {
+        // The original file may be gone by now; then there is nothing left to protect.
+        if (QFileInfo::exists(m_path)) {
+            qDebug() << "cannot keep unreadable settings aside, not saving" << target;
+            return false;
+        }
+    } else {
+        QFile::setPermissions(target, kOwnerOnly);
+        qDebug() << "unreadable settings kept as" << target;
+    }
+    m_unparsedFileOnDisk = false;
+    return true;
+}
+
+bool SettingsManager::save()
+{
+    if (m_path.isEmpty()) {
+        qDebug() << "settings save failed: no path loaded";
+        return false;
+    }
+    if (!preserveUnparsedFile())
+        return false;
+
+    // Write a temporary file and rename it over the old one, so a kill mid-save leaves either version whole.
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qDebug() << "settings save failed" << m_path << file.errorString();
+        return false;
+    }
+    file.setPermissions(kOwnerOnly);
+    const QByteArray text =
+        QJsonDocument(QJsonObject::fromVariantMap(m_settings)).toJson(QJsonDocument::Indented);
+    if (file.write(text) != text.size() || !file.commit()) {
+        qDebug() << "settings save failed" << m_path << file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    // QSaveFile carries an existing file's mode over to the new one; tighten a looser one left by others.
+    QFile::setPermissions(m_path, kOwnerOnly);
+    emit settingsChanged();
+    return true;
+}
+
+bool SettingsManager::contains(const QString& key) const
+{
+    return m_settings.contains(key);
+}
+
+QVariant SettingsManager::value(const QString& key) const
+{
+    return m_settings.value(key);
+}
+
+void SettingsManager::setValue(const QString& key, const QVariant& value)
+{
+    m_settings.insert(key, value);
+}

@@ -1,0 +1,8 @@
+#include "core/SocketLibrary.h"
+
+bool SocketLibrary::init()
+{
+    return true;
+}
+
+void SocketLibrary::cleanup() {}

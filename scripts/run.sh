@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up (packages + build) and runs the application. Extra arguments go to the application.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+build_dir="$root/build"
+emulator="$build_dir/emulator/prism-emulator"
+if [ -x "$emulator" ]; then
+    # A panel stand-in for machines without a real one; the app finds it like any other panel.
+    "$emulator" --address 127.0.0.2 --name "Emulated PRISM" --window >/tmp/prism-emulator.log 2>&1 &
+    emulator_pid=$!
+    trap 'kill $emulator_pid 2>/dev/null || true' EXIT
+fi
+"$build_dir/app/PivotrixEntertainment" "$@"

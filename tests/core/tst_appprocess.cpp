@@ -1,0 +1,131 @@
+// Starts the real application as separate processes under the test X server.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+class TestAppProcess : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_home;
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), m_home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
+        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        return env;
+    }
+
+    void startApp(QProcess& p, const QStringList& args = {QStringLiteral("--minimized")})
+    {
+        p.setProcessEnvironment(environment());
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral(APP_PATH), args);
+        QVERIFY(p.waitForStarted());
+    }
+
+    QString socketPath() const
+    {
+        return m_home.filePath(QStringLiteral("runtime/pivotrix-entertainment.sock"));
+    }
+
+    // The socket appears once the instance serves.
+    void waitServing(QProcess& p)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socketPath()), 15000);
+        QCOMPARE(p.state(), QProcess::Running);
+    }
+
+    static bool outputContains(QProcess& p, QByteArray& seen, const QByteArray& text)
+    {
+        seen += p.readAllStandardOutput();
+        return seen.contains(text);
+    }
+
+    void stop(QProcess& p)
+    {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        QDir(m_home.path()).mkpath(QStringLiteral("runtime"));
+        QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs the test X server");
+    }
+
+    void secondStartShowsTheFirstAndExitsZero()
+    {
+        QProcess first;
+        startApp(first);
+        waitServing(first);
+
+        QProcess second;
+        startApp(second, {});
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(second.waitForFinished(5000));
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QByteArray seen;
+        QTRY_VERIFY_WITH_TIMEOUT(outputContains(first, seen, "handle external msg \"show\""), 5000);
+        QCOMPARE(first.state(), QProcess::Running);
+        stop(first);
+    }
+
+    void killedInstanceDoesNotBlockTheNext()
+    {
+        QProcess first;
+        startApp(first);
+        waitServing(first);
+        ::kill(pid_t(first.processId()), SIGKILL);
+        QVERIFY(first.waitForFinished(5000));
+        QVERIFY(QFile::exists(socketPath())); // left behind
+
+        QProcess next;
+        startApp(next);
+        QTest::qWait(500);
+        QCOMPARE(next.state(), QProcess::Running);
+
+        QProcess third;
+        startApp(third, {});
+        QVERIFY(third.waitForFinished(5000));
+        QCOMPARE(third.exitCode(), 0);
+        QByteArray seen;
+        QTRY_VERIFY_WITH_TIMEOUT(outputContains(next, seen, "handle external msg \"show\""), 5000);
+        stop(next);
+    }
+
+    void startUpRegistersTheAutostartEntry()
+    {
+        QProcess app;
+        startApp(app);
+        waitServing(app);
+        const QString entry =
+            m_home.filePath(QStringLiteral("config/autostart/PivotrixEntertainment.desktop"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(entry), 5000);
+        QFile f(entry);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains("\nExec=" APP_PATH " --minimized\n"));
+        stop(app);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppProcess)
+#include "tst_appprocess.moc"
