@@ -25,8 +25,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     export DEBIAN_FRONTEND=noninteractive
-    "${sudo[@]}" apt-get update -q
-    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -q
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
 fi
 
 generator=()
