@@ -11,4 +11,9 @@ if [ -x "$emulator" ]; then
     emulator_pid=$!
     trap 'kill $emulator_pid 2>/dev/null || true' EXIT
 fi
-"$build_dir/app/PivotrixEntertainment" "$@"
+app=("$build_dir/app/PivotrixEntertainment" "$@")
+if [ -z "${DISPLAY:-}" ]; then
+    echo "run: no DISPLAY; running under a private Xvfb (look at it with scripts/with-services.sh tools)" >&2
+    exec "$root/scripts/with-services.sh" "${app[@]}"
+fi
+"${app[@]}"
