@@ -1,5 +1,6 @@
 #include "ui/AboutDialog.h"
 
+#include "ui/Resources.h"
 #include "ui/UpdateChecker.h"
 
 #include <QHBoxLayout>
@@ -28,6 +29,7 @@ QLabel* textLabel(const QString& name, const QString& text, int pointSize, bool 
 AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent)
 {
+    ensureResourcesLoaded();
     setObjectName(QStringLiteral("AboutDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     // The application lives in the tray; closing a dialog must not end it.

@@ -3,6 +3,7 @@
 #include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
 #include "ui/AboutDialog.h"
+#include "ui/Resources.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
 
@@ -63,6 +64,7 @@ QWidget* addPage(QTabWidget* tabs, const QString& tabName, const QString& pageNa
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
+    ensureResourcesLoaded();
     setupForm();
     setWindowIcon(QIcon(kIcon));
 
