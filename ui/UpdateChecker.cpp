@@ -105,7 +105,7 @@ void UpdateChecker::startCheck(bool manual)
 
 void UpdateChecker::readyRead()
 {
-    if (!m_reply)
+    if (!m_reply || !m_reply->isReadable())
         return;
     const QByteArray chunk = m_reply->readAll();
     if (m_overflow)
