@@ -51,10 +51,18 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     m_buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok, Qt::Horizontal, this);
     m_buttonBox->setObjectName(QStringLiteral("buttonBox"));
     m_buttonBox->setCenterButtons(true);
-    m_buttonBox->setStyleSheet(QStringLiteral(
+    const QString buttonStyle = QStringLiteral(
         "QPushButton {\n\tbackground-color:#1A6FBF ;\n\tborder-color:transparent;\n\tborder-radius:6px;\n"
         "\tmin-width:90px;\n\tmin-height:30px;\n\tcolor:white;\n}\n\nQPushButton::pressed {\n"
-        "background-color:#2766a1;\n}"));
+        "background-color:#2766a1;\n}");
+    m_buttonBox->setStyleSheet(buttonStyle);
+    // The dialog's selector-less background rule outweighs the box's inherited one; a button's own sheet
+    // wins.
+    const QList<QAbstractButton*> buttons = m_buttonBox->buttons();
+    for (QAbstractButton* button : buttons) {
+        button->setStyleSheet(buttonStyle);
+        button->setIcon(QIcon());
+    }
     connect(m_buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(m_buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(m_buttonBox);
