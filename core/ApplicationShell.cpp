@@ -1,5 +1,6 @@
 #include "core/ApplicationShell.h"
 
+#include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
@@ -13,6 +14,8 @@
 #include <QFontDatabase>
 #include <QScreen>
 #include <QStandardPaths>
+
+#include <memory>
 
 #include <cmath>
 
@@ -106,8 +109,14 @@ int ApplicationShell::run(int argc, char** argv)
             window.activateWindow();
         });
 
+        // Made after the window: the Windows filter registers a top-level window for notifications.
+        std::unique_ptr<SystemSession> session(SystemSession::create());
+        window.setSystemSession(session.get());
+        app.installNativeEventFilter(session.get());
+
         result = app.exec();
         ResourceManager::destroyInstance();
+        session.reset();
     }
     SocketLibrary::cleanup();
     return result;
