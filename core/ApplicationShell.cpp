@@ -6,6 +6,7 @@
 #include "core/SocketLibrary.h"
 #include "device/SharedNetworkManager.h"
 #include "ui/MainWindow.h"
+#include "ui/Resources.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -46,6 +47,7 @@ QSize ApplicationShell::scaledFixedSize(const QSize& designed, float factor)
 
 void ApplicationShell::installApplicationFont()
 {
+    ensureResourcesLoaded();
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Regular.otf"));
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Bold.otf"));
     QFont font(QStringLiteral("Inter"), 13);
