@@ -104,9 +104,14 @@ bool XcbGrabber::connectionBroken()
 QList<ScreenInfo> XcbGrabber::identifyScreens()
 {
     qDebug() << "identify screens";
-    QList<ScreenInfo> screens;
     if (!connectDisplay())
-        return screens;
+        return {};
+    return queryMonitors();
+}
+
+QList<ScreenInfo> XcbGrabber::queryMonitors()
+{
+    QList<ScreenInfo> screens;
 
     auto append = [&screens](const QRect& geometry, MonitorHandle handle) {
         ScreenInfo info;
@@ -335,6 +340,7 @@ void XcbGrabber::markLost(const char* why)
 bool XcbGrabber::readEvents(bool* damaged)
 {
     bool layoutChanged = false;
+    bool rootConfigured = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(m_conn)) {
         const uint8_t type = event->response_type & 0x7f;
         if (m_damage && type == m_damageEventBase + XCB_DAMAGE_NOTIFY) {
@@ -343,7 +349,10 @@ bool XcbGrabber::readEvents(bool* damaged)
                                      type == m_randrEventBase + XCB_RANDR_NOTIFY)) {
             layoutChanged = true;
         } else if (type == XCB_CONFIGURE_NOTIFY) {
+            // Also sent when only the monitor list changed (xrandr --setmonitor): compare the monitors then.
             const auto* configure = reinterpret_cast<xcb_configure_notify_event_t*>(event);
+            if (configure->window == m_root)
+                rootConfigured = true;
             if (configure->window == m_root && QRect(0, 0, configure->width, configure->height) != m_rootRect)
                 layoutChanged = true;
         } else if (type == 0) {
@@ -351,6 +360,12 @@ bool XcbGrabber::readEvents(bool* damaged)
             qDebug() << "X error" << error->error_code << "request" << error->major_code << error->minor_code;
         }
         std::free(event);
+    }
+    if (rootConfigured && !layoutChanged && !connectionBroken()) {
+        const QList<ScreenInfo> now = queryMonitors();
+        layoutChanged = now.size() != m_screens.size();
+        for (int i = 0; !layoutChanged && i < now.size(); ++i)
+            layoutChanged = now.at(i).geometry != m_screens.at(i).geometry;
     }
     return !layoutChanged;
 }

@@ -32,6 +32,7 @@ private:
     bool connectDisplay();
     void disconnectDisplay();
     bool connectionBroken();
+    QList<ScreenInfo> queryMonitors();
     bool setupShm(qint64 bytes);
     void releaseShm();
     void setupDamage();
