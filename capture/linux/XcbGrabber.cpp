@@ -24,6 +24,7 @@ constexpr int Block = 16;
 // Beyond this many damaged pieces per monitor one read of their bounding box is cheaper than many round
 // trips.
 constexpr int MaxPiecesPerMonitor = 8;
+constexpr qint64 BandBytes = qint64(1) << 26;
 
 struct FreeDeleter
 {
@@ -215,7 +216,8 @@ void XcbGrabber::initScreens(const QList<ScreenInfo>& screens)
         frame->monitor = screen.monitor;
         m_frames.append(frame);
         qDebug() << "dimensions " << w << "x" << h << screen.monitor;
-        largest = qMax(largest, qint64(w) * Block * h * Block * 4);
+        largest = qMax(
+            largest, qMin(qint64(w) * Block * h * Block * 4, qMax(BandBytes, qint64(w) * Block * Block * 4)));
     }
 
     if (!setupShm(largest))
@@ -458,6 +460,20 @@ bool XcbGrabber::grabFrames()
 }
 
 bool XcbGrabber::grabBlocks(ScreenFrame* frame, const QRect& blocks)
+{
+    // Bands small enough to stay in cache between the server's write and our read of the same segment.
+    const qint64 blockRowBytes = qint64(blocks.width()) * Block * Block * 4;
+    const int bandRows = int(qBound<qint64>(
+        1, (m_shmSeg ? m_shmSize : BandBytes) / qMax<qint64>(1, blockRowBytes), qMax(1, blocks.height())));
+    for (int row = blocks.top(); row <= blocks.bottom(); row += bandRows) {
+        const QRect band(blocks.left(), row, blocks.width(), qMin(bandRows, blocks.bottom() + 1 - row));
+        if (!grabBand(frame, band))
+            return false;
+    }
+    return true;
+}
+
+bool XcbGrabber::grabBand(ScreenFrame* frame, const QRect& blocks)
 {
     const int x = frame->geometry.x() + blocks.x() * Block;
     const int y = frame->geometry.y() + blocks.y() * Block;

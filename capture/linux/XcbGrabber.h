@@ -40,7 +40,8 @@ private:
     bool readEvents(bool* damaged);
     // Damaged root rectangles since the last call; empty when DAMAGE is unavailable.
     QVector<QRect> takeDamage();
-    bool grabBlocks(ScreenFrame* frame, const QRect& rootRect);
+    bool grabBlocks(ScreenFrame* frame, const QRect& blocks);
+    bool grabBand(ScreenFrame* frame, const QRect& blocks);
     void markLost(const char* why);
 
     QByteArray m_displayName;
