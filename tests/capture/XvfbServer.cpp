@@ -30,8 +30,10 @@ bool XvfbServer::restart()
 bool XvfbServer::launch(const QStringList& head, bool readDisplay)
 {
     QStringList args = head;
-    args << QStringLiteral("-nolisten") << QStringLiteral("tcp") << m_extraArgs << QStringLiteral("-screen")
-         << QStringLiteral("0") << QStringLiteral("%1x%2x24").arg(m_size.width()).arg(m_size.height());
+    // No reset when the last client leaves: the tests connect and disconnect all the time.
+    args << QStringLiteral("-noreset") << QStringLiteral("-nolisten") << QStringLiteral("tcp") << m_extraArgs
+         << QStringLiteral("-screen") << QStringLiteral("0")
+         << QStringLiteral("%1x%2x24").arg(m_size.width()).arg(m_size.height());
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.start(QStringLiteral("Xvfb"), args);

@@ -54,7 +54,7 @@ private:
 
 void TestScreenGrabber::initTestCase()
 {
-    QVERIFY(m_server.start(QSize(640, 480), {QStringLiteral("-noreset")}));
+    QVERIFY(m_server.start(QSize(640, 480), {}));
     QVERIFY(m_server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("second"),
                              QStringLiteral("320/80x240/60+320+240"), QStringLiteral("none")}));
     QVERIFY(m_server.paint(solid(QSize(640, 480), qRgb(120, 120, 0))));

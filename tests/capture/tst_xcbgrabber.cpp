@@ -54,6 +54,8 @@ private slots:
     void damagedBlocksOnly();
     void twoMonitors();
     void monitorBelowOneBlock();
+    void monitorPartlyOffScreen();
+    void withoutDamageEveryGrabReads();
     void layoutChangeRebuilds();
     void lockedRebuildWaits();
     void serverRestart();
@@ -178,7 +180,7 @@ void TestXcbGrabber::damagedBlocksOnly()
 void TestXcbGrabber::twoMonitors()
 {
     XvfbServer server;
-    QVERIFY(server.start(FullHd, {QStringLiteral("-noreset")}));
+    QVERIFY(server.start(FullHd, {}));
     QVERIFY(server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("left"),
                            QStringLiteral("1200/300x1080/270+0+0"), QStringLiteral("none")}));
     QVERIFY(server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("right"),
@@ -225,7 +227,7 @@ void TestXcbGrabber::twoMonitors()
 void TestXcbGrabber::monitorBelowOneBlock()
 {
     XvfbServer server;
-    QVERIFY(server.start(QSize(640, 480), {QStringLiteral("-noreset")}));
+    QVERIFY(server.start(QSize(640, 480), {}));
     QVERIFY(server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("tiny"),
                            QStringLiteral("15/4x40/10+0+0"), QStringLiteral("none")}));
     XcbGrabber grabber(server.display());
@@ -242,10 +244,55 @@ void TestXcbGrabber::monitorBelowOneBlock()
     grabber.grabFrames();
 }
 
+void TestXcbGrabber::monitorPartlyOffScreen()
+{
+    XvfbServer server;
+    QVERIFY(server.start(QSize(640, 480), {}));
+    QVERIFY(server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("edge"),
+                           QStringLiteral("400/100x300/75+500+400"), QStringLiteral("none")}));
+    const QImage screen = gradient(QSize(640, 480));
+    QVERIFY(server.paint(screen));
+    XcbGrabber grabber(server.display());
+    const QList<ScreenInfo> screens = rebuild(grabber);
+    int edge = -1;
+    for (int i = 0; i < screens.size(); ++i) {
+        if (screens.at(i).geometry == QRect(500, 400, 400, 300))
+            edge = i;
+    }
+    QVERIFY(edge >= 0);
+    QVERIFY(grabber.grabFrames());
+    // Blocks on the root window are read (8 x 5 of them), the rest stays black.
+    const ScreenFrame* frame = grabber.frames().at(edge);
+    QCOMPARE(frame->width, 25);
+    const QImage expected = reduced(screen, QRect(500, 400, 128, 80));
+    for (int y = 0; y < frame->height; ++y) {
+        const auto* line = reinterpret_cast<const quint32*>(frame->buffer + y * frame->stride);
+        for (int x = 0; x < frame->width; ++x) {
+            const quint32 want = x < 8 && y < 5 ? expected.pixel(x, y) : 0u;
+            QCOMPARE(line[x], want);
+        }
+    }
+}
+
+void TestXcbGrabber::withoutDamageEveryGrabReads()
+{
+    XvfbServer server;
+    QVERIFY(server.start(QSize(320, 240), {QStringLiteral("-extension"), QStringLiteral("DAMAGE")}));
+    const QImage screen = checker(QSize(320, 240), 3, qRgb(255, 0, 0), qRgb(0, 255, 0));
+    QVERIFY(server.paint(screen));
+    XcbGrabber grabber(server.display());
+    const QList<ScreenInfo> screens = rebuild(grabber);
+    QCOMPARE(grabber.state(), Ready);
+    QVERIFY(!grabber.usesDamage());
+    QVERIFY(grabber.grabFrames());
+    QVERIFY(grabber.grabFrames());
+    QCOMPARE(firstDifference(grabber.frames().first(), reduced(screen, screens.first().geometry)), -1);
+}
+
 void TestXcbGrabber::layoutChangeRebuilds()
 {
     XvfbServer server;
-    QVERIFY(server.start(QSize(800, 600), {QStringLiteral("-noreset")}));
+    QVERIFY(server.start(QSize(800, 600), {}));
     auto* backend = new XcbGrabber(server.display());
     backend->setReinitDelay(100);
     ScreenGrabber grabber(backend);
