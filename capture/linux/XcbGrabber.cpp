@@ -169,7 +169,8 @@ void XcbGrabber::initScreens(const QList<ScreenInfo>& screens)
         qDebug() << "system locked try later";
         return;
     }
-    if (!connectDisplay()) {
+    // An empty list means the enumeration failed (the server was unreachable); a live server has a monitor.
+    if (screens.isEmpty() || !connectDisplay()) {
         qDebug() << "no display connection";
         return;
     }

@@ -1,3 +1,5 @@
+#include "XvfbServer.h"
+
 #include "capture/FrameProccessorScaledFrame.h"
 #include "capture/GrabManager.h"
 
@@ -38,7 +40,11 @@ public:
 class TestGrabManager : public QObject
 {
     Q_OBJECT
+private:
+    XvfbServer m_server;
+
 private slots:
+    void initTestCase();
     void initAnnouncesScreens();
     void processorsReceiveFrames();
     void removedProcessorIsReleased();
@@ -46,6 +52,13 @@ private slots:
     void shutdownIsBounded();
     void idleShutdownIsQuick();
 };
+
+void TestGrabManager::initTestCase()
+{
+    // A server of our own: the shared one resets whenever its last client leaves.
+    QVERIFY(m_server.start(QSize(1920, 1080)));
+    qputenv("DISPLAY", m_server.display());
+}
 
 void TestGrabManager::initAnnouncesScreens()
 {

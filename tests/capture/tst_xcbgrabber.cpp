@@ -59,6 +59,7 @@ private slots:
     void layoutChangeRebuilds();
     void lockedRebuildWaits();
     void serverRestart();
+    void unreachableServerStaysNotReady();
 
 private:
     XvfbServer m_shm;
@@ -355,6 +356,18 @@ void TestXcbGrabber::serverRestart()
     QVERIFY(server.paint(solid(QSize(640, 480), qRgb(0, 255, 0))));
     QTRY_COMPARE_WITH_TIMEOUT(probe->firstPixel, qRgb(0, 255, 0), 15000);
     QCOMPARE(backend->state(), Ready);
+}
+
+void TestXcbGrabber::unreachableServerStaysNotReady()
+{
+    XcbGrabber grabber(QByteArrayLiteral(":4999"));
+    grabber.setReinitDelay(50);
+    const QList<ScreenInfo> screens = rebuild(grabber);
+    QVERIFY(screens.isEmpty());
+    QCOMPARE(grabber.state(), NotReady);
+    QVERIFY(!grabber.grabFrames());
+    QVERIFY(!grabber.needsReinit());
+    QTRY_VERIFY(grabber.needsReinit());
 }
 
 QTEST_GUILESS_MAIN(TestXcbGrabber)
