@@ -91,10 +91,10 @@ void ScreenGrabber::grab()
         const qint64 wrapTime = stopwatch.elapsed();
         processImg();
         if (timed && sinceLast >= SlowTickMs) {
-            qDebug() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << "grab slow"
-                     << sinceLast << "grab duration " << grabTime << "scale duration " << wrapTime - grabTime
-                     << "process duration" << stopwatch.elapsed() - wrapTime << "processors"
-                     << m_processors.size();
+            qDebug().noquote() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << "grab slow"
+                               << sinceLast << "grab duration " << grabTime << "scale duration "
+                               << wrapTime - grabTime << "process duration" << stopwatch.elapsed() - wrapTime
+                               << "processors" << m_processors.size();
         }
         return;
     }

@@ -45,6 +45,7 @@ private slots:
     void frameProcessedAfterEveryProcessImg();
     void rebuildDropsOldImages();
     void lockFlagReachesBackend();
+    void slowTickIsLogged();
 
 private:
     XvfbServer m_server;
@@ -202,6 +203,18 @@ void TestScreenGrabber::lockFlagReachesBackend()
     QVERIFY(m_backend->systemLocked());
     m_grabber->setSystemLocked(false);
     QVERIFY(!m_backend->systemLocked());
+}
+
+void TestScreenGrabber::slowTickIsLogged()
+{
+    m_grabber->addFrameProcessor(QSharedPointer<CountingProcessor>::create(0));
+    m_grabber->grab();
+    QTest::qWait(60);
+    QVERIFY(m_server.paint(solid(QSize(64, 64), qRgb(1, 2, 3))));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
+                                         "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} grab slow \\d+ grab duration  \\d+ "
+                                         "scale duration  \\d+ process duration \\d+ processors 1$")));
+    m_grabber->grab();
 }
 
 QTEST_GUILESS_MAIN(TestScreenGrabber)
