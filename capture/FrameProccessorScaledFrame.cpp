@@ -22,8 +22,9 @@ void FrameProccessorScaledFrame::processFrame(const QImage& frame)
     if (source.width() <= 0 || source.height() <= 0)
         return;
 
-    const QImage scaled = frame.copy(source)
-                              .scaled(target, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+    // The whole frame needs no intermediate copy.
+    const QImage cropped = source == frame.rect() ? frame : frame.copy(source);
+    const QImage scaled = cropped.scaled(target, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                               .convertToFormat(QImage::Format_RGB32);
 
     QMutexLocker lock(&m_mutex);

@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QMutexLocker>
 
-#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -85,8 +84,8 @@ QColor FrameProcessorAvgRects::dominantColor(const QRect& rect, const QImage& im
             const int r = (p >> 16) & 0xff;
             const int g = (p >> 8) & 0xff;
             const int b = p & 0xff;
-            const int brightness = static_cast<int>(std::sqrt(double(r * r + g * g + b * b)));
-            if (brightness < MinBrightness)
+            // truncate(sqrt(v)) < 70 exactly when v < 70 * 70.
+            if (r * r + g * g + b * b < MinBrightness * MinBrightness)
                 continue;
             ++counts[p];
         }

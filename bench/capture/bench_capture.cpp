@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSharedPointer>
@@ -237,14 +238,19 @@ void print(const char* what, const Cost& c)
 
 } // namespace
 
+int option(const QStringList& args, const char* name, int fallback)
+{
+    const int at = args.indexOf(QLatin1String(name));
+    return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const QStringList args = app.arguments();
-    const int ticks =
-        qMax(10, args.value(args.indexOf(QStringLiteral("--ticks")) + 1, QStringLiteral("300")).toInt());
-    const int frames =
-        qMax(10, args.value(args.indexOf(QStringLiteral("--frames")) + 1, QStringLiteral("150")).toInt());
+    const int ticks = qMax(10, option(args, "--ticks", 300));
+    const int frames = qMax(10, option(args, "--frames", 150));
     const bool withFfmpeg = !args.contains(QStringLiteral("--no-ffmpeg"));
 
     struct Target
