@@ -508,7 +508,9 @@ void PivotrixController::startStream()
         state = streamingStateFromText(data.value(QStringLiteral("status")).toString());
         bool portOk = false;
         const qlonglong port = data.value(QStringLiteral("port")).toLongLong(&portOk);
-        const QString session = data.value(QStringLiteral("session_id")).toString();
+        const QVariant sessionValue = data.value(QStringLiteral("session_id"));
+        const QString session =
+            sessionValue.userType() == QMetaType::QString ? sessionValue.toString() : QString();
         // A reply that names no usable session must not replace the one we have.
         if (portOk && port > 0 && port <= 65535 && isHexText(session)) {
             QMutexLocker locker(&m_lock);
@@ -518,6 +520,9 @@ void PivotrixController::startStream()
         } else {
             qDebug() << "invalid stream session" << data.value(QStringLiteral("port"))
                      << data.value(QStringLiteral("session_id"));
+            // Frames could only go to the previous session; a panel in standby is still reported as such.
+            if (state == Receiving)
+                state = Stopped;
         }
     }
     {
