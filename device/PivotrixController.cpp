@@ -436,19 +436,14 @@ void PivotrixController::init(QNetworkAccessManager* sharedManager)
 
 void PivotrixController::deinit()
 {
-    if (isStreaming())
-        stopStream();
-    finishDeinitWhenIdle();
-}
-
-void PivotrixController::finishDeinitWhenIdle()
-{
-    // deinit may run inside the nested loop of another blocking request; deleting the controller there
-    // would pull the manager and the reply from under that request.
+    // Run only once no blocking request is on the stack: a stop still waiting for its reply would be sent
+    // twice, and deleting the controller under a waiting request pulls its manager and reply away.
     if (m_syncDepth > 0) {
-        QTimer::singleShot(5, this, &PivotrixController::finishDeinitWhenIdle);
+        QTimer::singleShot(5, this, &PivotrixController::deinit);
         return;
     }
+    if (isStreaming())
+        stopStream();
     emit deinitFinished();
 }
 

@@ -124,7 +124,6 @@ private:
     static QSize canvasFromStreamReply(const QVariantMap& map, const QSize& whenMissing);
     QNetworkAccessManager* ensureManager();
 
-    void finishDeinitWhenIdle();
     void setStreamingState(StreamingState state);
     void setNetworkState(NetworkState state);
 

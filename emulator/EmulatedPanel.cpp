@@ -101,6 +101,9 @@ bool EmulatedPanel::openServer(std::unique_ptr<HttpServer>& slot, int port, bool
     }
     HttpServer* raw = server.get();
     server->thread = std::thread([raw] { raw->http.listen_after_bind(); });
+    // stop() is ignored by a server that has not begun listening yet.
+    for (int i = 0; i < 2000 && !raw->http.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     slot = std::move(server);
     if (api) {
         for (const auto& protocol : m_protocols)
