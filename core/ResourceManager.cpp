@@ -37,6 +37,7 @@ ResourceManager::ResourceManager()
     , m_onlineCheckMs(PivotrixDeviceController::kDefaultOnlineCheckMs)
     , m_frameMs(PivotrixDeviceController::kDefaultFrameMs)
 {
+    qRegisterMetaType<PivotrixDeviceController*>("PivotrixDeviceController*");
     // The grab manager is created here (child of the registry) and gets init() and start();
     // the Razer colour source instance gets init().
 }

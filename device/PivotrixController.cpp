@@ -442,6 +442,7 @@ void PivotrixController::deinit()
         QTimer::singleShot(5, this, &PivotrixController::deinit);
         return;
     }
+    qDebug() << "deinit" << m_id;
     if (isStreaming())
         stopStream();
     emit deinitFinished();

@@ -49,13 +49,15 @@ void PivotrixDeviceController::startTicking()
 PivotrixDeviceController::~PivotrixDeviceController()
 {
     if (m_thread->isRunning() && m_controller) {
+        // Every connection is in place before deinit is queued: the controller may be gone right after.
         connect(m_controller, &PivotrixController::deinitFinished, m_controller, &QObject::deleteLater);
+        // Direct: quit() is thread-safe, and the GUI thread may be blocked waiting for this thread at exit.
+        connect(m_controller, &QObject::destroyed, m_thread, &QThread::quit, Qt::DirectConnection);
+        connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
         // Stop the ticks first so no frame follows the stop request.
         QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
         m_frameTimer->deleteLater();
         QMetaObject::invokeMethod(m_controller, "deinit", Qt::QueuedConnection);
-        connect(m_controller, &QObject::destroyed, m_thread, &QThread::quit);
-        connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
     } else if (m_controller) {
         delete m_frameTimer;
         delete m_controller;

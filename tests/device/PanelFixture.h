@@ -21,7 +21,8 @@ public:
     {
         config.address = nextAddress();
         if (config.id.isEmpty())
-            config.id = QStringLiteral("test-") + QString(config.address).replace(QLatin1Char('.'), QLatin1Char('-'));
+            config.id =
+                QStringLiteral("test-") + QString(config.address).replace(QLatin1Char('.'), QLatin1Char('-'));
         auto panel = std::make_unique<EmulatedPanel>(config);
         QString error;
         if (!panel->start(&error)) {

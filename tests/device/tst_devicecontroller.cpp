@@ -15,8 +15,9 @@ constexpr int kFrameMs = 30;
 
 std::unique_ptr<PivotrixDeviceController> deviceFor(const EmulatedPanel& panel, int checkMs = kCheckMs)
 {
-    return std::make_unique<PivotrixDeviceController>(panel.address(), 1234, panel.apiKey(), QStringLiteral("Stored"),
-                                                      QStringLiteral("px3"), panel.id(), checkMs, kFrameMs);
+    return std::make_unique<PivotrixDeviceController>(panel.address(), 1234, panel.apiKey(),
+                                                      QStringLiteral("Stored"), QStringLiteral("px3"),
+                                                      panel.id(), checkMs, kFrameMs);
 }
 
 QSharedPointer<TestGenerator> newGenerator()

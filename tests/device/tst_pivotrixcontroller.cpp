@@ -130,8 +130,10 @@ void TestPivotrixController::sessionField_data()
 {
     QTest::addColumn<QByteArray>("session");
     QTest::addColumn<QByteArray>("field");
-    QTest::newRow("zero byte inside") << QByteArray::fromHex("aa00bb") << QByteArray::fromHex("aa00bb" + QByteArray(26, '0'));
-    QTest::newRow("shorter than 16") << QByteArray::fromHex("0102") << QByteArray::fromHex("0102" + QByteArray(28, '0'));
+    QTest::newRow("zero byte inside")
+        << QByteArray::fromHex("aa00bb") << QByteArray::fromHex("aa00bb" + QByteArray(26, '0'));
+    QTest::newRow("shorter than 16") << QByteArray::fromHex("0102")
+                                     << QByteArray::fromHex("0102" + QByteArray(28, '0'));
     QTest::newRow("empty") << QByteArray() << QByteArray(16, '\0');
     QTest::newRow("longer than 16") << QByteArray::fromHex("000102030405060708090a0b0c0d0e0f1011")
                                     << QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
@@ -218,9 +220,12 @@ void TestPivotrixController::startBodies_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<bool>("params");
     // The seasoning-to-words mapping the device pages apply.
-    QTest::newRow("0 no effect") << 0 << "none" << "pixel" << false;
-    QTest::newRow("1 fading pixels") << 1 << "effect" << "pixel" << true;
-    QTest::newRow("2 fading triangles") << 2 << "effect" << "triangle" << true;
+    QTest::newRow("0 no effect") << 0 << "none"
+                                 << "pixel" << false;
+    QTest::newRow("1 fading pixels") << 1 << "effect"
+                                     << "pixel" << true;
+    QTest::newRow("2 fading triangles") << 2 << "effect"
+                                        << "triangle" << true;
 }
 
 void TestPivotrixController::startBodies()
@@ -240,7 +245,8 @@ void TestPivotrixController::startBodies()
 
     const QByteArray raw = server.lastBody("PUT /api/v2/device/stream/start");
     QVERIFY2(raw.contains("\n    \"canvas\""), raw.constData()); // indented text
-    const QJsonObject canvas = QJsonDocument::fromJson(raw).object().value(QStringLiteral("canvas")).toObject();
+    const QJsonObject canvas =
+        QJsonDocument::fromJson(raw).object().value(QStringLiteral("canvas")).toObject();
     QCOMPARE(canvas.value(QStringLiteral("fill_type")).toString(), QStringLiteral("scale"));
     QCOMPARE(canvas.value(QStringLiteral("render_mode")).toString(), mode);
     const QJsonObject postProcess = canvas.value(QStringLiteral("post_process")).toObject();
@@ -249,7 +255,10 @@ void TestPivotrixController::startBodies()
     if (params) {
         const QJsonObject p = postProcess.value(QStringLiteral("params")).toObject();
         QCOMPARE(p.value(QStringLiteral("effect_type")).toString(), QStringLiteral("fading_pixels"));
-        QCOMPARE(p.value(QStringLiteral("effect_params")).toObject().value(QStringLiteral("pixel_base")).toDouble(),
+        QCOMPARE(p.value(QStringLiteral("effect_params"))
+                     .toObject()
+                     .value(QStringLiteral("pixel_base"))
+                     .toDouble(),
                  0.45);
     }
     QCOMPARE(server.lastHeaders().toLower().contains("content-type"), false);
@@ -329,7 +338,8 @@ void TestPivotrixController::statusWords()
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     server.setReply("GET /api/v2/device", 200, R"({"name":"n"})");
-    server.setReply("GET /api/v2/device/stream", 200, QJsonDocument(QJsonObject{{QStringLiteral("status"), status}}).toJson());
+    server.setReply("GET /api/v2/device/stream", 200,
+                    QJsonDocument(QJsonObject{{QStringLiteral("status"), status}}).toJson());
     auto controller = controllerFor(address);
     controller->init();
     QCOMPARE(controller->streamingState(), state);
@@ -428,11 +438,12 @@ void TestPivotrixController::hostileInfoReplies_data()
     const int raw = int(HostileHttpServer::Mode::Raw);
     QTest::newRow("not JSON") << raw << 200 << QByteArray("<html>hi") << true << QString();
     QTest::newRow("JSON array") << raw << 200 << QByteArray(R"(["name","x"])") << true << QString();
-    QTest::newRow("name is a number") << raw << 200 << QByteArray(R"({"name":5})") << true << QStringLiteral("5");
+    QTest::newRow("name is a number")
+        << raw << 200 << QByteArray(R"({"name":5})") << true << QStringLiteral("5");
     QTest::newRow("HTTP 500") << raw << 500 << QByteArray("{}") << false << QStringLiteral("Stored name");
     QTest::newRow("HTTP 404") << raw << 404 << QByteArray() << false << QStringLiteral("Stored name");
-    QTest::newRow("connection reset") << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray() << false
-                                      << QStringLiteral("Stored name");
+    QTest::newRow("connection reset")
+        << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray() << false << QStringLiteral("Stored name");
     QTest::newRow("huge body") << int(HostileHttpServer::Mode::HugeBody) << 0 << QByteArray() << false
                                << QStringLiteral("Stored name");
 }
@@ -452,7 +463,8 @@ void TestPivotrixController::hostileInfoReplies()
     server.setReply("GET /api/v2/device/stream", 200, R"({"status":"standby"})");
     auto controller = controllerFor(address);
     controller->init();
-    QCOMPARE(controller->networkState(), online ? PivotrixController::Online : PivotrixController::NotChecked);
+    QCOMPARE(controller->networkState(),
+             online ? PivotrixController::Online : PivotrixController::NotChecked);
     QCOMPARE(controller->name(), name);
 }
 
@@ -469,18 +481,23 @@ void TestPivotrixController::hostileStartReplies_data()
     QTest::newRow("connection reset") << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray();
     QTest::newRow("huge body") << int(HostileHttpServer::Mode::HugeBody) << 0 << QByteArray();
     QTest::newRow("garbage session id")
-        << raw << 200 << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"zz12"}}})");
+        << raw << 200
+        << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"zz12"}}})");
     QTest::newRow("odd session id")
-        << raw << 200 << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"abc"}}})");
+        << raw << 200
+        << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"abc"}}})");
     QTest::newRow("session id not text")
-        << raw << 200 << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":12}}})");
+        << raw << 200
+        << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":12}}})");
     QTest::newRow("negative port")
-        << raw << 200 << QByteArray(R"({"success":{"data":{"status":"receiving","port":-5,"session_id":"0a0b"}}})");
+        << raw << 200
+        << QByteArray(R"({"success":{"data":{"status":"receiving","port":-5,"session_id":"0a0b"}}})");
     QTest::newRow("huge port")
         << raw << 200
         << QByteArray(R"({"success":{"data":{"status":"receiving","port":70000,"session_id":"0a0b"}}})");
     QTest::newRow("port not a number")
-        << raw << 200 << QByteArray(R"({"success":{"data":{"status":"receiving","port":"x","session_id":"0a0b"}}})");
+        << raw << 200
+        << QByteArray(R"({"success":{"data":{"status":"receiving","port":"x","session_id":"0a0b"}}})");
 }
 
 void TestPivotrixController::hostileStartReplies()
@@ -492,7 +509,8 @@ void TestPivotrixController::hostileStartReplies()
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     const QByteArray start = "PUT /api/v2/device/stream/start";
-    server.setReply(start, 200, R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"0a0b"}}})");
+    server.setReply(start, 200,
+                    R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"0a0b"}}})");
     auto controller = controllerFor(address);
     controller->startStream();
     QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
@@ -522,11 +540,11 @@ void TestPivotrixController::hostileCheckReplies_data()
     const int raw = int(HostileHttpServer::Mode::Raw);
     QTest::newRow("not JSON") << raw << 200 << QByteArray("nope") << PivotrixController::Online;
     QTest::newRow("JSON array") << raw << 200 << QByteArray("[]") << PivotrixController::Online;
-    QTest::newRow("size not an object") << raw << 200 << QByteArray(R"({"canvas":{"pixel":{"size":7}}})")
-                                        << PivotrixController::Online;
+    QTest::newRow("size not an object")
+        << raw << 200 << QByteArray(R"({"canvas":{"pixel":{"size":7}}})") << PivotrixController::Online;
     QTest::newRow("HTTP 500") << raw << 500 << QByteArray() << PivotrixController::Offline;
-    QTest::newRow("connection reset") << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray()
-                                      << PivotrixController::Offline;
+    QTest::newRow("connection reset")
+        << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray() << PivotrixController::Offline;
     QTest::newRow("huge body") << int(HostileHttpServer::Mode::HugeBody) << 0 << QByteArray()
                                << PivotrixController::Offline;
 }
@@ -580,9 +598,10 @@ void TestPivotrixController::deinitStopsOnlyARunningStream()
     QCOMPARE(panel->stream().status, QStringLiteral("standby"));
     QCOMPARE(controller->streamingState(), PivotrixController::Standby);
     const QJsonObject stopBody = QJsonDocument::fromJson(PivotrixController::stopBody()).object();
-    QCOMPARE(stopBody, (QJsonObject{{QStringLiteral("canvas"),
-                                     QJsonObject{{QStringLiteral("fill_type"), QStringLiteral("scale")},
-                                                 {QStringLiteral("render_mode"), QStringLiteral("pixel")}}}}));
+    QCOMPARE(stopBody,
+             (QJsonObject{{QStringLiteral("canvas"),
+                           QJsonObject{{QStringLiteral("fill_type"), QStringLiteral("scale")},
+                                       {QStringLiteral("render_mode"), QStringLiteral("pixel")}}}}));
 }
 
 QTEST_MAIN(TestPivotrixController)
