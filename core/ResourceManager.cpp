@@ -62,8 +62,17 @@ void ResourceManager::shutdown()
     // Each controller thread ends after its queued deinit, which sends the stop request of a running stream.
     QDeadlineTimer deadline(kShutdownWaitMs);
     for (const QPointer<QThread>& thread : threads) {
-        if (thread && !thread->wait(deadline))
+        if (thread && !thread->wait(deadline)) {
+            // A panel that does not answer in time: cut its request short so that the thread still ends
+            // before the process does.
             qDebug() << "controller thread still busy at shutdown" << thread->objectName();
+            thread->quit();
+        }
+    }
+    QDeadlineTimer grace(kShutdownGraceMs);
+    for (const QPointer<QThread>& thread : threads) {
+        if (thread && !thread->wait(grace))
+            qDebug() << "controller thread did not end" << thread->objectName();
     }
     for (const QPointer<QThread>& thread : threads) {
         if (thread && thread->isFinished())

@@ -21,6 +21,8 @@ class ResourceManager : public QObject
 public:
     // Bound on how long the exit waits for the panels' stop requests, all panels together.
     static constexpr int kShutdownWaitMs = 2000;
+    // After that, requests still waiting are cut short; this bounds how long their threads may take to end.
+    static constexpr int kShutdownGraceMs = 500;
 
     static ResourceManager* instance();
     // Deletes the singleton; the next instance() builds a fresh one.

@@ -261,11 +261,15 @@ void TestResourceManager::shutdownIsBounded()
     dev->startStream();
     QTRY_VERIFY(dev->isStreaming());
     panel->setReplyDelay(8000);
+    QPointer<QThread> thread = dev->controllerThread();
     QElapsedTimer clock;
     clock.start();
     ResourceManager::destroyInstance();
     // Bounded well below the panel's delay; the exact figure is not the point.
     QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+    // The request was cut short, so the thread is over and only its object waits for deletion.
+    QVERIFY(!thread || thread->isFinished());
+    QTRY_VERIFY(thread.isNull());
     panel->stop();
 }
 
