@@ -18,7 +18,7 @@ EmulatorWindow::EmulatorWindow(EmulatedPanel* panel, QWidget* parent)
     setWindowTitle(QStringLiteral("%1 (%2)").arg(panel->name(), panel->address()));
     const QSize canvas = panel->canvas();
     const int scale = qMax(1, qMin(kCellPixels, 720 / qMax(1, canvas.height())));
-    resize(qMax(240, canvas.width() * scale), canvas.height() * scale + kCaptionHeight);
+    resize(qMax(360, canvas.width() * scale), canvas.height() * scale + kCaptionHeight);
     connect(m_timer, &QTimer::timeout, this, &EmulatorWindow::refresh);
     m_timer->start(30);
 }

@@ -87,7 +87,8 @@ double framePathUs(const QSize& canvas, int block)
     EmulatedPanel panel(config);
     if (!panel.start())
         return -1;
-    PivotrixDeviceController device(panel.address(), 8080, panel.apiKey(), panel.name(), panel.model(), panel.id());
+    PivotrixDeviceController device(panel.address(), 8080, panel.apiKey(), panel.name(), panel.model(),
+                                    panel.id());
     if (!spin([&device] { return device.isOnline(); }, 10000))
         return -1;
     QMetaObject::invokeMethod(device.controller(), "startStream", Qt::BlockingQueuedConnection);
@@ -214,8 +215,11 @@ Result runOnce(int count, int seconds, const QSize& canvas, int block)
         threads.emplace_back(device->controllerThread());
     generators.clear();
     devices.clear();
-    spin([&threads] { return std::all_of(threads.begin(), threads.end(), [](const auto& t) { return t.isNull(); }); },
-         10000);
+    spin(
+        [&threads] {
+            return std::all_of(threads.begin(), threads.end(), [](const auto& t) { return t.isNull(); });
+        },
+        10000);
     return result;
 }
 } // namespace
@@ -225,14 +229,17 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption panelsOption(QStringLiteral("panels"), QStringLiteral("Panel counts, comma-separated."),
+    const QCommandLineOption panelsOption(QStringLiteral("panels"),
+                                          QStringLiteral("Panel counts, comma-separated."),
                                           QStringLiteral("list"), QStringLiteral("1,8,32,64"));
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Streaming time per run."),
-                                           QStringLiteral("s"), QStringLiteral("20"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Streaming time per run."), QStringLiteral("s"),
+                                           QStringLiteral("20"));
     const QCommandLineOption canvasOption(QStringLiteral("canvas"), QStringLiteral("Canvas WIDTHxHEIGHT."),
                                           QStringLiteral("size"), QStringLiteral("4x8"));
-    const QCommandLineOption blockOption(QStringLiteral("block"), QStringLiteral("Panels bind 127.0.<block>.x."),
-                                         QStringLiteral("n"), QStringLiteral("7"));
+    const QCommandLineOption blockOption(QStringLiteral("block"),
+                                         QStringLiteral("Panels bind 127.0.<block>.x."), QStringLiteral("n"),
+                                         QStringLiteral("7"));
     parser.addOptions({panelsOption, secondsOption, canvasOption, blockOption});
     parser.process(app);
     const int seconds = qMax(1, parser.value(secondsOption).toInt());
@@ -246,8 +253,8 @@ int main(int argc, char* argv[])
     // The controllers' debug lines would swamp the figures.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 
-    std::printf("device link: %d s per run, canvas %dx%d, 30 ms frame tick, loopback\n", seconds, canvas.width(),
-                canvas.height());
+    std::printf("device link: %d s per run, canvas %dx%d, 30 ms frame tick, loopback\n", seconds,
+                canvas.width(), canvas.height());
     std::printf("%6s %10s %10s %8s %9s %9s %9s %9s %12s\n", "panels", "sent", "good", "loss%", "rejected",
                 "p50 ms", "p99 ms", "max ms", "cpu us/frame");
     int status = 0;
@@ -265,13 +272,15 @@ int main(int argc, char* argv[])
         const double loss = r.sent ? 100.0 * double(r.sent - qMin(r.sent, r.good)) / double(r.sent) : 0;
         std::printf("%6d %10llu %10llu %8.3f %9llu %9.2f %9.2f %9.2f %12.2f\n", r.panels,
                     static_cast<unsigned long long>(r.sent), static_cast<unsigned long long>(r.good), loss,
-                    static_cast<unsigned long long>(r.rejected), r.p50Median, r.p99Worst, r.maxGap, r.cpuUsPerFrame);
+                    static_cast<unsigned long long>(r.rejected), r.p50Median, r.p99Worst, r.maxGap,
+                    r.cpuUsPerFrame);
         std::fflush(stdout);
     }
     std::printf("frame path alone (paint + build + send, no timer wake-up): %.2f us/frame\n",
                 framePathUs(canvas, block));
-    std::printf("p50: median over panels; p99 and max: worst panel; cpu: controller threads (generator, frame "
-                "build, send, checks) per frame sent\n");
+    std::printf(
+        "p50: median over panels; p99 and max: worst panel; cpu: controller threads (generator, frame "
+        "build, send, checks) per frame sent\n");
     return status;
 }
 

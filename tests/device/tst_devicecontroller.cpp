@@ -265,10 +265,11 @@ void TestDeviceController::panelDiesAndComesBack()
 
 void TestDeviceController::defaultIntervals()
 {
-    PivotrixDeviceController device(QStringLiteral("127.0.4.250"), 0, QString(), QString(), QString(),
-                                    QStringLiteral("defaults"));
-    QCOMPARE(device.onlineCheckInterval(), 15000);
-    QCOMPARE(device.frameInterval(), 30);
+    auto device = std::make_unique<PivotrixDeviceController>(
+        QStringLiteral("127.0.4.250"), 0, QString(), QString(), QString(), QStringLiteral("defaults"));
+    QCOMPARE(device->onlineCheckInterval(), 15000);
+    QCOMPARE(device->frameInterval(), 30);
+    destroyAndWait(device);
 }
 
 QTEST_MAIN(TestDeviceController)
