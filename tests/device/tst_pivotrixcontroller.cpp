@@ -211,6 +211,13 @@ void TestPivotrixController::framesReachThePanel()
     QCOMPARE(panel->statistics().snapshot().rejectedByReason.value(QStringLiteral("size")), quint64(1));
     QCOMPARE(panel->lastFrame(), image.convertToFormat(QImage::Format_RGB888));
     QCOMPARE(controller->framesSent(), quint64(6));
+
+    // Too big for the 16-bit length field: dropped whole, never sent cut short.
+    controller->sendStreamImage(gradient(148, 148));
+    QCOMPARE(controller->framesSent(), quint64(6));
+    controller->sendStreamImage(image);
+    QTRY_COMPARE(panel->statistics().snapshot().good, quint64(6));
+    QCOMPARE(panel->statistics().snapshot().rejected, quint64(1));
 }
 
 void TestPivotrixController::startBodies_data()
