@@ -16,8 +16,6 @@
 #include <QScreen>
 #include <QStandardPaths>
 
-#include <memory>
-
 #include <cmath>
 
 bool ApplicationShell::hasMinimizedFlag(const QStringList& arguments)
@@ -112,13 +110,13 @@ int ApplicationShell::run(int argc, char** argv)
         });
 
         // Made after the window: the Windows filter registers a top-level window for notifications.
-        std::unique_ptr<SystemSession> session(SystemSession::create());
-        window.setSystemSession(session.get());
-        app.installNativeEventFilter(session.get());
+        SystemSession* session = registry->systemSession();
+        window.setSystemSession(session);
+        if (session)
+            app.installNativeEventFilter(session);
 
         result = app.exec();
         ResourceManager::destroyInstance();
-        session.reset();
     }
     SocketLibrary::cleanup();
     return result;

@@ -1,5 +1,7 @@
 #include "core/ResourceManager.h"
 
+#include "capture/GrabManager.h"
+#include "capture/session/SystemSession.h"
 #include "core/AutostartRegistration.h"
 #include "core/SettingsManager.h"
 #include "device/PivotrixDeviceController.h"
@@ -38,14 +40,17 @@ ResourceManager::ResourceManager()
     , m_frameMs(PivotrixDeviceController::kDefaultFrameMs)
 {
     qRegisterMetaType<PivotrixDeviceController*>("PivotrixDeviceController*");
-    // The grab manager is created here (child of the registry) and gets init() and start();
-    // the Razer colour source instance gets init().
+    m_grabManager = new GrabManager(this);
+    m_grabManager->init();
+    m_grabManager->start();
+    // The Razer colour source instance gets init() here once it exists.
 }
 
 ResourceManager::~ResourceManager()
 {
-    // The grab manager and the Razer colour source are scheduled for deletion here once they exist.
+    // The grab manager, a child, ends its worker (bounded) when QObject deletes it after this body.
     shutdown();
+    delete m_systemSession;
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -180,15 +185,19 @@ void ResourceManager::setDeviceSettings(const QString& id, const QVariantMap& re
 
 SystemSession* ResourceManager::systemSession()
 {
-    // First call: create the SystemSession (no parent) and connect its systemStateChanged(int) to
-    // systemStateChanged(int) here.
+    if (!m_systemSession) {
+        m_systemSession = SystemSession::create();
+        connect(m_systemSession, &SystemSession::systemStateChanged, this,
+                &ResourceManager::systemStateChanged);
+    }
     return m_systemSession;
 }
 
 void ResourceManager::systemStateChanged(int state)
 {
     qDebug() << "ss changed" << state;
-    // The session's locked flag goes to the capture worker through the grab manager's setSystemLocked.
+    if (m_grabManager && m_systemSession)
+        m_grabManager->setSystemLocked(m_systemSession->isLocked());
 }
 
 bool ResourceManager::runOnStart() const

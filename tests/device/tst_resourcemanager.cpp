@@ -1,4 +1,6 @@
 #include "PanelFixture.h"
+#include "capture/GrabManager.h"
+#include "capture/session/SystemSession.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
@@ -54,6 +56,7 @@ private slots:
     void pairedPanelComesOnline();
     void shutdownStopsEveryStream();
     void shutdownIsBounded();
+    void sessionChangesReachTheGrabManager();
 
 private:
     ResourceManager* registry(const QVariantMap& devices = {});
@@ -275,3 +278,14 @@ void TestResourceManager::shutdownIsBounded()
 
 QTEST_MAIN(TestResourceManager)
 #include "tst_resourcemanager.moc"
+
+void TestResourceManager::sessionChangesReachTheGrabManager()
+{
+    ResourceManager* rm = ResourceManager::instance();
+    QVERIFY(rm->grabManager());
+    SystemSession* session = rm->systemSession();
+    QVERIFY(session);
+    QCOMPARE(rm->systemSession(), session);
+    QTest::ignoreMessage(QtDebugMsg, "ss changed 1");
+    emit session->systemStateChanged(1);
+}
