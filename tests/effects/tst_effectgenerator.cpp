@@ -141,17 +141,24 @@ private slots:
         auto provider = makeProvider({Qt::blue});
         g->setColorProvider(provider);
         g->moveToThread(&thread);
-        QSignalSpy frames(g, &EffectGenerator::canvasUpdated);
+        // Frames come back to this thread queued, as they would to any receiver elsewhere.
+        QList<QImage> frames;
+        connect(
+            g, &EffectGenerator::canvasUpdated, this, [&frames](const QImage& img) { frames.append(img); },
+            Qt::QueuedConnection);
         QVERIFY(QMetaObject::invokeMethod(g, "resize", Qt::QueuedConnection, Q_ARG(QSize, QSize(4, 8))));
         QVERIFY(QMetaObject::invokeMethod(g, "setColors", Qt::QueuedConnection,
                                           Q_ARG(QList<QColor>, QList<QColor>{Qt::red})));
         QVERIFY(QMetaObject::invokeMethod(g, "update", Qt::QueuedConnection));
-        QTRY_COMPARE_WITH_TIMEOUT(frames.count(), 1, 5000);
-        const auto img = frames.first().first().value<QImage>();
+        QTRY_COMPARE_WITH_TIMEOUT(frames.size(), 1, 5000);
+        const QImage img = frames.first();
         QCOMPARE(img.size(), QSize(4, 8));
         // The provider's colours are painted, never the stored list.
         QCOMPARE(img.pixel(0, 0), QColor(Qt::blue).rgba());
-        QCOMPARE(g->colors(), QList<QColor>{Qt::red});
+        QList<QColor> stored;
+        QVERIFY(QMetaObject::invokeMethod(
+            g, [g, &stored] { stored = g->colors(); }, Qt::BlockingQueuedConnection));
+        QCOMPARE(stored, QList<QColor>{Qt::red});
         QObject::connect(&thread, &QThread::finished, g, &QObject::deleteLater);
         thread.quit();
         QVERIFY(thread.wait(5000));
