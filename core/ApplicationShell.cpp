@@ -1,10 +1,12 @@
 #include "core/ApplicationShell.h"
 
+#include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
 #include "device/SharedNetworkManager.h"
 #include "ui/MainWindow.h"
+#include "ui/Resources.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -13,6 +15,8 @@
 #include <QFontDatabase>
 #include <QScreen>
 #include <QStandardPaths>
+
+#include <memory>
 
 #include <cmath>
 
@@ -43,6 +47,7 @@ QSize ApplicationShell::scaledFixedSize(const QSize& designed, float factor)
 
 void ApplicationShell::installApplicationFont()
 {
+    ensureResourcesLoaded();
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Regular.otf"));
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Bold.otf"));
     QFont font(QStringLiteral("Inter"), 13);
@@ -106,8 +111,14 @@ int ApplicationShell::run(int argc, char** argv)
             window.activateWindow();
         });
 
+        // Made after the window: the Windows filter registers a top-level window for notifications.
+        std::unique_ptr<SystemSession> session(SystemSession::create());
+        window.setSystemSession(session.get());
+        app.installNativeEventFilter(session.get());
+
         result = app.exec();
         ResourceManager::destroyInstance();
+        session.reset();
     }
     SocketLibrary::cleanup();
     return result;

@@ -2,9 +2,15 @@
 
 #include "core/AutostartRegistration.h"
 #include "core/SettingsManager.h"
+#include "device/PivotrixDeviceController.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
+#include <QPointer>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 ResourceManager* g_instance = nullptr;
@@ -28,19 +34,135 @@ void ResourceManager::destroyInstance()
 ResourceManager::ResourceManager()
     : m_settings(new SettingsManager(this))
     , m_autostart(AutostartRegistration::create())
-{}
+    , m_onlineCheckMs(PivotrixDeviceController::kDefaultOnlineCheckMs)
+    , m_frameMs(PivotrixDeviceController::kDefaultFrameMs)
+{
+    qRegisterMetaType<PivotrixDeviceController*>("PivotrixDeviceController*");
+    // The grab manager is created here (child of the registry) and gets init() and start();
+    // the Razer colour source instance gets init().
+}
 
 ResourceManager::~ResourceManager()
 {
+    // The grab manager and the Razer colour source are scheduled for deletion here once they exist.
+    shutdown();
     if (g_instance == this)
         g_instance = nullptr;
 }
 
+void ResourceManager::shutdown()
+{
+    QList<QPointer<QThread>> threads;
+    const QList<PivotrixDeviceController*> devices = m_devices;
+    m_devices.clear();
+    for (PivotrixDeviceController* dev : devices) {
+        threads << QPointer<QThread>(dev->controllerThread());
+        delete dev;
+    }
+    // Each controller thread ends after its queued deinit, which sends the stop request of a running stream.
+    QDeadlineTimer deadline(kShutdownWaitMs);
+    for (const QPointer<QThread>& thread : threads) {
+        if (thread && !thread->wait(deadline)) {
+            // A panel that does not answer in time: cut its request short so that the thread still ends
+            // before the process does.
+            qDebug() << "controller thread still busy at shutdown" << thread->objectName();
+            thread->quit();
+        }
+    }
+    QDeadlineTimer grace(kShutdownGraceMs);
+    for (const QPointer<QThread>& thread : threads) {
+        if (thread && !thread->wait(grace))
+            qDebug() << "controller thread did not end" << thread->objectName();
+    }
+    for (const QPointer<QThread>& thread : threads) {
+        if (thread && thread->isFinished())
+            delete thread.data();
+    }
+}
+
+PivotrixDeviceController* ResourceManager::createController(const QString& address, int port,
+                                                            const QString& apiKey, const QString& name,
+                                                            const QString& model, const QString& id)
+{
+    return new PivotrixDeviceController(address, port, apiKey, name, model, id, m_onlineCheckMs, m_frameMs);
+}
+
+void ResourceManager::sortDevices()
+{
+    std::stable_sort(m_devices.begin(), m_devices.end(),
+                     [](const PivotrixDeviceController* a, const PivotrixDeviceController* b) {
+                         return a->index() < b->index();
+                     });
+}
+
 void ResourceManager::loadSettings(const QString& path)
 {
-    qDebug() << "load settings from" << path;
+    qDebug() << "load settings from " << path;
     m_settings->load(path);
+
+    qDeleteAll(m_devices);
+    m_devices.clear();
+    const QVariantMap devices = m_settings->value(kDevices).toMap();
+    for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
+        const QVariantMap record = it.value().toMap();
+        PivotrixDeviceController* dev = createController(
+            record.value(QStringLiteral("address")).toString(), record.value(QStringLiteral("port")).toInt(),
+            record.value(QStringLiteral("auth")).toString(), record.value(QStringLiteral("name")).toString(),
+            record.value(QStringLiteral("model")).toString(), record.value(QStringLiteral("id")).toString());
+        dev->setIndex(record.value(QStringLiteral("index")).toInt());
+        m_devices.append(dev);
+        qDebug() << "add device" << record.value(QStringLiteral("name")).toString();
+    }
+    sortDevices();
     syncRunOnStart();
+}
+
+PivotrixDeviceController* ResourceManager::addDevice(const QString& address, int port, const QString& apiKey,
+                                                     const QString& name, const QString& model,
+                                                     const QString& id)
+{
+    int largest = 0;
+    for (const PivotrixDeviceController* dev : qAsConst(m_devices))
+        largest = std::max(largest, dev->index());
+    const int index = largest + 1;
+
+    QVariantMap devices = m_settings->value(kDevices).toMap();
+    devices.insert(id, QVariantMap{{QStringLiteral("address"), address},
+                                   {QStringLiteral("port"), port},
+                                   {QStringLiteral("auth"), apiKey},
+                                   {QStringLiteral("name"), name},
+                                   {QStringLiteral("model"), model},
+                                   {QStringLiteral("id"), id},
+                                   {QStringLiteral("index"), index}});
+    m_settings->setValue(kDevices, devices);
+    m_settings->save();
+
+    PivotrixDeviceController* dev = createController(address, port, apiKey, name, model, id);
+    dev->setIndex(index);
+    m_devices.append(dev);
+    sortDevices();
+    emit deviceAdded(dev);
+    return dev;
+}
+
+void ResourceManager::removeDevice(const QString& id)
+{
+    qDebug() << "remove device" << id;
+    for (auto it = m_devices.begin(); it != m_devices.end();) {
+        PivotrixDeviceController* dev = *it;
+        if (dev->deviceId() != id) {
+            ++it;
+            continue;
+        }
+        it = m_devices.erase(it);
+        dev->markRemoved();
+        emit deviceRemoved(dev);
+        dev->deleteLater();
+    }
+    QVariantMap devices = m_settings->value(kDevices).toMap();
+    devices.remove(id);
+    m_settings->setValue(kDevices, devices);
+    m_settings->save();
 }
 
 QVariantMap ResourceManager::deviceSettings(const QString& id) const
@@ -54,6 +176,19 @@ void ResourceManager::setDeviceSettings(const QString& id, const QVariantMap& re
     devices.insert(id, record);
     m_settings->setValue(kDevices, devices);
     m_settings->save();
+}
+
+SystemSession* ResourceManager::systemSession()
+{
+    // First call: create the SystemSession (no parent) and connect its systemStateChanged(int) to
+    // systemStateChanged(int) here.
+    return m_systemSession;
+}
+
+void ResourceManager::systemStateChanged(int state)
+{
+    qDebug() << "ss changed" << state;
+    // The session's locked flag goes to the capture worker through the grab manager's setSystemLocked.
 }
 
 bool ResourceManager::runOnStart() const
@@ -76,6 +211,12 @@ void ResourceManager::syncRunOnStart()
 void ResourceManager::setAutostartRegistration(std::unique_ptr<AutostartRegistration> registration)
 {
     m_autostart = std::move(registration);
+}
+
+void ResourceManager::setDeviceTimerIntervals(int onlineCheckMs, int frameMs)
+{
+    m_onlineCheckMs = onlineCheckMs;
+    m_frameMs = frameMs;
 }
 
 void ResourceManager::applyRunOnStart(bool enabled)

@@ -7,8 +7,15 @@ build_dir="$root/build"
 emulator="$build_dir/emulator/prism-emulator"
 if [ -x "$emulator" ]; then
     # A panel stand-in for machines without a real one; the app finds it like any other panel.
-    "$emulator" --address 127.0.0.2 --name "Emulated PRISM" --window >/tmp/prism-emulator.log 2>&1 &
+    window=()
+    [ -n "${DISPLAY:-}" ] && window=(--window)
+    "$emulator" --address 127.0.0.2 --name "Emulated PRISM" "${window[@]}" >/tmp/prism-emulator.log 2>&1 &
     emulator_pid=$!
     trap 'kill $emulator_pid 2>/dev/null || true' EXIT
 fi
-"$build_dir/app/PivotrixEntertainment" "$@"
+app=("$build_dir/app/PivotrixEntertainment" "$@")
+if [ -z "${DISPLAY:-}" ]; then
+    echo "run: no DISPLAY; running under a private Xvfb (look at it with scripts/with-services.sh tools)" >&2
+    exec "$root/scripts/with-services.sh" "${app[@]}"
+fi
+"${app[@]}"

@@ -11,7 +11,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Pick a free display number; Xvfb writes it back once it is ready.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension MIT-SHM \
+Xvfb -displayfd 3 -noreset -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension MIT-SHM \
     +extension DAMAGE >"$tmp/xvfb.log" 2>&1 3>"$tmp/display" &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done

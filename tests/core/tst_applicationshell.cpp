@@ -1,5 +1,12 @@
 #include "core/ApplicationShell.h"
 
+#include "ui/Resources.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFontDatabase>
+#include <QImage>
+#include <QMovie>
 #include <QTest>
 
 class TestApplicationShell : public QObject
@@ -45,6 +52,37 @@ private slots:
         QCOMPARE(ApplicationShell::settingsPath(location), path);
     }
 
+    void embeddedResourcesLoad_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* name :
+             {":/images/icon.ico", ":/images/icon.png", ":/images/aboutIcon.png", ":/images/toggle_on.png",
+              ":/images/toggle_off.png", ":/images/checked.png", ":/images/drop-down-combo.png",
+              ":/images/comp.png", ":/images/screen-mirror-bg.png", ":/images/razer-logo.png"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void embeddedResourcesLoad()
+    {
+        QFETCH(QString, path);
+        ensureResourcesLoaded();
+        QVERIFY2(!QImage(path).isNull(), qPrintable(path));
+    }
+
+    void loadingAnimationAndFont()
+    {
+        ensureResourcesLoaded();
+        QMovie loading(QStringLiteral(":videos/loading.gif"));
+        QVERIFY(loading.isValid());
+        QVERIFY(loading.frameCount() > 1);
+        ApplicationShell::installApplicationFont();
+        QStringList families;
+        for (int id = 0; id < 4; ++id)
+            families += QFontDatabase::applicationFontFamilies(id);
+        QVERIFY(families.contains(QStringLiteral("Inter")));
+        QCOMPARE(QApplication::font().family(), QStringLiteral("Inter"));
+        QCOMPARE(QApplication::font().pointSize(), 13);
+    }
+
     void fixedSize_data()
     {
         QTest::addColumn<QList<qreal>>("ratios");
@@ -66,5 +104,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestApplicationShell)
+QTEST_MAIN(TestApplicationShell)
 #include "tst_applicationshell.moc"

@@ -112,6 +112,51 @@ private slots:
         stop(next);
     }
 
+    // Whether the X server has a mapped top-level window titled like ours.
+    static bool mainWindowMapped()
+    {
+        QProcess xwininfo;
+        xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+        if (!xwininfo.waitForFinished(5000))
+            return false;
+        const QList<QByteArray> lines = xwininfo.readAllStandardOutput().split('\n');
+        for (const QByteArray& line : lines) {
+            if (!line.contains("\"Pivotrix Entertainment\""))
+                continue;
+            QProcess attrs;
+            attrs.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::fromLatin1(line.trimmed().split(' ').first())});
+            attrs.waitForFinished(5000);
+            if (attrs.readAllStandardOutput().contains("Map State: IsViewable"))
+                return true;
+        }
+        return false;
+    }
+
+    void minimizedFlagKeepsTheWindowHidden_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("--minimized") << QStringList{QStringLiteral("--minimized")} << false;
+        QTest::newRow("--Minimized") << QStringList{QStringLiteral("--Minimized")} << true;
+        QTest::newRow("no option") << QStringList{} << true;
+    }
+    void minimizedFlagKeepsTheWindowHidden()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, shown);
+        QProcess app;
+        startApp(app, args);
+        waitServing(app);
+        if (shown) {
+            QTRY_VERIFY_WITH_TIMEOUT(mainWindowMapped(), 10000);
+        } else {
+            QTest::qWait(1000);
+            QVERIFY(!mainWindowMapped());
+        }
+        stop(app);
+        QTRY_VERIFY_WITH_TIMEOUT(!mainWindowMapped(), 5000);
+    }
+
     void startUpRegistersTheAutostartEntry()
     {
         QProcess app;

@@ -1,0 +1,88 @@
+#include "capture/GrabManager.h"
+
+#include "capture/ScreenGrabber.h"
+
+#include <QDebug>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+GrabManager::GrabManager(QObject* parent)
+    : QObject(parent)
+    , m_thread(new QThread)
+{
+    qRegisterMetaType<QSharedPointer<FrameProcessorBase>>("QSharedPointer<FrameProcessorBase>");
+
+    m_grabber = new ScreenGrabber();
+    connect(m_grabber, &ScreenGrabber::screensReinited, this, &GrabManager::screensReinited);
+    connect(m_grabber, &ScreenGrabber::userDisabledGrab, this, &GrabManager::userDisabledGrab);
+    m_grabber->moveToThread(m_thread);
+
+    m_timer = new QTimer();
+    m_timer->setInterval(GrabIntervalMs);
+    m_timer->setSingleShot(false);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    m_timer->moveToThread(m_thread);
+    connect(m_timer, &QTimer::timeout, m_grabber, &ScreenGrabber::grab);
+
+    m_thread->setObjectName(QStringLiteral("screen-grab-worker"));
+    m_thread->start(QThread::InheritPriority);
+}
+
+GrabManager::~GrabManager()
+{
+    if (m_timer) {
+        QMetaObject::invokeMethod(m_timer, "stop", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_timer, "deleteLater", Qt::QueuedConnection);
+        m_timer = nullptr;
+    }
+    if (!m_thread->isRunning()) {
+        delete m_grabber;
+        delete m_thread;
+        return;
+    }
+    m_grabber->deleteLater();
+    m_thread->quit();
+    if (m_thread->wait(ShutdownWaitMs)) {
+        delete m_thread;
+        return;
+    }
+    // Destroying a running QThread aborts the process; leave it to finish on its own.
+    qDebug() << "screen grab worker did not stop in time";
+    QThread* thread = m_thread;
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    if (thread->isFinished())
+        thread->deleteLater();
+}
+
+void GrabManager::init()
+{
+    QMetaObject::invokeMethod(m_grabber, "init");
+}
+
+void GrabManager::start()
+{
+    QMetaObject::invokeMethod(m_timer, "start");
+}
+
+void GrabManager::addFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
+{
+    QMetaObject::invokeMethod(m_grabber, "addFrameProcessor",
+                              Q_ARG(QSharedPointer<FrameProcessorBase>, proc));
+}
+
+void GrabManager::removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
+{
+    QMetaObject::invokeMethod(m_grabber, "removeFrameProcessor",
+                              Q_ARG(QSharedPointer<FrameProcessorBase>, proc));
+}
+
+void GrabManager::setSystemLocked(bool locked)
+{
+    QMetaObject::invokeMethod(m_grabber, "setSystemLocked", Q_ARG(bool, locked));
+}
+
+QList<ScreenInfo> GrabManager::screens() const
+{
+    return m_grabber->screens();
+}

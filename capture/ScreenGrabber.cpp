@@ -1,0 +1,175 @@
+#include "capture/ScreenGrabber.h"
+
+#include "capture/ScreenGrabberImp.h"
+#include "capture/ScreenGrabberImpFactory.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QTime>
+
+namespace {
+constexpr qint64 SlowTickMs = 41;
+}
+
+ScreenGrabber::ScreenGrabber(QObject* parent)
+    : ScreenGrabber(createScreenGrabberImp(), parent)
+{}
+
+ScreenGrabber::ScreenGrabber(ScreenGrabberImp* imp, QObject* parent)
+    : QObject(parent)
+    , m_imp(imp)
+{}
+
+ScreenGrabber::~ScreenGrabber()
+{
+    // The images wrap back-end buffers: drop them before the back end frees those.
+    m_images.clear();
+    m_imp.reset();
+    m_processors.clear();
+}
+
+QList<ScreenInfo> ScreenGrabber::screens() const
+{
+    QMutexLocker lock(&m_screensMutex);
+    return m_publishedScreens;
+}
+
+void ScreenGrabber::removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
+{
+    int removed = 0;
+    for (int i = m_processors.size() - 1; i >= 0; --i) {
+        if (m_processors.at(i).data() == proc.data()) {
+            m_processors.removeAt(i);
+            ++removed;
+        }
+    }
+    qDebug() << "remove processor base" << proc << removed;
+    updateUsedScreens();
+}
+
+void ScreenGrabber::addFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
+{
+    qDebug() << "add processor" << proc;
+    if (proc.isNull())
+        return;
+    for (const auto& p : qAsConst(m_processors)) {
+        if (p.data() == proc.data())
+            return;
+    }
+    m_processors.append(proc);
+    updateUsedScreens();
+}
+
+void ScreenGrabber::init()
+{
+    reinitGrabber();
+    m_images.reserve(m_imp->screens().size());
+    // Announced here too, so a page built before the first enumeration fills its monitor list.
+    emit screensReinited();
+}
+
+void ScreenGrabber::grab()
+{
+    if (m_imp->needsReinit()) {
+        reinitGrabber();
+        updateUsedScreens();
+        emit screensReinited();
+    }
+    if (m_processors.isEmpty())
+        return;
+
+    const bool timed = m_lastGrab.isValid();
+    const qint64 sinceLast = timed ? m_lastGrab.elapsed() : 0;
+    QElapsedTimer stopwatch;
+    stopwatch.start();
+    m_lastGrab.start();
+
+    if (m_imp->grabFrames()) {
+        m_disabledNotified = false;
+        const qint64 grabTime = stopwatch.elapsed();
+        wrapFrames();
+        const qint64 wrapTime = stopwatch.elapsed();
+        processImg();
+        if (timed && sinceLast >= SlowTickMs) {
+            qDebug().noquote() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << "grab slow"
+                               << sinceLast << "grab duration " << grabTime << "scale duration "
+                               << wrapTime - grabTime << "process duration" << stopwatch.elapsed() - wrapTime
+                               << "processors" << m_processors.size();
+        }
+        return;
+    }
+
+    processImg();
+    if (m_imp->state() == DisabledByUser && !m_disabledNotified) {
+        emit userDisabledGrab();
+        m_disabledNotified = true;
+    }
+}
+
+void ScreenGrabber::processImg()
+{
+    if (m_processors.isEmpty()) {
+        emit frameProcessed();
+        return;
+    }
+    // A copy: a processor may drop the last other reference while it runs.
+    const QList<QSharedPointer<FrameProcessorBase>> processors = m_processors;
+    for (const auto& proc : processors) {
+        const int i = proc->screenIndex();
+        if (i >= 0 && i < m_images.size())
+            proc->processFrame(m_images.at(i));
+    }
+    emit frameProcessed();
+}
+
+void ScreenGrabber::setSystemLocked(bool locked)
+{
+    if (m_imp->systemLocked() == locked)
+        return;
+    m_imp->setSystemLocked(locked);
+    m_imp->systemLockChanged(locked);
+}
+
+void ScreenGrabber::reinitGrabber()
+{
+    // The images wrap buffers that deinitScreens frees; processors must never see them again.
+    m_images.clear();
+    m_imp->deinitScreens();
+    const QList<ScreenInfo> screens = m_imp->identifyScreens();
+    m_imp->setScreens(screens);
+    m_imp->initScreens(screens);
+
+    QMutexLocker lock(&m_screensMutex);
+    m_publishedScreens = screens;
+}
+
+void ScreenGrabber::updateUsedScreens()
+{
+    QList<int> used;
+    for (const auto& proc : qAsConst(m_processors)) {
+        const int index = proc->screenIndex();
+        if (!used.contains(index))
+            used.append(index);
+    }
+    m_imp->setUsedScreens(used);
+}
+
+void ScreenGrabber::wrapFrames()
+{
+    const int n = m_imp->screens().size();
+    const QList<ScreenFrame*>& frames = m_imp->frames();
+    m_images.clear();
+    for (int i = 0; i < n; ++i) {
+        const ScreenFrame* frame = i < frames.size() ? frames.at(i) : nullptr;
+        // One entry per screen keeps image i paired with screen i even when a record is unusable.
+        QImage image;
+        if (frame && frame->valid && frame->buffer && frame->width > 0 && frame->height > 0) {
+            const qint64 rowBytes = qint64(frame->width) * 4;
+            if (frame->stride >= rowBytes && qint64(frame->stride) * frame->height <= frame->size) {
+                image =
+                    QImage(frame->buffer, frame->width, frame->height, frame->stride, QImage::Format_ARGB32);
+            }
+        }
+        m_images.append(image);
+    }
+}

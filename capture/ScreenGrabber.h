@@ -1,0 +1,61 @@
+#pragma once
+
+#include "capture/FrameProcessorBase.h"
+#include "capture/ScreenInfo.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QSharedPointer>
+
+#include <memory>
+
+class ScreenGrabberImp;
+
+// Capture worker: lives on "screen-grab-worker", grabs every tick and feeds the frame processors.
+class ScreenGrabber : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ScreenGrabber(QObject* parent = nullptr);
+    // Takes ownership of the back end.
+    explicit ScreenGrabber(ScreenGrabberImp* imp, QObject* parent = nullptr);
+    ~ScreenGrabber() override;
+
+    // Monitors of the last back-end rebuild; safe to call from any thread.
+    QList<ScreenInfo> screens() const;
+
+    // Worker-thread only.
+    ScreenGrabberImp* backend() const { return m_imp.get(); }
+    int processorCount() const { return m_processors.size(); }
+    int imageCount() const { return m_images.size(); }
+
+signals:
+    void frameProcessed();
+    void screensReinited();
+    void userDisabledGrab();
+
+public slots:
+    void removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc);
+    void addFrameProcessor(QSharedPointer<FrameProcessorBase> proc);
+    void init();
+    void grab();
+    void processImg();
+    void setSystemLocked(bool locked);
+
+private:
+    void reinitGrabber();
+    void updateUsedScreens();
+    void wrapFrames();
+
+    std::unique_ptr<ScreenGrabberImp> m_imp;
+    QList<QSharedPointer<FrameProcessorBase>> m_processors;
+    QList<QImage> m_images;
+    QElapsedTimer m_lastGrab;
+    bool m_disabledNotified = false;
+
+    mutable QMutex m_screensMutex;
+    QList<ScreenInfo> m_publishedScreens;
+};

@@ -1,0 +1,37 @@
+#include "capture/ScreenGrabberImp.h"
+
+#include <QDebug>
+
+ScreenGrabberImp::~ScreenGrabberImp()
+{
+    qDeleteAll(m_frames);
+    m_frames.clear();
+    m_screens.clear();
+}
+
+void ScreenGrabberImp::setUsedScreens(const QList<int>& screens)
+{
+    m_usedScreens = screens;
+}
+
+void ScreenGrabberImp::systemLockChanged(bool locked)
+{
+    Q_UNUSED(locked);
+}
+
+bool ScreenGrabberImp::reinitDue()
+{
+    if (m_state == Ready)
+        return false;
+    if (!m_reinitTimer.isValid()) {
+        qDebug() << "need restart" << 0;
+        m_reinitTimer.start();
+        return false;
+    }
+    const qint64 elapsed = m_reinitTimer.elapsed();
+    if (elapsed >= m_reinitDelayMs) {
+        qDebug() << "need reinit" << elapsed;
+        return true;
+    }
+    return false;
+}

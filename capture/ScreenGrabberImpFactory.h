@@ -1,0 +1,6 @@
+#pragma once
+
+class ScreenGrabberImp;
+
+// The capture back end of this platform.
+ScreenGrabberImp* createScreenGrabberImp();

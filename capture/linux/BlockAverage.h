@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Reduces 32-bit BGRX pixels to one pixel per 16 x 16 block: each colour byte is the rounded exact mean
+// (sum + 128) / 256 of the block, alpha is 255. Reads blocksW * 16 pixels of blocksH * 16 rows.
+void blockAverage16(const uchar* src, qsizetype srcStride, int blocksW, int blocksH, uchar* dst,
+                    qsizetype dstStride);
+
+// The same reduction written plainly, one block at a time.
+void blockAverage16Reference(const uchar* src, qsizetype srcStride, int blocksW, int blocksH, uchar* dst,
+                             qsizetype dstStride);

@@ -1,0 +1,643 @@
+#include "device/PivotrixController.h"
+
+#include <QBuffer>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImageWriter>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslError>
+#include <QThread>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <cstring>
+
+namespace {
+const char* const kTooLargeProperty = "pivotrixReplyTooLarge";
+
+// One clock for every controller: it only feeds the "sending too slow" log line.
+QMutex g_sendClockLock;
+QElapsedTimer g_sendClock;
+
+void putLe16(char* at, quint16 value)
+{
+    at[0] = char(value & 0xFF);
+    at[1] = char(value >> 8);
+}
+
+bool isHexText(const QString& text)
+{
+    if (text.isEmpty() || text.size() % 2 != 0)
+        return false;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        const bool hex = (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+QByteArray indentedJson(const QVariantMap& map)
+{
+    return QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Indented);
+}
+} // namespace
+
+PivotrixController::PivotrixController(const QString& address, int port, const QString& apiKey,
+                                       const QString& model, const QString& name, const QString& id)
+    : m_address(address)
+    , m_port(port)
+    , m_apiKey(apiKey)
+    , m_name(name)
+    , m_model(model)
+    , m_id(id)
+    , m_hostAddress(address)
+{
+    registerMetaTypes();
+}
+
+PivotrixController::~PivotrixController()
+{
+    if (m_managerShared)
+        m_manager = nullptr;
+}
+
+void PivotrixController::registerMetaTypes()
+{
+    qRegisterMetaType<PivotrixController::NetworkState>("PivotrixController::NetworkState");
+    qRegisterMetaType<PivotrixController::StreamingState>("PivotrixController::StreamingState");
+}
+
+QString PivotrixController::address() const
+{
+    return m_address;
+}
+
+int PivotrixController::port() const
+{
+    return m_port;
+}
+
+QString PivotrixController::apiKey() const
+{
+    return m_apiKey;
+}
+
+QString PivotrixController::name() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_name;
+}
+
+QString PivotrixController::serial() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_serial;
+}
+
+QString PivotrixController::osVersion() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_osVersion;
+}
+
+QString PivotrixController::model() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_model;
+}
+
+QString PivotrixController::deviceId() const
+{
+    return m_id;
+}
+
+PivotrixController::NetworkState PivotrixController::networkState() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_networkState;
+}
+
+PivotrixController::StreamingState PivotrixController::streamingState() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_streamingState;
+}
+
+bool PivotrixController::isStreaming() const
+{
+    return streamingState() == Receiving;
+}
+
+QSize PivotrixController::canvasSize() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_canvasSize;
+}
+
+QString PivotrixController::lastError() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_lastError;
+}
+
+QByteArray PivotrixController::sessionId() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_sessionId;
+}
+
+int PivotrixController::streamPort() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_streamPort;
+}
+
+void PivotrixController::setRenderMode(const QString& mode)
+{
+    QMutexLocker locker(&m_lock);
+    m_renderMode = mode;
+}
+
+void PivotrixController::setPostProcessType(const QString& type)
+{
+    QMutexLocker locker(&m_lock);
+    m_postProcessType = type;
+    m_postProcessEffect = type == QLatin1String("effect") ? QStringLiteral("fading_pixels") : QString();
+}
+
+QString PivotrixController::renderMode() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_renderMode;
+}
+
+QString PivotrixController::postProcessType() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_postProcessType;
+}
+
+QVariantMap PivotrixController::buildStreamParams() const
+{
+    QString renderMode;
+    QString type;
+    QString effect;
+    {
+        QMutexLocker locker(&m_lock);
+        renderMode = m_renderMode;
+        type = m_postProcessType;
+        effect = m_postProcessEffect;
+    }
+    QVariantMap postProcess{{QStringLiteral("type"), type}};
+    if (!effect.isEmpty()) {
+        const QVariantMap effectParams{{QStringLiteral("pixel_base"), 0.45}};
+        postProcess.insert(QStringLiteral("params"),
+                           QVariantMap{{QStringLiteral("effect_type"), effect},
+                                       {QStringLiteral("effect_params"), effectParams}});
+    }
+    const QVariantMap canvas{{QStringLiteral("fill_type"), QStringLiteral("scale")},
+                             {QStringLiteral("render_mode"), renderMode},
+                             {QStringLiteral("post_process"), postProcess}};
+    return QVariantMap{{QStringLiteral("canvas"), canvas}};
+}
+
+QByteArray PivotrixController::stopBody()
+{
+    const QVariantMap canvas{{QStringLiteral("fill_type"), QStringLiteral("scale")},
+                             {QStringLiteral("render_mode"), QStringLiteral("pixel")}};
+    return indentedJson(QVariantMap{{QStringLiteral("canvas"), canvas}});
+}
+
+QByteArray PivotrixController::authorizationHeader(const QString& apiKey)
+{
+    return QByteArrayLiteral("Basic ") + (apiKey.toUtf8() + ':').toBase64();
+}
+
+PivotrixController::StreamingState PivotrixController::streamingStateFromText(const QString& status)
+{
+    if (status == QLatin1String("receiving"))
+        return Receiving;
+    if (status == QLatin1String("standby"))
+        return Standby;
+    return Stopped;
+}
+
+QUrl PivotrixController::deviceUrl(const QString& path) const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(m_address);
+    url.setPort(kApiPort);
+    url.setPath(path);
+    return url;
+}
+
+QNetworkAccessManager* PivotrixController::ensureManager()
+{
+    if (!m_manager) {
+        m_manager = new QNetworkAccessManager(this);
+        m_managerShared = false;
+    }
+    return m_manager;
+}
+
+QNetworkReply* PivotrixController::startRequest(const QByteArray& verb, const QUrl& url,
+                                                const QString& apiKey, QNetworkAccessManager* manager,
+                                                const QByteArray& body)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader(QByteArrayLiteral("Authorization"), authorizationHeader(apiKey));
+    QNetworkReply* reply = manager->sendCustomRequest(request, verb, body);
+    reply->ignoreSslErrors(
+        {QSslError(QSslError::UnableToVerifyFirstCertificate), QSslError(QSslError::HostNameMismatch)});
+    connect(reply, &QNetworkReply::sslErrors, reply, [](const QList<QSslError>& errors) {
+        qDebug() << "ssl errors received";
+        for (const QSslError& error : errors)
+            qDebug() << error.error();
+    });
+    // A panel that answers with an endless body must not fill our memory.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+        if ((received > kMaxReplyBytes || total > kMaxReplyBytes) &&
+            !reply->property(kTooLargeProperty).toBool()) {
+            reply->setProperty(kTooLargeProperty, true);
+            reply->abort();
+        }
+    });
+    return reply;
+}
+
+int PivotrixController::finishReply(QNetworkReply* reply, QByteArray& replyBody, QString& errorText)
+{
+    if (reply->property(kTooLargeProperty).toBool()) {
+        replyBody.clear();
+        errorText = QStringLiteral("Reply too large");
+        qDebug() << "reply too large" << reply->url().toString();
+        return 0;
+    }
+    replyBody = reply->readAll();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError) {
+        errorText = reply->error() == QNetworkReply::OperationCanceledError ? QStringLiteral("Timeout")
+                                                                            : reply->errorString();
+        qDebug() << "error " << reply->errorString() << QThread::currentThread();
+        return 0;
+    }
+    return status;
+}
+
+void PivotrixController::sendRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                                     QNetworkAccessManager* manager, ReplyCallback callback,
+                                     const QByteArray& body)
+{
+    qDebug() << "async request" << url.toString();
+    QNetworkReply* reply = startRequest(verb, url, apiKey, manager, body);
+    connect(reply, &QNetworkReply::finished, this, [reply, callback = std::move(callback)] {
+        QByteArray replyBody;
+        QString errorText;
+        const int status = finishReply(reply, replyBody, errorText);
+        callback(replyBody, status, errorText);
+        reply->deleteLater();
+    });
+}
+
+void PivotrixController::sendJsonRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                                         QNetworkAccessManager* manager, JsonCallback callback,
+                                         const QByteArray& body)
+{
+    sendRequest(
+        verb, url, apiKey, manager,
+        [callback = std::move(callback)](const QByteArray& replyBody, int status, const QString& error) {
+            callback(parseJsonMap(replyBody), status, error);
+        },
+        body);
+}
+
+int PivotrixController::sendRequestSync(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                                        QNetworkAccessManager* manager, QByteArray& replyBody,
+                                        const QByteArray& body, QString* errorText)
+{
+    QNetworkReply* reply = startRequest(verb, url, apiKey, manager, body);
+    ++m_syncDepth;
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        // Only a thread told to quit leaves the loop early.
+        if (!reply->isFinished())
+            reply->abort();
+    }
+    --m_syncDepth;
+    QString error;
+    const int status = finishReply(reply, replyBody, error);
+    if (errorText && !error.isEmpty())
+        errorText->append(error);
+    reply->deleteLater();
+    return status;
+}
+
+QVariantMap PivotrixController::parseJsonMap(const QByteArray& body)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject())
+        return {};
+    return document.object().toVariantMap();
+}
+
+QSize PivotrixController::canvasFromStreamReply(const QVariantMap& map, const QSize& whenMissing)
+{
+    const QVariantMap pixel =
+        map.value(QStringLiteral("canvas")).toMap().value(QStringLiteral("pixel")).toMap();
+    if (!pixel.contains(QStringLiteral("size")))
+        return whenMissing;
+    const QVariantMap size = pixel.value(QStringLiteral("size")).toMap();
+    return QSize(size.value(QStringLiteral("width")).toInt(), size.value(QStringLiteral("height")).toInt());
+}
+
+void PivotrixController::setStreamingState(StreamingState state)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_streamingState == state)
+            return;
+        m_streamingState = state;
+    }
+    emit streamEnabledChanged(state);
+}
+
+void PivotrixController::setNetworkState(NetworkState state)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_networkState == state)
+            return;
+        m_networkState = state;
+    }
+    emit onlineChanged(state);
+}
+
+void PivotrixController::init(QNetworkAccessManager* sharedManager)
+{
+    qDebug() << "init controller " << m_id << QThread::currentThread();
+    if (sharedManager) {
+        if (m_manager && !m_managerShared)
+            m_manager->deleteLater();
+        m_manager = sharedManager;
+        m_managerShared = true;
+    } else if (!m_manager || m_managerShared) {
+        // A failed init is retried by every online check; one manager and socket per controller is enough.
+        m_manager = nullptr;
+        ensureManager();
+    }
+    if (!m_socket)
+        m_socket = new QUdpSocket(this);
+
+    QByteArray body;
+    int status =
+        sendRequestSync("GET", deviceUrl(QStringLiteral("/api/v2/device")), m_apiKey, m_manager, body);
+    QVariantMap info = parseJsonMap(body);
+    if (status != 200) {
+        qDebug() << "failed to get info" << info << status;
+        return;
+    }
+    {
+        QMutexLocker locker(&m_lock);
+        m_name = info.value(QStringLiteral("name")).toString();
+        m_serial = info.value(QStringLiteral("serial")).toString();
+        m_osVersion = info.value(QStringLiteral("os_version")).toString();
+        m_model = info.value(QStringLiteral("model")).toString();
+    }
+
+    body.clear();
+    status =
+        sendRequestSync("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, m_manager, body);
+    if (status != 200) {
+        qDebug() << "failed to get stream";
+        return;
+    }
+    const QVariantMap stream = parseJsonMap(body);
+    qDebug() << "init" << stream;
+    const StreamingState state = streamingStateFromText(stream.value(QStringLiteral("status")).toString());
+    {
+        QMutexLocker locker(&m_lock);
+        m_canvasSize = canvasFromStreamReply(stream, QSize(4, 8));
+    }
+    setStreamingState(state);
+    qDebug() << "init ok";
+    setNetworkState(Online);
+    m_initialised = true;
+}
+
+void PivotrixController::deinit()
+{
+    // Run only once no blocking request is on the stack: a stop still waiting for its reply would be sent
+    // twice, and deleting the controller under a waiting request pulls its manager and reply away.
+    if (m_syncDepth > 0) {
+        QTimer::singleShot(5, this, &PivotrixController::deinit);
+        return;
+    }
+    qDebug() << "deinit" << m_id;
+    if (isStreaming())
+        stopStream();
+    emit deinitFinished();
+}
+
+void PivotrixController::checkOnline()
+{
+    qDebug() << "check online";
+    {
+        QMutexLocker locker(&m_lock);
+        m_lastError.clear();
+    }
+    sendJsonRequest("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, ensureManager(),
+                    [this](const QVariantMap& map, int status, const QString& error) {
+                        {
+                            QMutexLocker locker(&m_lock);
+                            m_lastError = error;
+                        }
+                        NetworkState state = Online;
+                        if (status != 200) {
+                            state = Offline;
+                        } else if (!m_initialised) {
+                            init();
+                        } else {
+                            const StreamingState streaming =
+                                streamingStateFromText(map.value(QStringLiteral("status")).toString());
+                            {
+                                QMutexLocker locker(&m_lock);
+                                m_canvasSize = canvasFromStreamReply(map, QSize(0, 0));
+                            }
+                            setStreamingState(streaming);
+                        }
+                        setNetworkState(state);
+                        emit checkOnlineFinished();
+                    });
+}
+
+void PivotrixController::startStream()
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_startInProgress) {
+            locker.unlock();
+            qDebug() << "stream start in progress";
+            return;
+        }
+        m_startInProgress = true;
+    }
+    StreamingState state = Stopped;
+    const QVariantMap params = buildStreamParams();
+    QByteArray body;
+    const int status = sendRequestSync("PUT", deviceUrl(QStringLiteral("/api/v2/device/stream/start")),
+                                       m_apiKey, ensureManager(), body, indentedJson(params));
+    if (status == 200) {
+        const QVariantMap reply = parseJsonMap(body);
+        qDebug() << "start resp" << reply;
+        const QVariantMap data =
+            reply.value(QStringLiteral("success")).toMap().value(QStringLiteral("data")).toMap();
+        state = streamingStateFromText(data.value(QStringLiteral("status")).toString());
+        bool portOk = false;
+        const qlonglong port = data.value(QStringLiteral("port")).toLongLong(&portOk);
+        const QVariant sessionValue = data.value(QStringLiteral("session_id"));
+        const QString session =
+            sessionValue.userType() == QMetaType::QString ? sessionValue.toString() : QString();
+        // A reply that names no usable session must not replace the one we have.
+        if (portOk && port > 0 && port <= 65535 && isHexText(session)) {
+            QMutexLocker locker(&m_lock);
+            m_streamPort = int(port);
+            m_sessionId = QByteArray::fromHex(session.toLatin1());
+            m_lastStreamParams = params;
+        } else {
+            qDebug() << "invalid stream session" << data.value(QStringLiteral("port"))
+                     << data.value(QStringLiteral("session_id"));
+            // Frames could only go to the previous session; a panel in standby is still reported as such.
+            if (state == Receiving)
+                state = Stopped;
+        }
+    }
+    {
+        QMutexLocker locker(&m_lock);
+        m_startInProgress = false;
+    }
+    setStreamingState(state);
+}
+
+void PivotrixController::stopStream()
+{
+    qDebug() << "stop stream";
+    StreamingState state = Stopped;
+    QByteArray body;
+    const int status = sendRequestSync("PUT", deviceUrl(QStringLiteral("/api/v2/device/stream/stop")),
+                                       m_apiKey, ensureManager(), body, stopBody());
+    if (status == 200) {
+        qDebug() << "stop success";
+        state = streamingStateFromText(parseJsonMap(body).value(QStringLiteral("status")).toString());
+    }
+    setStreamingState(state);
+}
+
+void PivotrixController::updateStreamParams()
+{
+    QVariantMap last;
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_startInProgress)
+            return;
+        last = m_lastStreamParams;
+    }
+    const QVariantMap params = buildStreamParams();
+    if (!last.isEmpty() && QJsonObject::fromVariantMap(params) == QJsonObject::fromVariantMap(last))
+        return;
+    qDebug() << "restart stream with new params";
+    startStream();
+}
+
+QByteArray PivotrixController::buildFrame(const QImage& img, const QByteArray& sessionId,
+                                          FrameEncoding encoding)
+{
+    const int width = img.isNull() ? 0 : img.width();
+    const int height = img.isNull() ? 0 : img.height();
+    if (width > 0xFFFF || height > 0xFFFF)
+        return {};
+
+    QByteArray payload;
+    if (encoding == Raw) {
+        const qint64 length = qint64(width) * height * 3;
+        if (length > 0xFFFF)
+            return {};
+        payload.resize(int(length));
+        if (length > 0) {
+            const QImage rgb = img.convertToFormat(QImage::Format_RGB888);
+            char* out = payload.data();
+            for (int y = 0; y < height; ++y) {
+                std::memcpy(out, rgb.constScanLine(y), size_t(width) * 3);
+                out += width * 3;
+            }
+        }
+    } else {
+        const char* format = encoding == Png ? "png" : encoding == Jpeg ? "jpeg" : "gif";
+        QBuffer buffer(&payload);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        writer.write(img);
+        if (payload.size() > 0xFFFF)
+            return {};
+    }
+
+    char header[kHeaderSize] = {};
+    std::memcpy(header, "pxsp", 4);
+    putLe16(header + 4, 1);
+    std::memcpy(header + 6, sessionId.constData(), size_t(qMin(16, sessionId.size())));
+    header[22] = char(encoding);
+    header[23] = 1;
+    header[24] = 1;
+    putLe16(header + 30, quint16(width));
+    putLe16(header + 32, quint16(height));
+    putLe16(header + 34, quint16(payload.size()));
+
+    QByteArray frame;
+    frame.reserve(kHeaderSize + payload.size() + kTrailerSize);
+    frame.append(header, kHeaderSize);
+    frame.append(payload);
+    frame.append(kTrailerSize, '\0');
+    return frame;
+}
+
+void PivotrixController::sendStreamImage(const QImage& img)
+{
+    {
+        QMutexLocker locker(&g_sendClockLock);
+        if (g_sendClock.isValid() && g_sendClock.elapsed() > 50)
+            qDebug() << "sending too slow" << g_sendClock.elapsed() << QThread::currentThread()->objectName();
+        g_sendClock.restart();
+    }
+    if (img.isNull())
+        qDebug() << "invalid data" << img;
+
+    QByteArray session;
+    quint16 port = 0;
+    {
+        QMutexLocker locker(&m_lock);
+        session = m_sessionId;
+        port = quint16(m_streamPort & 0xFFFF);
+    }
+    const QByteArray frame = buildFrame(img, session, m_frameEncoding);
+    if (frame.isEmpty()) {
+        // The 16-bit length field cannot describe it; a truncated frame would only show garbage.
+        qDebug() << "frame too large, dropped" << img.size();
+        return;
+    }
+    if (!m_socket)
+        m_socket = new QUdpSocket(this);
+    if (m_socket->writeDatagram(frame, m_hostAddress, port) < 0) {
+        qDebug() << "send data error" << m_socket->error() << m_socket->errorString();
+        return;
+    }
+    m_framesSent.fetch_add(1, std::memory_order_relaxed);
+}

@@ -1,0 +1,163 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QImage>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <atomic>
+#include <functional>
+
+class QNetworkReply;
+class QUdpSocket;
+
+// Speaks to one light panel: HTTP control on port 8080 and the UDP frame stream.
+// Lives on its device's controller thread; the accessors may be read from any thread.
+class PivotrixController : public QObject
+{
+    Q_OBJECT
+public:
+    enum NetworkState
+    {
+        NotChecked = 0,
+        Offline = 1,
+        Online = 2
+    };
+    Q_ENUM(NetworkState)
+
+    enum StreamingState
+    {
+        Receiving = 0,
+        Stopped = 1,
+        Standby = 2
+    };
+    Q_ENUM(StreamingState)
+
+    enum FrameEncoding
+    {
+        Raw = 0,
+        Png = 1,
+        Jpeg = 2,
+        Gif = 3
+    };
+
+    static constexpr int kApiPort = 8080;
+    static constexpr int kHeaderSize = 36;
+    static constexpr int kTrailerSize = 2;
+    // Reply bodies beyond this are refused instead of being buffered.
+    static constexpr qint64 kMaxReplyBytes = 1024 * 1024;
+
+    using ReplyCallback = std::function<void(const QByteArray& body, int status, const QString& error)>;
+    using JsonCallback = std::function<void(const QVariantMap& map, int status, const QString& error)>;
+
+    PivotrixController(const QString& address, int port, const QString& apiKey, const QString& model,
+                       const QString& name, const QString& id);
+    ~PivotrixController() override;
+
+    static void registerMetaTypes();
+
+    QString address() const;
+    int port() const;
+    QString apiKey() const;
+    QString name() const;
+    QString serial() const;
+    QString osVersion() const;
+    QString model() const;
+    QString deviceId() const;
+    NetworkState networkState() const;
+    StreamingState streamingState() const;
+    bool isStreaming() const;
+    QSize canvasSize() const;
+    QString lastError() const;
+    QByteArray sessionId() const;
+    int streamPort() const;
+    quint64 framesSent() const { return m_framesSent.load(std::memory_order_relaxed); }
+
+    void setRenderMode(const QString& mode);
+    void setPostProcessType(const QString& type);
+    QString renderMode() const;
+    QString postProcessType() const;
+    QVariantMap buildStreamParams() const;
+
+    static QByteArray authorizationHeader(const QString& apiKey);
+    static StreamingState streamingStateFromText(const QString& status);
+    // One "pxsp" datagram for the image, or an empty array when it cannot be carried in one.
+    static QByteArray buildFrame(const QImage& img, const QByteArray& sessionId,
+                                 FrameEncoding encoding = Raw);
+    static QByteArray stopBody();
+
+    QUrl deviceUrl(const QString& path) const;
+
+public slots:
+    virtual void init(QNetworkAccessManager* sharedManager = nullptr);
+    virtual void deinit();
+    virtual void checkOnline();
+    virtual void startStream();
+    virtual void stopStream();
+    virtual void sendStreamImage(const QImage& img);
+    void updateStreamParams();
+
+signals:
+    void streamEnabledChanged(PivotrixController::StreamingState state);
+    void onlineChanged(PivotrixController::NetworkState state);
+    void checkOnlineFinished();
+    void deinitFinished();
+
+private:
+    void sendRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                     QNetworkAccessManager* manager, ReplyCallback callback, const QByteArray& body = {});
+    void sendJsonRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                         QNetworkAccessManager* manager, JsonCallback callback, const QByteArray& body = {});
+    int sendRequestSync(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                        QNetworkAccessManager* manager, QByteArray& replyBody, const QByteArray& body = {},
+                        QString* errorText = nullptr);
+    QNetworkReply* startRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                                QNetworkAccessManager* manager, const QByteArray& body);
+    static int finishReply(QNetworkReply* reply, QByteArray& replyBody, QString& errorText);
+    static QVariantMap parseJsonMap(const QByteArray& body);
+    static QSize canvasFromStreamReply(const QVariantMap& map, const QSize& whenMissing);
+    QNetworkAccessManager* ensureManager();
+
+    void setStreamingState(StreamingState state);
+    void setNetworkState(NetworkState state);
+
+    QNetworkAccessManager* m_manager = nullptr;
+    bool m_managerShared = false;
+
+    // Guards every field below that the GUI thread may read.
+    mutable QMutex m_lock;
+    const QString m_address;
+    const int m_port;
+    const QString m_apiKey;
+    QString m_name;
+    QString m_serial;
+    QString m_osVersion;
+    QString m_model;
+    const QString m_id;
+    StreamingState m_streamingState = Stopped;
+
+    QByteArray m_sessionId;
+    QSize m_canvasSize{0, 0};
+    NetworkState m_networkState = NotChecked;
+    bool m_startInProgress = false;
+    bool m_initialised = false;
+    int m_streamPort = 0;
+    FrameEncoding m_frameEncoding = Raw;
+    QUdpSocket* m_socket = nullptr;
+    QString m_renderMode = QStringLiteral("triangle");
+    QString m_postProcessType = QStringLiteral("none");
+    QString m_postProcessEffect = QStringLiteral("fading_pixels");
+    QVariantMap m_lastStreamParams;
+    QString m_lastError;
+
+    QHostAddress m_hostAddress;
+    // Blocking requests on the stack; deletion must wait until none is left.
+    int m_syncDepth = 0;
+    std::atomic<quint64> m_framesSent{0};
+};

@@ -1,0 +1,209 @@
+#include "device/PivotrixDeviceController.h"
+
+#include <QDebug>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+PivotrixDeviceController::PivotrixDeviceController(const QString& address, int port, const QString& apiKey,
+                                                   const QString& name, const QString& model,
+                                                   const QString& id, int onlineCheckMs, int frameMs)
+    : m_onlineCheckMs(onlineCheckMs)
+    , m_frameMs(frameMs)
+{
+    PivotrixController::registerMetaTypes();
+    m_thread = new QThread();
+    m_controller = new PivotrixController(address, port, apiKey, model, name, id);
+    connect(m_controller, &PivotrixController::onlineChanged, this,
+            &PivotrixDeviceController::onOnlineChanged);
+    connect(m_controller, &PivotrixController::streamEnabledChanged, this,
+            &PivotrixDeviceController::streamEnabledChanged);
+    connect(m_controller, &PivotrixController::checkOnlineFinished, this,
+            &PivotrixDeviceController::onCheckOnlineFinished);
+
+    m_controller->moveToThread(m_thread);
+    m_thread->setObjectName(QStringLiteral("controller-thread") + id);
+    PivotrixController* controller = m_controller;
+    connect(m_thread, &QThread::started, controller, [controller] { controller->init(); });
+    m_thread->start(QThread::InheritPriority);
+
+    startTicking();
+}
+
+void PivotrixDeviceController::startTicking()
+{
+    qDebug() << "start ticking" << name();
+    m_onlineTimer = new QTimer(this);
+    m_onlineTimer->setSingleShot(true);
+    m_onlineTimer->setInterval(m_onlineCheckMs);
+    m_onlineTimer->start();
+    connect(m_onlineTimer, &QTimer::timeout, m_controller, &PivotrixController::checkOnline);
+
+    m_frameTimer = new QTimer();
+    m_frameTimer->setTimerType(Qt::PreciseTimer);
+    m_frameTimer->setSingleShot(false);
+    m_frameTimer->setInterval(m_frameMs);
+    m_frameTimer->moveToThread(m_thread);
+}
+
+PivotrixDeviceController::~PivotrixDeviceController()
+{
+    if (m_thread->isRunning() && m_controller) {
+        // Every connection is in place before deinit is queued: the controller may be gone right after.
+        connect(m_controller, &PivotrixController::deinitFinished, m_controller, &QObject::deleteLater);
+        // Direct: quit() is thread-safe, and the GUI thread may be blocked waiting for this thread at exit.
+        connect(m_controller, &QObject::destroyed, m_thread, &QThread::quit, Qt::DirectConnection);
+        connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+        // Stop the ticks first so no frame follows the stop request.
+        QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
+        m_frameTimer->deleteLater();
+        QMetaObject::invokeMethod(m_controller, "deinit", Qt::QueuedConnection);
+    } else if (m_controller) {
+        delete m_frameTimer;
+        delete m_controller;
+        delete m_thread;
+    } else {
+        m_thread->deleteLater();
+    }
+    m_frameTimer = nullptr;
+    m_generator.clear();
+    delete m_onlineTimer;
+    m_onlineTimer = nullptr;
+}
+
+void PivotrixDeviceController::startStream()
+{
+    qDebug() << "send start stream";
+    QMetaObject::invokeMethod(m_controller, "startStream", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_frameTimer, "start", Qt::QueuedConnection);
+}
+
+void PivotrixDeviceController::stopStream()
+{
+    qDebug() << "send stop stream";
+    QMetaObject::invokeMethod(m_controller, "stopStream", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
+}
+
+void PivotrixDeviceController::updateStreamParams()
+{
+    QMetaObject::invokeMethod(m_controller, "updateStreamParams", Qt::QueuedConnection);
+}
+
+void PivotrixDeviceController::setRenderMode(const QString& mode)
+{
+    // The controller guards these texts, so they are in place before any later queued call runs.
+    m_controller->setRenderMode(mode);
+}
+
+void PivotrixDeviceController::setPostProcessType(const QString& type)
+{
+    m_controller->setPostProcessType(type);
+}
+
+void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>& generator)
+{
+    if (generator == m_generator)
+        return;
+    if (m_generator) {
+        QObject::disconnect(m_frameTimer, nullptr, m_generator.data(), nullptr);
+        QObject::disconnect(m_generator.data(), nullptr, m_controller, nullptr);
+    }
+    m_generator = generator;
+    if (!m_generator)
+        return;
+
+    QObject* gen = m_generator.data();
+    if (!QObject::connect(gen, SIGNAL(canvasUpdated(QImage)), m_controller, SLOT(sendStreamImage(QImage)),
+                          Qt::DirectConnection))
+        qDebug() << "generator has no canvasUpdated(QImage)" << gen;
+    if (!QObject::connect(m_frameTimer, SIGNAL(timeout()), gen, SLOT(update()), Qt::UniqueConnection))
+        qDebug() << "generator has no update()" << gen;
+    if (gen->thread() != m_thread)
+        gen->moveToThread(m_thread);
+    resizeGenerator();
+}
+
+void PivotrixDeviceController::resizeGenerator()
+{
+    QMetaObject::invokeMethod(m_generator.data(), "resize", Qt::QueuedConnection,
+                              Q_ARG(QSize, m_controller->canvasSize()));
+}
+
+void PivotrixDeviceController::onOnlineChanged(PivotrixController::NetworkState state)
+{
+    if (state == PivotrixController::Online) {
+        if (m_generator)
+            resizeGenerator();
+        else
+            qDebug() << "no effect generator";
+    }
+    emit onlineChanged(state);
+}
+
+void PivotrixDeviceController::onCheckOnlineFinished()
+{
+    qDebug() << "check online finished";
+    if (m_onlineTimer)
+        m_onlineTimer->start();
+}
+
+QString PivotrixDeviceController::address() const
+{
+    return m_controller->address();
+}
+
+int PivotrixDeviceController::port() const
+{
+    return m_controller->port();
+}
+
+QString PivotrixDeviceController::apiKey() const
+{
+    return m_controller->apiKey();
+}
+
+QString PivotrixDeviceController::deviceId() const
+{
+    return m_controller->deviceId();
+}
+
+QString PivotrixDeviceController::name() const
+{
+    return m_controller->name();
+}
+
+QString PivotrixDeviceController::model() const
+{
+    return m_controller->model();
+}
+
+QString PivotrixDeviceController::lastError() const
+{
+    return m_controller->lastError();
+}
+
+QSize PivotrixDeviceController::canvasSize() const
+{
+    return m_controller->canvasSize();
+}
+
+PivotrixController::NetworkState PivotrixDeviceController::networkState() const
+{
+    return m_controller->networkState();
+}
+
+PivotrixController::StreamingState PivotrixDeviceController::streamingState() const
+{
+    return m_controller->streamingState();
+}
+
+bool PivotrixDeviceController::isStreaming() const
+{
+    return m_controller->isStreaming();
+}
+
+bool PivotrixDeviceController::isOnline() const
+{
+    return !m_removed && m_controller->networkState() == PivotrixController::Online;
+}

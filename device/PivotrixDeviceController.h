@@ -1,0 +1,86 @@
+#pragma once
+
+#include "device/PivotrixController.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSharedPointer>
+#include <QSize>
+#include <QString>
+
+class QThread;
+class QTimer;
+
+// The GUI-thread face of one paired panel. Owns the panel's thread, on which its PivotrixController,
+// the frame timer and the attached effect generator live, and the periodic online check.
+class PivotrixDeviceController : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kDefaultOnlineCheckMs = 15000;
+    static constexpr int kDefaultFrameMs = 30;
+
+    PivotrixDeviceController(const QString& address, int port, const QString& apiKey, const QString& name,
+                             const QString& model, const QString& id,
+                             int onlineCheckMs = kDefaultOnlineCheckMs, int frameMs = kDefaultFrameMs);
+    ~PivotrixDeviceController() override;
+
+    void startStream();
+    void stopStream();
+    void updateStreamParams();
+    void setRenderMode(const QString& mode);
+    void setPostProcessType(const QString& type);
+
+    // Any QObject with a canvasUpdated(QImage) signal and update() and resize(QSize) slots; the shared
+    // pointer's deleter should be deleteLater so the generator dies on its own thread.
+    void setEffectGenerator(const QSharedPointer<QObject>& generator);
+    QSharedPointer<QObject> effectGenerator() const { return m_generator; }
+
+    void setIndex(int index) { m_index = index; }
+    int index() const { return m_index; }
+    void markRemoved() { m_removed = true; }
+    bool isRemoved() const { return m_removed; }
+
+    QString address() const;
+    int port() const;
+    QString apiKey() const;
+    QString deviceId() const;
+    QString name() const;
+    QString model() const;
+    QString lastError() const;
+    QSize canvasSize() const;
+    PivotrixController::NetworkState networkState() const;
+    PivotrixController::StreamingState streamingState() const;
+    bool isStreaming() const;
+    bool isOnline() const;
+
+    int onlineCheckInterval() const { return m_onlineCheckMs; }
+    int frameInterval() const { return m_frameMs; }
+
+    // The link itself lives on the controller thread: only thread-safe accessors and queued calls.
+    PivotrixController* controller() const { return m_controller; }
+    // Ends once the queued deinit has run during destruction; the registry waits on it at exit.
+    QThread* controllerThread() const { return m_thread; }
+
+signals:
+    void onlineChanged(PivotrixController::NetworkState state);
+    void streamEnabledChanged(PivotrixController::StreamingState state);
+
+public slots:
+    void onOnlineChanged(PivotrixController::NetworkState state);
+    void onCheckOnlineFinished();
+
+private:
+    void startTicking();
+    void resizeGenerator();
+
+    bool m_removed = false;
+    QThread* m_thread = nullptr;
+    PivotrixController* m_controller = nullptr;
+    QTimer* m_onlineTimer = nullptr;
+    QTimer* m_frameTimer = nullptr;
+    QSharedPointer<QObject> m_generator;
+    int m_index = 0;
+    const int m_onlineCheckMs;
+    const int m_frameMs;
+};

@@ -1,0 +1,58 @@
+#include "emulator/EmulatorWindow.h"
+
+#include "emulator/EmulatedPanel.h"
+
+#include <QPainter>
+#include <QTimer>
+
+namespace {
+constexpr int kCaptionHeight = 28;
+constexpr int kCellPixels = 60;
+} // namespace
+
+EmulatorWindow::EmulatorWindow(EmulatedPanel* panel, QWidget* parent)
+    : QWidget(parent)
+    , m_panel(panel)
+    , m_timer(new QTimer(this))
+{
+    setWindowTitle(QStringLiteral("%1 (%2)").arg(panel->name(), panel->address()));
+    const QSize canvas = panel->canvas();
+    const int scale = qMax(1, qMin(kCellPixels, 720 / qMax(1, canvas.height())));
+    resize(qMax(360, canvas.width() * scale), canvas.height() * scale + kCaptionHeight);
+    connect(m_timer, &QTimer::timeout, this, &EmulatorWindow::refresh);
+    m_timer->start(30);
+}
+
+void EmulatorWindow::refresh()
+{
+    const EmulatedPanel::Stream stream = m_panel->stream();
+    const FrameStatistics::Snapshot stats = m_panel->statistics().snapshot();
+    m_frame = m_panel->lastFrame();
+    m_caption = QStringLiteral("%1 · %2 good · %3 rejected · %4")
+                    .arg(stream.status)
+                    .arg(stats.good)
+                    .arg(stats.rejected)
+                    .arg(faultName(m_panel->fault()));
+    update();
+}
+
+void EmulatorWindow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    const QRect area(0, 0, width(), height() - kCaptionHeight);
+    if (!m_frame.isNull()) {
+        QSize target = m_frame.size().scaled(area.size(), Qt::KeepAspectRatio);
+        QRect place(QPoint(0, 0), target);
+        place.moveCenter(area.center());
+        // Keep every panel pixel a sharp block.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(place, m_frame);
+    } else {
+        painter.setPen(Qt::gray);
+        painter.drawText(area, Qt::AlignCenter, QStringLiteral("no frame yet"));
+    }
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(6, area.bottom(), width() - 12, kCaptionHeight), Qt::AlignVCenter | Qt::AlignLeft,
+                     m_caption);
+}

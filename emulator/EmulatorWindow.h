@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+class EmulatedPanel;
+class QTimer;
+
+// Shows what one emulated panel received: its last good frame, large, refreshed at the frame rate.
+class EmulatorWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit EmulatorWindow(EmulatedPanel* panel, QWidget* parent = nullptr);
+
+    QImage shownFrame() const { return m_frame; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void refresh();
+
+    EmulatedPanel* m_panel;
+    QTimer* m_timer;
+    QImage m_frame;
+    QString m_caption;
+};

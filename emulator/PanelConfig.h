@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+
+enum class PanelFault
+{
+    None,
+    Offline, // nothing listens on the API port; a running session ends
+    Http500, // every panel call answers 500
+    Standby  // the panel idles: sessions end, start answers "standby" without a session
+};
+
+// Everything that makes one emulated panel.
+struct PanelConfig
+{
+    QString address = QStringLiteral("127.0.0.2");
+    QString name = QStringLiteral("Emulated PRISM");
+    QString id;
+    QString model = QStringLiteral("px3");
+    QString serial;
+    QString osVersion = QStringLiteral("1.0.0-emulator");
+    QSize canvas{4, 8};
+    QString apiKey = QStringLiteral("emulator-key");
+    // Hex digits handed out as every session's id; empty means 16 random bytes per session.
+    QString sessionId;
+    // Leave "size" out of the stream reply, as some firmware does.
+    bool reportCanvasSize = true;
+    int apiPort = 8080;
+    int statusPort = 8081;
+    PanelFault fault = PanelFault::None;
+    int replyDelayMs = 0;
+};
+
+QString faultName(PanelFault fault);
+// False for an unknown name.
+bool faultFromName(const QString& name, PanelFault* fault);

@@ -1,0 +1,131 @@
+#include "XvfbServer.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+XvfbServer::~XvfbServer()
+{
+    kill();
+}
+
+bool XvfbServer::start(const QSize& size, const QStringList& extraArgs)
+{
+    m_size = size;
+    m_extraArgs = extraArgs;
+    return launch({QStringLiteral("-displayfd"), QStringLiteral("1")}, true);
+}
+
+bool XvfbServer::restart()
+{
+    kill();
+    return launch({QString::fromLatin1(m_display)}, false);
+}
+
+bool XvfbServer::launch(const QStringList& head, bool readDisplay)
+{
+    QStringList args = head;
+    // No reset when the last client leaves: the tests connect and disconnect all the time.
+    args << QStringLiteral("-noreset") << QStringLiteral("-nolisten") << QStringLiteral("tcp") << m_extraArgs
+         << QStringLiteral("-screen") << QStringLiteral("0")
+         << QStringLiteral("%1x%2x24").arg(m_size.width()).arg(m_size.height());
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    m_process.start(QStringLiteral("Xvfb"), args);
+    if (!m_process.waitForStarted(5000))
+        return false;
+    if (readDisplay) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_process.canReadLine() && timer.elapsed() < 10000)
+            m_process.waitForReadyRead(100);
+        const QByteArray line = m_process.readLine().trimmed();
+        if (line.isEmpty())
+            return false;
+        m_display = ':' + line;
+    }
+    // Ready once a client gets through.
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000) {
+        xcb_connection_t* c = xcb_connect(m_display.constData(), nullptr);
+        const bool ok = !xcb_connection_has_error(c);
+        xcb_disconnect(c);
+        if (ok)
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void XvfbServer::kill()
+{
+    disconnectPainter();
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+bool XvfbServer::connectPainter()
+{
+    if (m_conn && !xcb_connection_has_error(m_conn))
+        return true;
+    disconnectPainter();
+    m_conn = xcb_connect(m_display.constData(), nullptr);
+    if (xcb_connection_has_error(m_conn))
+        return false;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data;
+    m_root = screen->root;
+    m_depth = screen->root_depth;
+    m_gc = xcb_generate_id(m_conn);
+    xcb_create_gc(m_conn, m_gc, m_root, 0, nullptr);
+    return true;
+}
+
+void XvfbServer::disconnectPainter()
+{
+    if (m_conn)
+        xcb_disconnect(m_conn);
+    m_conn = nullptr;
+}
+
+bool XvfbServer::paint(const QImage& img, int x, int y)
+{
+    if (!connectPainter())
+        return false;
+    const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
+    const int rowBytes = rgb.width() * 4;
+    const int rowsPerRequest = qMax(1, 200000 / rowBytes);
+    for (int row = 0; row < rgb.height(); row += rowsPerRequest) {
+        const int rows = qMin(rowsPerRequest, rgb.height() - row);
+        QByteArray data;
+        data.reserve(rowBytes * rows);
+        for (int r = 0; r < rows; ++r)
+            data.append(reinterpret_cast<const char*>(rgb.constScanLine(row + r)), rowBytes);
+        xcb_put_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, m_gc, uint16_t(rgb.width()), uint16_t(rows),
+                      int16_t(x), int16_t(y + row), 0, m_depth, uint32_t(data.size()),
+                      reinterpret_cast<const uint8_t*>(data.constData()));
+    }
+    std::free(xcb_get_input_focus_reply(m_conn, xcb_get_input_focus(m_conn), nullptr));
+    return !xcb_connection_has_error(m_conn);
+}
+
+bool XvfbServer::xrandr(const QStringList& args)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("xrandr"), args);
+    if (!p.waitForFinished(10000))
+        return false;
+    if (p.exitCode() != 0)
+        qWarning() << "xrandr" << args << p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}

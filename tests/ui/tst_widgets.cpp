@@ -1,0 +1,141 @@
+// The tab label and the colour swatch shared by the device pages.
+#include "ui/RazerDeviceTabLabel.h"
+#include "ui/RoundRectWidget.h"
+
+#include <QLabel>
+#include <QPropertyAnimation>
+#include <QSignalSpy>
+#include <QTest>
+
+Q_DECLARE_METATYPE(Qt::MouseButton)
+
+namespace {
+QStringList g_log;
+QtMessageHandler g_previous = nullptr;
+
+void record(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    g_log << message;
+    if (g_previous)
+        g_previous(type, context, message);
+}
+} // namespace
+
+class TestWidgets : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { g_previous = qInstallMessageHandler(record); }
+    void cleanupTestCase() { qInstallMessageHandler(g_previous); }
+    void init() { g_log.clear(); }
+
+    void tabLabelForm()
+    {
+        RazerDeviceTabLabel label;
+        QVERIFY(label.isActive());
+        QCOMPARE(label.text(), QStringLiteral("TextLabel"));
+        QCOMPARE(label.minimumWidth(), 100);
+        QCOMPARE(label.maximumWidth(), 300);
+        QCOMPARE(label.markerLabel()->objectName(), QStringLiteral("markerLabel"));
+        QCOMPARE(label.markerLabel()->size(), QSize(8, 8));
+        QCOMPARE(label.textLabel()->objectName(), QStringLiteral("label"));
+        QCOMPARE(label.textLabel()->font().pointSize(), 13);
+        label.setText(QStringLiteral("Living room"));
+        QCOMPARE(label.textLabel()->text(), QStringLiteral("Living room"));
+    }
+
+    void tabLabelActive_data()
+    {
+        QTest::addColumn<QList<bool>>("sequence");
+        QTest::addColumn<int>("changes");
+        QTest::addColumn<QString>("marker");
+        QTest::addColumn<QString>("text");
+        const QString on = QStringLiteral("background: #00AF31;border-radius:4px;");
+        const QString onText = QStringLiteral("font-weight:bold;color:black;background-color:transparent;");
+        const QString off = QStringLiteral("background: transparent;border-radius:4px;");
+        const QString offText =
+            QStringLiteral("font-weight:normal;color:#5f5f5f;background-color:transparent;");
+        const QString initial = QStringLiteral("background: transparent;\nborder-radius:4px;");
+        const QString initialText = QStringLiteral("color:black;\nbackground-color:transparent;");
+        QTest::newRow("already active") << QList<bool>{true} << 0 << initial << initialText;
+        QTest::newRow("deactivate") << QList<bool>{false} << 1 << off << offText;
+        QTest::newRow("off then on") << QList<bool>{false, true} << 2 << on << onText;
+        QTest::newRow("off twice") << QList<bool>{false, false} << 1 << off << offText;
+        QTest::newRow("reload pattern") << QList<bool>{false, false, true, true} << 2 << on << onText;
+    }
+
+    void tabLabelActive()
+    {
+        QFETCH(QList<bool>, sequence);
+        QFETCH(int, changes);
+        QFETCH(QString, marker);
+        QFETCH(QString, text);
+        RazerDeviceTabLabel label;
+        QSignalSpy spy(&label, &RazerDeviceTabLabel::activeChanged);
+        for (bool active : qAsConst(sequence))
+            label.setProperty("active", active);
+        QCOMPARE(spy.count(), changes);
+        QCOMPARE(label.isActive(), sequence.last());
+        QCOMPARE(label.markerLabel()->styleSheet(), marker);
+        QCOMPARE(label.textLabel()->styleSheet(), text);
+
+        int setLines = 0;
+        int styleLines = 0;
+        for (const QString& line : qAsConst(g_log)) {
+            setLines += line.startsWith(QLatin1String("set active label")) ? 1 : 0;
+            if (line.startsWith(QLatin1String("active styleshit changed "))) {
+                ++styleLines;
+                QVERIFY(line.endsWith(QLatin1String("border-radius:4px;")));
+            }
+        }
+        QCOMPARE(setLines, sequence.size());
+        QCOMPARE(styleLines, changes);
+    }
+
+    void swatchReportsTheReleasedButton_data()
+    {
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::newRow("left") << Qt::LeftButton;
+        QTest::newRow("right") << Qt::RightButton;
+        QTest::newRow("middle") << Qt::MiddleButton;
+    }
+
+    void swatchReportsTheReleasedButton()
+    {
+        QFETCH(Qt::MouseButton, button);
+        RoundRectWidget swatch;
+        swatch.resize(40, 40);
+        QSignalSpy spy(&swatch, &RoundRectWidget::mouseClick);
+        QTest::mouseRelease(&swatch, button, Qt::NoModifier, QPoint(20, 20));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.first().at(0).value<Qt::MouseButton>(), button);
+    }
+
+    void swatchPaintsItsColour()
+    {
+        RoundRectWidget swatch;
+        swatch.resize(40, 30);
+        QCOMPARE(swatch.fillColor(), QColor(Qt::gray));
+        QCOMPARE(swatch.radius(), 6);
+        swatch.setFillColor(QColor(10, 200, 30));
+        QImage image = swatch.grab().toImage();
+        QCOMPARE(image.pixelColor(20, 15), QColor(10, 200, 30));
+        // The rounded corner leaves the very corner unpainted by the fill.
+        QVERIFY(image.pixelColor(0, 0) != QColor(10, 200, 30));
+    }
+
+    void swatchColourAnimatesByName()
+    {
+        RoundRectWidget swatch;
+        QPropertyAnimation animation(&swatch, "fillColor");
+        animation.setDuration(50);
+        animation.setStartValue(QColor(Qt::black));
+        animation.setEndValue(QColor(Qt::white));
+        animation.start();
+        QTRY_COMPARE(animation.state(), QAbstractAnimation::Stopped);
+        QCOMPARE(swatch.fillColor(), QColor(Qt::white));
+    }
+};
+
+QTEST_MAIN(TestWidgets)
+#include "tst_widgets.moc"
