@@ -112,21 +112,26 @@ private slots:
         stop(next);
     }
 
-    // Whether the X server has a mapped top-level window titled like ours.
-    static bool mainWindowMapped()
+    static QByteArray runTool(const QString& tool, const QStringList& args)
     {
-        QProcess xwininfo;
-        xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
-        if (!xwininfo.waitForFinished(5000))
-            return false;
-        const QList<QByteArray> lines = xwininfo.readAllStandardOutput().split('\n');
+        QProcess p;
+        p.start(tool, args);
+        return p.waitForFinished(5000) ? p.readAllStandardOutput() : QByteArray();
+    }
+
+    // Whether process `pid` has a viewable window titled like ours; other tests share the X server.
+    static bool mainWindowMapped(qint64 pid)
+    {
+        const QList<QByteArray> lines =
+            runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}).split('\n');
         for (const QByteArray& line : lines) {
             if (!line.contains("\"Pivotrix Entertainment\""))
                 continue;
-            QProcess attrs;
-            attrs.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::fromLatin1(line.trimmed().split(' ').first())});
-            attrs.waitForFinished(5000);
-            if (attrs.readAllStandardOutput().contains("Map State: IsViewable"))
+            const QString id = QString::fromLatin1(line.trimmed().split(' ').first());
+            const QByteArray owner = runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_PID")});
+            if (!owner.trimmed().endsWith(" " + QByteArray::number(pid)))
+                continue;
+            if (runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}).contains("Map State: IsViewable"))
                 return true;
         }
         return false;
@@ -147,14 +152,14 @@ private slots:
         QProcess app;
         startApp(app, args);
         waitServing(app);
+        const qint64 pid = app.processId();
         if (shown) {
-            QTRY_VERIFY_WITH_TIMEOUT(mainWindowMapped(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(mainWindowMapped(pid), 10000);
         } else {
             QTest::qWait(1000);
-            QVERIFY(!mainWindowMapped());
+            QVERIFY(!mainWindowMapped(pid));
         }
         stop(app);
-        QTRY_VERIFY_WITH_TIMEOUT(!mainWindowMapped(), 5000);
     }
 
     void startUpRegistersTheAutostartEntry()
