@@ -6,7 +6,9 @@
 #include "effects/RazerIndexedColorProvider.h"
 #include "emulator/EmulatedPanel.h"
 
+#include "ExpectedPicture.h"
 #include <QPointer>
+
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -25,24 +27,6 @@ template <typename T, typename... Args> QSharedPointer<T> shared(Args&&... args)
 {
     // Pages share these with deleteLater, so the last owner's release ends them on their own thread.
     return QSharedPointer<T>(new T(std::forward<Args>(args)...), &QObject::deleteLater);
-}
-
-// The expected picture, one letter per pixel naming a colour of the list, rows from the top.
-QImage picture(const QStringList& rows, const QList<QColor>& colors)
-{
-    QImage img(rows.first().size(), rows.size(), QImage::Format_RGB888);
-    for (int y = 0; y < rows.size(); ++y)
-        for (int x = 0; x < rows.at(y).size(); ++x)
-            img.setPixel(x, y, colors.at(rows.at(y).at(x).toLatin1() - 'a').rgb());
-    return img;
-}
-
-QStringList repeat(int count, const char* row)
-{
-    QStringList rows;
-    for (int i = 0; i < count; ++i)
-        rows << QString::fromLatin1(row);
-    return rows;
 }
 
 // The panel shows red, green and blue only.

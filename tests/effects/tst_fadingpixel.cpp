@@ -1,3 +1,4 @@
+#include "ExpectedPicture.h"
 #include "LogCapture.h"
 
 #include "effects/AbstractColorProvider.h"
@@ -49,24 +50,6 @@ struct Rig
         return frames.takeLast().first().value<QImage>();
     }
 };
-
-// Colours by area: the expected picture as one character per pixel, rows from the top.
-QImage picture(const QStringList& rows, const QList<QColor>& colors)
-{
-    QImage img(rows.first().size(), rows.size(), QImage::Format_ARGB32);
-    for (int y = 0; y < rows.size(); ++y)
-        for (int x = 0; x < rows.at(y).size(); ++x)
-            img.setPixel(x, y, colors.at(rows.at(y).at(x).toLatin1() - 'a').rgba());
-    return img;
-}
-
-QStringList repeat(int count, const char* row)
-{
-    QStringList rows;
-    for (int i = 0; i < count; ++i)
-        rows << QString::fromLatin1(row);
-    return rows;
-}
 
 QString describe(const QImage& got, const QImage& want)
 {
