@@ -1,4 +1,4 @@
-#include "LogCapture.h"
+#include "common/LogCapture.h"
 
 #include "effects/AbstractColorProvider.h"
 #include "effects/EffectDeviceSeasoning.h"

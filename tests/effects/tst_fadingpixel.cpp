@@ -1,5 +1,5 @@
 #include "ExpectedPicture.h"
-#include "LogCapture.h"
+#include "common/LogCapture.h"
 
 #include "effects/AbstractColorProvider.h"
 #include "effects/EffectGeneratorFadingPixel.h"

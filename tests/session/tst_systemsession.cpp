@@ -1,6 +1,7 @@
 // The Linux session back end against a private bus with a stand-in logind, and a private X server.
 #include "capture/session/linux/LinuxSystemSession.h"
 #include "capture/session/linux/X11DisplayPowerMonitor.h"
+#include "common/LogCapture.h"
 #include "tests/session/PrivateBus.h"
 #include "tests/session/PrivateXServer.h"
 
@@ -30,20 +31,12 @@ const QString kSession = QStringLiteral("org.freedesktop.login1.Session");
 const QString kOurSession = QStringLiteral("/org/freedesktop/login1/session/_32");
 const QString kOtherSession = QStringLiteral("/org/freedesktop/login1/session/c2");
 
-QStringList g_log;
-QtMessageHandler g_previousHandler = nullptr;
-
-void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    g_log << message;
-    if (g_previousHandler)
-        g_previousHandler(type, context, message);
-}
+LogCapture* g_capture = nullptr;
 
 int logCount(const QString& start)
 {
     int n = 0;
-    for (const QString& line : qAsConst(g_log))
+    for (const QString& line : g_capture->lines())
         n += line.startsWith(start) ? 1 : 0;
     return n;
 }
@@ -184,7 +177,7 @@ private:
 private slots:
     void initTestCase()
     {
-        g_previousHandler = qInstallMessageHandler(recordMessage);
+        g_capture = new LogCapture;
         m_bus = std::make_unique<PrivateBus>();
         QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
         m_x = std::make_unique<PrivateXServer>();
@@ -202,12 +195,13 @@ private slots:
         m_session.reset();
         m_fake.reset();
         m_logind.reset();
-        qInstallMessageHandler(g_previousHandler);
+        delete g_capture;
+        g_capture = nullptr;
     }
 
     void init()
     {
-        g_log.clear();
+        g_capture->clear();
         m_logind->failByPid = false;
         qunsetenv("XDG_SESSION_ID");
     }
@@ -366,7 +360,7 @@ private slots:
         QList<QPair<int, bool>> seen;
         connect(m_session.get(), &SystemSession::systemStateChanged, this,
                 [&](int s) { seen << qMakePair(s, m_session->isLocked()); });
-        g_log.clear();
+        g_capture->clear();
         emitSignal(path, interface, name, args);
         QTRY_COMPARE(seen.size(), 1);
         QCOMPARE(seen.first().first, state);

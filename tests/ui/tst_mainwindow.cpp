@@ -1,4 +1,5 @@
 // The main window on the test X server, with a session bus of its own where a tray host can appear.
+#include "common/LogCapture.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
@@ -31,15 +32,7 @@
 Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
 
 namespace {
-QStringList g_log;
-QtMessageHandler g_previous = nullptr;
-
-void record(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    g_log << message;
-    if (g_previous)
-        g_previous(type, context, message);
-}
+LogCapture* g_capture = nullptr;
 
 template <class T> QList<T*> topLevels()
 {
@@ -111,7 +104,7 @@ private:
     static int logCount(const QString& start)
     {
         int n = 0;
-        for (const QString& line : qAsConst(g_log))
+        for (const QString& line : g_capture->lines())
             n += line.startsWith(start) ? 1 : 0;
         return n;
     }
@@ -122,7 +115,7 @@ private:
 private slots:
     void initTestCase()
     {
-        g_previous = qInstallMessageHandler(record);
+        g_capture = new LogCapture;
         QVERIFY(m_dir.isValid());
         ResourceManager* registry = ResourceManager::instance();
         registry->setAutostartRegistration(nullptr);
@@ -132,7 +125,7 @@ private slots:
 
     void init()
     {
-        g_log.clear();
+        g_capture->clear();
         m_server = std::make_unique<TestHttpServer>();
         UpdateChecker::instance()->setServiceUrl(m_server->baseUrl());
         answer("{\"version\":\"1.0.1\"}");
@@ -148,7 +141,8 @@ private slots:
     void cleanupTestCase()
     {
         ResourceManager::destroyInstance();
-        qInstallMessageHandler(g_previous);
+        delete g_capture;
+        g_capture = nullptr;
     }
 
     // First, before anything made a tray icon: Qt looks for a tray host only once per process.

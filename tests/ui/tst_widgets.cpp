@@ -1,4 +1,5 @@
 // The tab label and the colour swatch shared by the device pages.
+#include "common/LogCapture.h"
 #include "ui/RazerDeviceTabLabel.h"
 #include "ui/RoundRectWidget.h"
 
@@ -10,24 +11,20 @@
 Q_DECLARE_METATYPE(Qt::MouseButton)
 
 namespace {
-QStringList g_log;
-QtMessageHandler g_previous = nullptr;
-
-void record(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    g_log << message;
-    if (g_previous)
-        g_previous(type, context, message);
-}
+LogCapture* g_capture = nullptr;
 } // namespace
 
 class TestWidgets : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { g_previous = qInstallMessageHandler(record); }
-    void cleanupTestCase() { qInstallMessageHandler(g_previous); }
-    void init() { g_log.clear(); }
+    void initTestCase() { g_capture = new LogCapture; }
+    void cleanupTestCase()
+    {
+        delete g_capture;
+        g_capture = nullptr;
+    }
+    void init() { g_capture->clear(); }
 
     void tabLabelForm()
     {
@@ -81,7 +78,7 @@ private slots:
 
         int setLines = 0;
         int styleLines = 0;
-        for (const QString& line : qAsConst(g_log)) {
+        for (const QString& line : g_capture->lines()) {
             setLines += line.startsWith(QLatin1String("set active label")) ? 1 : 0;
             if (line.startsWith(QLatin1String("active styleshit changed "))) {
                 ++styleLines;
