@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$root/build"
 emulator="$build_dir/emulator/prism-emulator"
 if [ -x "$emulator" ]; then
-    # A panel stand-in for machines without a real one; the app finds it like any other panel.
+    # A panel stand-in for machines without a real one.
     window=()
     [ -n "${DISPLAY:-}" ] && window=(--window)
     "$emulator" --address 127.0.0.2 --name "Emulated PRISM" "${window[@]}" >/tmp/prism-emulator.log 2>&1 &
