@@ -1,0 +1,5 @@
+#include "discovery/PivotrixScanningThread.h"
+
+PivotrixScanningThread::PivotrixScanningThread() = default;
+
+void PivotrixScanningThread::run() {}
