@@ -19,3 +19,10 @@ bool RazerSdkColorProvider::isAvailable() const
 {
     return m_live;
 }
+
+int chromaEventCallback(int type, void* data)
+{
+    Q_UNUSED(type)
+    Q_UNUSED(data)
+    return 1;
+}
