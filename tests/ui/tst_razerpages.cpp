@@ -1,11 +1,13 @@
-// The Razer Chroma tab against emulated panels, our broadcast library fed by the publisher, and the real
-// registry: what the user picks reaches the panel as bands, and the preview follows the broadcast.
+// The Razer Chroma tab against emulated panels, our broadcast library fed by the publisher, a stand-in
+// logind on a private bus and the real registry: what the user picks reaches the panel as bands, streams
+// follow lock, unlock and the panel's own standby, and the preview follows the broadcast.
 #include "PageTestBench.h"
 #include "broadcast/ChromaBroadcastChannel.h"
 #include "broadcast/ChromaPublisher.h"
 #include "effects/RazerSdkColorProvider.h"
 #include "ui/DeviceListRazerPage.h"
 #include "ui/RazerDevicePage.h"
+#include "ui/RazerDeviceTabLabel.h"
 #include "ui/RazerPreviewPage.h"
 #include "ui/RoundRectWidget.h"
 
@@ -13,6 +15,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QPointer>
+#include <QTabBar>
 #include <QTabWidget>
 
 namespace {
@@ -90,7 +94,6 @@ private slots:
         QTest::addColumn<QPoint>("lastBandPixel");
         QTest::newRow("rows 0 and 3") << QList<int>{0, 3} << 0 << QPoint(0, 7) << QPoint(3, 0);
         QTest::newRow("rows 0 and 3 at 90 degrees") << QList<int>{0, 3} << 2 << QPoint(3, 0) << QPoint(0, 7);
-        QTest::newRow("rows 4 and 1") << QList<int>{1, 4} << 0 << QPoint(0, 0) << QPoint(3, 7);
         QTest::newRow("nothing ticked") << QList<int>{} << 0 << QPoint() << QPoint();
     }
     void bands()
@@ -218,6 +221,93 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
         QVERIFY(!m_tab->tabWidget()->isVisible());
         QVERIFY(PageTestBench::storedRecord(panel).value(kEnabled).toBool());
+    }
+
+    // Lock stops what streams and unlock restarts what the record gives to this tab; only a panel that
+    // leaves a running stream by itself loses "stream_enabled", not an idle one or our own stop.
+    void streamRules_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<bool>("streamsAfter");
+        QTest::addColumn<bool>("enabledAfter");
+        QTest::newRow("idle panel at start-up") << "razer"
+                                                << "" << true << true;
+        QTest::newRow("lock and unlock") << "razer"
+                                         << "lock" << true << true;
+        QTest::newRow("lock and unlock, other source") << "mirror"
+                                                       << "lock" << false << true;
+        QTest::newRow("panel leaves streaming") << "razer"
+                                                << "drop" << false << false;
+    }
+    void streamRules()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, event);
+        QFETCH(bool, streamsAfter);
+        QFETCH(bool, enabledAfter);
+        EmulatedPanel* panel = nullptr;
+        QVERIFY(setUp(&panel, {{kEnabled, true}, {kSource, source}}));
+        PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
+        if (source != QLatin1String("razer"))
+            c->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel) && c->isStreaming(), 10000);
+        if (event == QLatin1String("lock")) {
+            m_bench.setLocked(true);
+            QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(panel) && !c->isStreaming(), 10000);
+            m_bench.setLocked(false);
+        } else if (event == QLatin1String("drop")) {
+            panel->dropToStandby();
+        }
+        // Several online checks (400 ms apart) pass.
+        QTest::qWait(1500);
+        QCOMPARE(PageTestBench::receiving(panel), streamsAfter);
+        QCOMPARE(PageTestBench::storedRecord(panel).value(kEnabled).toBool(), enabledAfter);
+    }
+
+    // Tabs: labels of one width, the active one marked, selection followed across tabs, a device taken
+    // over by the other source shown off, a device gone offline losing its page.
+    void tabs()
+    {
+        EmulatedPanel* first = m_bench.startPanel(QStringLiteral("A"));
+        EmulatedPanel* second = m_bench.startPanel(QStringLiteral("Panel with a much longer name"));
+        QVERIFY(first && second);
+        m_bench.loadRegistry(
+            {PageTestBench::record(first, 1, {{kEnabled, true}, {kSource, QStringLiteral("razer")}}),
+             PageTestBench::record(second, 2)});
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        DeviceListRazerPage other;
+        connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
+        connect(&other, &DeviceListPage::deviceSelected, m_tab.get(), &DeviceListPage::selectDevice);
+        publish(true, kColors);
+        QPointer<RazerDevicePage> a = pageOf(first);
+        RazerDevicePage* b = pageOf(second);
+        QVERIFY(a && b && a->streamToggle()->isChecked());
+        QTRY_COMPARE_WITH_TIMEOUT(other.tabWidget()->count(), 2, 10000);
+
+        QTabBar* bar = m_tab->tabWidget()->tabBar();
+        auto label = [bar](int i) {
+            return qobject_cast<RazerDeviceTabLabel*>(bar->tabButton(i, QTabBar::LeftSide));
+        };
+        QCOMPARE(label(0)->width(), label(1)->width());
+        QVERIFY(label(0)->width() >= qMax(label(0)->sizeHint().width(), label(1)->sizeHint().width()));
+        for (QWidget* page : {static_cast<QWidget*>(b), static_cast<QWidget*>(a.data())}) {
+            m_tab->tabWidget()->setCurrentWidget(page);
+            const int current = m_tab->tabWidget()->currentIndex();
+            QVERIFY(label(current)->isActive() && !label(1 - current)->isActive());
+            QCOMPARE(other.pageControllers().value(other.tabWidget()->currentWidget()),
+                     m_tab->pageControllers().value(page));
+        }
+
+        // What the other tab's switch writes.
+        QVariantMap record = PageTestBench::storedRecord(first);
+        record.insert(kSource, QStringLiteral("mirror"));
+        ResourceManager::instance()->setDeviceSettings(first->id(), record);
+        QVERIFY(!a->streamToggle()->isChecked());
+
+        first->setFault(PanelFault::Offline);
+        QTRY_VERIFY_WITH_TIMEOUT(a.isNull(), 10000);
+        QCOMPARE(m_tab->tabWidget()->count(), 1);
     }
 
     // Which message the preview gives, by rank: library unusable, broadcast not live, no device.
