@@ -2,7 +2,7 @@
 // emulated panel, and the chroma-publisher tool broadcasting as a Chroma application would. The user's
 // clicks on the Razer Chroma tab decide what the panel receives.
 #include "PageTestBench.h"
-#include "tests/ui/TestHttpServer.h"
+#include "support/TestHttpServer.h"
 #include "ui/MainWindow.h"
 #include "ui/RazerDevicePage.h"
 #include "ui/UpdateChecker.h"
