@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -47,10 +48,16 @@ private:
             QVERIFY2(m_publisher->connectTo(ChromaBroadcastChannel::socketPath(&error), &error),
                      qPrintable(error));
         }
+        RazerSdkColorProvider* provider = RazerSdkColorProvider::instance();
+        const bool change = provider->isAvailable() != live;
+        QSignalSpy changed(provider, &RazerSdkColorProvider::availableChanged);
         if (!colors.isEmpty())
             QVERIFY(m_publisher->sendColors(colors));
         QVERIFY(m_publisher->setLive(live));
-        QTRY_COMPARE_WITH_TIMEOUT(RazerSdkColorProvider::instance()->isAvailable(), live, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(provider->isAvailable(), live, 5000);
+        // The tabs, connected before the spy, have had the change posted to them by now.
+        QTRY_COMPARE(changed.count(), change ? 1 : 0);
+        QCoreApplication::sendPostedEvents();
     }
 
     RazerDevicePage* pageOf(EmulatedPanel* panel)
