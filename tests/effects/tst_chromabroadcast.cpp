@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -244,33 +243,31 @@ private slots:
         m_publisher.reset();
         delete RazerSdkColorProvider::instance();
         const QByteArray path = QFile::encodeName(m_path);
-        std::unique_ptr<RazerSdkColorProvider> other;
-        if (leftover == QLatin1String("socket")) {
-            const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-            sockaddr_un address = {};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-            QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-            ::close(fd);
-        } else if (leftover == QLatin1String("file")) {
+        int listener = -1;
+        if (leftover == QLatin1String("file")) {
             QFile file(m_path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("keep me");
         } else {
-            // A second copy of the library in this process stands in for another listener.
-            m_provider = RazerSdkColorProvider::instance();
-            QVERIFY(m_provider->init());
-            other = std::make_unique<RazerSdkColorProvider>(ChromaSdkLoader({copyOfLibrary()}));
+            listener = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+            sockaddr_un address = {};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+            QCOMPARE(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+            QCOMPARE(::listen(listener, 1), 0);
+            if (leftover == QLatin1String("socket"))
+                ::close(listener);
         }
-        RazerSdkColorProvider* provider = other ? other.get() : RazerSdkColorProvider::instance();
-        QCOMPARE(provider->init(), initialized);
+        QCOMPARE(RazerSdkColorProvider::instance()->init(), initialized);
         if (leftover == QLatin1String("file")) {
             QFile file(m_path);
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), QByteArray("keep me"));
-            QVERIFY(file.remove());
         }
-        other.reset();
+        if (leftover == QLatin1String("listener"))
+            ::close(listener);
+        if (!initialized)
+            QVERIFY(QFile::remove(m_path));
         // cleanup() expects a running channel again.
         delete RazerSdkColorProvider::instance();
         init();
@@ -287,10 +284,7 @@ private slots:
         QTest::newRow("effect") << words("effect --seconds 0.2 --frame-ms 20") << 0
                                 << ChromaPublisher::effectFrame(0) << false;
         QTest::newRow("four colours") << words("colors red red red red") << 2 << QList<QColor>() << false;
-        QTest::newRow("not a colour")
-            << words("colors red red red red nope") << 2 << QList<QColor>() << false;
         QTest::newRow("live maybe") << words("live maybe") << 2 << QList<QColor>() << false;
-        QTest::newRow("bad effect length") << words("effect --seconds -1") << 2 << QList<QColor>() << false;
         QTest::newRow("unknown command") << words("blink") << 2 << QList<QColor>() << false;
         QTest::newRow("nobody listening")
             << words("live on --socket /nonexistent/socket") << 1 << QList<QColor>() << false;
@@ -333,15 +327,6 @@ private slots:
     }
 
 private:
-    QString copyOfLibrary()
-    {
-        const QString path = m_dir.filePath(QStringLiteral("libRzChromaBroadcast.so"));
-        if (!QFile::exists(path) && QFile::copy(QStringLiteral(CHROMA_LIBRARY), path))
-            ::chmod(QFile::encodeName(path).constData(), 0755);
-        return m_dir.path();
-    }
-
-    QTemporaryDir m_dir;
     QString m_path;
     RazerSdkColorProvider* m_provider = nullptr;
     std::unique_ptr<ChromaPublisher> m_publisher;
