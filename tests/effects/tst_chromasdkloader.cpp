@@ -42,6 +42,7 @@ private slots:
         m_folder = m_dir.path() + QStringLiteral("/lib");
         QVERIFY(QDir().mkpath(m_folder));
         QVERIFY(::chmod(QFile::encodeName(m_folder).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0700) == 0);
     }
     void cleanup() { QVERIFY(QDir(m_folder).removeRecursively()); }
 
@@ -50,13 +51,17 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("reason");
         QTest::newRow("safe file") << "plain" << QString();
-        QTest::newRow("group-writable folder") << "folder 0775" << QString();
+        QTest::newRow("sticky parent") << "parent 01777" << QString();
         QTest::newRow("group-writable file") << "mode 0775"
                                              << "writable by group or others";
         QTest::newRow("other-writable file") << "mode 0757"
                                              << "writable by group or others";
+        QTest::newRow("folder writable by group") << "folder 0775"
+                                                  << "folder writable by group or others";
         QTest::newRow("folder writable by others") << "folder 0757"
-                                                   << "folder writable by others";
+                                                   << "folder writable by group or others";
+        QTest::newRow("parent writable by others") << "parent 0757"
+                                                   << "folder inside one that others may change";
         QTest::newRow("symbolic link") << "symlink"
                                        << "not a regular file";
         QTest::newRow("directory") << "directory"
@@ -73,6 +78,8 @@ private slots:
                                                  << "path not in canonical form";
         QTest::newRow("missing") << "missing"
                                  << "missing";
+        QTest::newRow("folder owned by another user") << "chown folder"
+                                                      << "folder owned by another user";
         QTest::newRow("owned by another user") << "chown"
                                                << "owned by another user";
     }
@@ -86,6 +93,10 @@ private slots:
         const QByteArray file = QFile::encodeName(path);
         if (setup.startsWith(QLatin1String("mode ")))
             QCOMPARE(::chmod(file.constData(), mode_t(setup.mid(5).toInt(nullptr, 8))), 0);
+        if (setup.startsWith(QLatin1String("parent ")))
+            QCOMPARE(
+                ::chmod(QFile::encodeName(m_dir.path()).constData(), mode_t(setup.mid(7).toInt(nullptr, 8))),
+                0);
         if (setup.startsWith(QLatin1String("folder ")))
             QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), mode_t(setup.mid(7).toInt(nullptr, 8))),
                      0);
@@ -110,10 +121,11 @@ private slots:
             path = m_folder + QStringLiteral("/../") + QFileInfo(install(m_dir.path(), library)).fileName();
         } else if (setup == QLatin1String("missing")) {
             QVERIFY(QFile::remove(path));
-        } else if (setup == QLatin1String("chown")) {
+        } else if (setup.startsWith(QLatin1String("chown"))) {
             if (::geteuid() != 0)
                 QSKIP("only root can give a file to another user");
-            QCOMPARE(::chown(file.constData(), 4242, 4242), 0);
+            const QString target = setup == QLatin1String("chown") ? path : m_folder;
+            QCOMPARE(::chown(QFile::encodeName(target).constData(), 4242, 4242), 0);
         }
         QCOMPARE(LibraryFileCheck::reject(path, {m_folder}), reason);
     }
