@@ -5,7 +5,7 @@
 #include "core/ResourceManager.h"
 #include "effects/RazerSdkColorProvider.h"
 
-#include "common/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <QFile>
 #include <QProcess>

@@ -3,7 +3,7 @@
 #include "effects/RazerSdkColorProvider.h"
 #include "effects/linux/LibraryFileCheck.h"
 
-#include "common/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
