@@ -350,10 +350,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    hide();
     event->ignore();
-    if (!hasTray())
-        qDebug() << "no tray to return from: window hidden, start the application again to show it";
+    if (hasTray()) {
+        hide();
+        return;
+    }
+    // Hidden, the window could be reached again only by starting the application a second time.
+    qDebug() << "no tray to return to: window minimised instead of hidden, streams go on";
+    showMinimized();
 }
 
 void MainWindow::showEvent(QShowEvent* event)

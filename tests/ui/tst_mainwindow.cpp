@@ -163,6 +163,29 @@ private slots:
         QCOMPARE(m_log->count(QStringLiteral("tray icon created")), 2);
     }
 
+    // Hidden with no tray to come back from, the window would be lost until the next start.
+    void closeGoesToTheTrayOrTheTaskBar_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("tray") << true;
+        QTest::newRow("no tray") << false;
+    }
+
+    void closeGoesToTheTrayOrTheTaskBar()
+    {
+        QFETCH(bool, tray);
+        if (!tray)
+            QVERIFY(panel().unregisterService(kWatcherService));
+        MainWindow window;
+        QTRY_COMPARE_WITH_TIMEOUT(window.hasTray(), tray, 5000);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(!window.close());
+        QCOMPARE(window.isHidden(), tray);
+        QCOMPARE(window.isMinimized(), !tray);
+        QCOMPARE(m_log->count(QStringLiteral("no tray to return to")), tray ? 0 : 1);
+    }
+
     void launchOnStartup_data()
     {
         QTest::addColumn<QVariant>("stored");

@@ -269,6 +269,44 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray icon created"), 5000);
         QCOMPARE(desktop.output.count("tray icon created"), 1);
     }
+
+    // Under a window manager, closing sends the window to the tray, or to the task bar when there is no tray.
+    void closeWithAndWithoutTray_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::addColumn<uint32_t>("stateAfterClose");
+        QTest::newRow("no tray") << false << 3u;        // iconic
+        QTest::newRow("status notifier") << true << 0u; // withdrawn
+    }
+
+    void closeWithAndWithoutTray()
+    {
+        QFETCH(bool, tray);
+        QFETCH(uint32_t, stateAfterClose);
+        if (QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty())
+            QSKIP("needs openbox");
+        Desktop desktop;
+        QVERIFY(desktop.isReady());
+        QVERIFY(desktop.startWindowManager());
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.windowManagerReady(), 10000);
+        if (tray)
+            QVERIFY(desktop.startStatusNotifierHost());
+        desktop.start(desktop.app);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.managedMainWindow(), 20000);
+        const xcb_window_t window = desktop.managedMainWindow();
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), 1u, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.said(tray ? "tray icon created" : "tray icon waits"), 10000);
+
+        // The window manager's close button.
+        sendClientMessage(desktop.c, desktop.root, window, atom(desktop.c, "_NET_CLOSE_WINDOW"), {0, 2},
+                          XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.said("close event"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), stateAfterClose, 10000);
+        QVERIFY(!desktop.viewable(window));
+        QCOMPARE(desktop.said("no tray to return to"), !tray);
+        QTest::qWait(300);
+        QCOMPARE(desktop.app.state(), QProcess::Running);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTrayProcess)
