@@ -314,12 +314,26 @@ void MainWindow::onUpdateCheck_triggered()
     dialog->setFixedSize(dialog->size());
 }
 
+bool MainWindow::isVisibleToUser() const
+{
+    return isVisible() && !isMinimized();
+}
+
+void MainWindow::showToUser()
+{
+    // show() alone leaves a minimised window where it is.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void MainWindow::onShowHide()
 {
-    if (isHidden())
-        show();
-    else
+    if (isVisibleToUser())
         hide();
+    else
+        showToUser();
 }
 
 void MainWindow::onExit()
@@ -334,7 +348,7 @@ void MainWindow::onExit()
 void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger)
-        show();
+        showToUser();
 }
 
 void MainWindow::onSystemThemeChanged()
@@ -362,12 +376,24 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::showEvent(QShowEvent* event)
 {
-    m_showHideAction->setText(tr("Hide"));
     QMainWindow::showEvent(event);
+    offerShowOrHide();
 }
 
 void MainWindow::hideEvent(QHideEvent* event)
 {
-    m_showHideAction->setText(tr("Show"));
     QMainWindow::hideEvent(event);
+    offerShowOrHide();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        offerShowOrHide();
+}
+
+void MainWindow::offerShowOrHide()
+{
+    m_showHideAction->setText(isVisibleToUser() ? tr("Hide") : tr("Show"));
 }

@@ -27,8 +27,12 @@ public:
     QAction* showHideAction() const { return m_showHideAction; }
     // An icon exists and the tray it went to is still there.
     bool hasTray() const;
+    // Shown and not minimised.
+    bool isVisibleToUser() const;
 
 public slots:
+    // Shows the window, restored if it was minimised, in front and active.
+    void showToUser();
     void handleMessage(const QString& message);
     void updateCheckFinished(bool manual, bool hasNewVersion, const QString& version);
     void onRun_on_startupAction_triggered(bool checked);
@@ -50,6 +54,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // Qt picks the tray protocol once per process, with its first icon; this remembers which it was.
@@ -65,6 +70,7 @@ private:
     void setStatusNotifierHost(bool present);
     void reconcileTray(TrayKind appeared);
     void createTrayIcon(TrayKind kind);
+    void offerShowOrHide();
 
     QTabWidget* m_chapterTab = nullptr;
     QAction* m_runOnStartupAction = nullptr;

@@ -210,23 +210,50 @@ private slots:
         QCOMPARE(settings->value(QStringLiteral("run_on_start")), QVariant(!checked));
     }
 
-    void trayActivation_data()
+    // The tray entry offers what the user can do with the window as it stands; showing brings a minimised
+    // window back to the front.
+    void trayShowsAndHides_data()
     {
-        QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("reason"); // -1: the tray menu's entry
+        QTest::addColumn<QString>("offered");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("click") << QSystemTrayIcon::Trigger << true;
-        QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << false;
-        QTest::newRow("context") << QSystemTrayIcon::Context << false;
+        const int entry = -1;
+        QTest::newRow("hidden, entry") << "hidden" << entry << "Show" << true;
+        QTest::newRow("visible, entry") << "visible" << entry << "Hide" << false;
+        QTest::newRow("minimised, entry") << "minimised" << entry << "Show" << true;
+        QTest::newRow("minimised, click") << "minimised" << int(QSystemTrayIcon::Trigger) << "Show" << true;
+        QTest::newRow("hidden, click") << "hidden" << int(QSystemTrayIcon::Trigger) << "Show" << true;
+        QTest::newRow("hidden, double click")
+            << "hidden" << int(QSystemTrayIcon::DoubleClick) << "Show" << false;
+        QTest::newRow("minimised, context")
+            << "minimised" << int(QSystemTrayIcon::Context) << "Show" << false;
     }
 
-    void trayActivation()
+    void trayShowsAndHides()
     {
-        QFETCH(QSystemTrayIcon::ActivationReason, reason);
+        QFETCH(QString, state);
+        QFETCH(int, reason);
+        QFETCH(QString, offered);
         QFETCH(bool, shown);
         MainWindow window;
         QTRY_VERIFY_WITH_TIMEOUT(window.hasTray(), 5000);
-        emit window.trayIcon()->activated(reason);
-        QCOMPARE(window.isVisible(), shown);
+        if (state != QLatin1String("hidden")) {
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+        }
+        if (state == QLatin1String("minimised"))
+            window.showMinimized();
+        QTRY_COMPARE(window.showHideAction()->text(), offered);
+
+        if (reason < 0)
+            window.showHideAction()->trigger();
+        else
+            emit window.trayIcon()->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(window.isVisible() && !window.isMinimized(), shown);
+        QTRY_COMPARE(window.showHideAction()->text(), QLatin1String(shown ? "Hide" : "Show"));
+        if (shown)
+            QTRY_VERIFY_WITH_TIMEOUT(window.isActiveWindow(), 5000);
     }
 
     void handleMessage_data()
