@@ -1,11 +1,9 @@
-// The main window on the test X server, with a session bus of its own where a panel's StatusNotifier
-// watcher runs from the start (Qt settles its tray protocol with the first icon of the process).
+// The main window on the test X server, with no tray host (tst_trayprocess has those, one process each).
 #include "common/LogCapture.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
 #include "tests/session/PrivateBus.h"
-#include "tests/ui/FakeStatusNotifierWatcher.h"
 #include "tests/ui/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
@@ -14,20 +12,15 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
 namespace {
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-
 template <class T> QList<T*> visibleTopLevels()
 {
     QList<T*> found;
@@ -64,10 +57,6 @@ private:
     QTemporaryDir m_dir;
     TestHttpServer m_server;
     std::unique_ptr<LogCapture> m_log;
-    QThread m_panelThread;
-    FakeStatusNotifierWatcher m_watcher;
-
-    static QDBusConnection panel() { return QDBusConnection(QStringLiteral("panel")); }
 
 private slots:
     void initTestCase()
@@ -78,14 +67,6 @@ private slots:
         registry->setAutostartRegistration(nullptr);
         registry->loadSettings(m_dir.filePath(QStringLiteral("settings.json")));
         UpdateChecker::instance()->setServiceUrl(m_server.baseUrl());
-
-        QDBusConnection bus = QDBusConnection::connectToBus(
-            QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("panel"));
-        m_watcher.moveToThread(&m_panelThread);
-        m_panelThread.start();
-        QVERIFY(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &m_watcher,
-                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
-        QVERIFY(bus.registerService(kWatcherService));
     }
 
     void init()
@@ -103,30 +84,12 @@ private slots:
                 w->close();
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (!panel().interface()->isServiceRegistered(kWatcherService))
-            QVERIFY(panel().registerService(kWatcherService));
     }
 
     void cleanupTestCase()
     {
-        QDBusConnection::disconnectFromBus(QStringLiteral("panel"));
-        m_panelThread.quit();
-        m_panelThread.wait(5000);
         ResourceManager::destroyInstance();
         m_log.reset();
-    }
-
-    // A restarted panel knows nothing of the icon the last one had: the icon registers with it anew.
-    void trayIconFollowsARestartedPanel()
-    {
-        MainWindow window;
-        QTRY_VERIFY_WITH_TIMEOUT(window.hasTray() && m_watcher.registrations >= 1, 5000);
-        const int before = m_watcher.registrations;
-        QVERIFY(panel().unregisterService(kWatcherService));
-        QTRY_VERIFY(!window.hasTray());
-        QVERIFY(panel().registerService(kWatcherService));
-        QTRY_VERIFY_WITH_TIMEOUT(window.hasTray() && m_watcher.registrations > before, 5000);
-        QCOMPARE(m_log->count(QStringLiteral("tray icon created")), 2);
     }
 
     // The tray entry offers what the user can do with the window as it stands; showing brings a minimised
@@ -154,7 +117,6 @@ private slots:
         QFETCH(QString, offered);
         QFETCH(bool, shown);
         MainWindow window;
-        QTRY_VERIFY_WITH_TIMEOUT(window.hasTray(), 5000);
         if (state != QLatin1String("hidden")) {
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -166,14 +128,14 @@ private slots:
         if (reason < 0)
             window.showHideAction()->trigger();
         else
-            emit window.trayIcon()->activated(QSystemTrayIcon::ActivationReason(reason));
+            window.trayActivated(QSystemTrayIcon::ActivationReason(reason));
         QCOMPARE(window.isVisible() && !window.isMinimized(), shown);
         QTRY_COMPARE(window.showHideAction()->text(), QLatin1String(shown ? "Hide" : "Show"));
         if (shown)
             QTRY_VERIFY_WITH_TIMEOUT(window.isActiveWindow(), 5000);
     }
 
-    // Only Exit ends the application; closing the window and a dialog leaves it in the tray.
+    // Only Exit ends the application; closing the window and a dialog leaves it running.
     void quitting_data()
     {
         QTest::addColumn<bool>("exit");
@@ -187,7 +149,6 @@ private slots:
         QFETCH(bool, exit);
         QFETCH(int, result);
         MainWindow window;
-        QTRY_VERIFY_WITH_TIMEOUT(window.hasTray(), 5000);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         action(window, "actionAbout")->trigger();
@@ -202,8 +163,7 @@ private slots:
                      }
                  }),
                  result);
-        QVERIFY(window.isHidden());
-        QCOMPARE(window.trayIcon()->isVisible(), !exit);
+        QCOMPARE(window.isHidden(), exit);
     }
 
     void handleMessage_data()
@@ -227,28 +187,15 @@ private slots:
         QCOMPARE(m_log->count(QStringLiteral("handle external msg")), 1);
     }
 
-    void launchOnStartup_data()
+    void launchOnStartupFollowsTheStoredChoice()
     {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<bool>("checked");
-        QTest::newRow("absent") << QVariant() << true;
-        QTest::newRow("off") << QVariant(false) << false;
-    }
-
-    void launchOnStartup()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(bool, checked);
         SettingsManager* settings = ResourceManager::instance()->settingsManager();
-        if (stored.isValid())
-            settings->setValue(QStringLiteral("run_on_start"), stored);
-        else
-            settings->load(m_dir.filePath(QStringLiteral("fresh.json")));
+        settings->setValue(QStringLiteral("run_on_start"), false);
         MainWindow window;
         QAction* launch = action(window, "actionRun_on_startup");
-        QCOMPARE(launch->isChecked(), checked);
+        QVERIFY(!launch->isChecked());
         launch->trigger();
-        QCOMPARE(settings->value(QStringLiteral("run_on_start")), QVariant(!checked));
+        QCOMPARE(settings->value(QStringLiteral("run_on_start")), QVariant(true));
     }
 
     // Only a newer version found by the automatic check opens a dialog by itself.
