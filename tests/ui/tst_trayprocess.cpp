@@ -1,7 +1,7 @@
 // The real application, each run on an X server and a session bus of its own: which tray hosts exist, and
 // when they appear, is then the run's alone (Qt settles its tray protocol once per process).
-#include "tests/session/PrivateBus.h"
-#include "tests/session/PrivateXServer.h"
+#include "support/PrivateBus.h"
+#include "support/XvfbServer.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -34,7 +34,8 @@ public slots:
 class Desktop
 {
 public:
-    PrivateXServer x;
+    XvfbServer x;
+    const bool xStarted = x.start(QSize(800, 600));
     PrivateBus bus;
     QTemporaryDir home;
     xcb_connection_t* c = xcb_connect(x.display().constData(), nullptr);
@@ -56,7 +57,10 @@ public:
         QDBusConnection::disconnectFromBus(QStringLiteral("d"));
         xcb_disconnect(c);
     }
-    bool isReady() const { return !xcb_connection_has_error(c) && dbus.isConnected() && home.isValid(); }
+    bool isReady() const
+    {
+        return xStarted && !xcb_connection_has_error(c) && dbus.isConnected() && home.isValid();
+    }
 
     void start(QProcess& p, const QString& program, const QStringList& args = {})
     {
