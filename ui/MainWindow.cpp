@@ -257,7 +257,6 @@ void MainWindow::createTrayIcon(TrayKind kind)
     m_trayIcon->setVisible(true);
     qDebug() << "tray icon created for the"
              << (kind == TrayKind::StatusNotifier ? "status notifier host" : "tray manager");
-    emit trayIconCreated();
 }
 
 bool MainWindow::hasTray() const

@@ -11,7 +11,8 @@ class QTabWidget;
 class SystemSession;
 class TrayManagerSelection;
 
-// The only main window: the three pages in tabs, the "Options" menu, the tray icon; closing hides it.
+// The only main window: the three pages in tabs, the "Options" menu, the tray icon. Closing sends it to
+// the tray, or to the task bar while there is no tray.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -45,7 +46,6 @@ public slots:
 
 signals:
     void needToShow();
-    void trayIconCreated();
 
 private slots:
     void queryStatusNotifierHost();
