@@ -103,11 +103,7 @@ int ApplicationShell::run(int argc, char** argv)
             window.show();
 
         QObject::connect(&single, &SingleInstance::messageReceived, &window, &MainWindow::handleMessage);
-        QObject::connect(&window, &MainWindow::needToShow, &window, [&window] {
-            window.show();
-            window.raise();
-            window.activateWindow();
-        });
+        QObject::connect(&window, &MainWindow::needToShow, &window, &MainWindow::showToUser);
 
         // Made after the window: the Windows filter registers a top-level window for notifications.
         SystemSession* session = registry->systemSession();
