@@ -80,10 +80,13 @@ void ScreenMirrorPipeline::rebuild(const ScreenMirrorSettings& s)
         bands->setShowFadingPixels(false);
         m_generator = makeShared<EffectGenerator>(bands);
     }
+    m_built = true;
+    m_settings = s;
 }
 
 void ScreenMirrorPipeline::tearDown()
 {
+    m_built = false;
     releaseColorSource();
     releaseGenerator();
 }

@@ -20,6 +20,11 @@ struct ScreenMirrorSettings
     int colorMode = 0;
 
     static ScreenMirrorSettings fromMap(const QVariantMap& screenMirror);
+    bool operator==(const ScreenMirrorSettings& o) const
+    {
+        return monitor == o.monitor && mode == o.mode && location == o.location && seasoning == o.seasoning &&
+               colorMode == o.colorMode;
+    }
 };
 
 // What one device mirrors: the generator, and in "Dominant Season" the colour source with its smoothing.
@@ -36,6 +41,9 @@ public:
     // Replaces everything with a fresh pipeline for these choices; an unknown mode leaves no generator.
     void rebuild(const ScreenMirrorSettings& settings);
     void tearDown();
+    // True while it holds what rebuild(settings) would build, so a refresh with unchanged choices can keep
+    // it.
+    bool isBuiltFor(const ScreenMirrorSettings& settings) const { return m_built && m_settings == settings; }
 
     QSharedPointer<EffectGenerator> generator() const { return m_generator; }
     QSharedPointer<ColorInterpolation> interpolation() const { return m_interpolation; }
@@ -46,6 +54,8 @@ private:
     void releaseGenerator();
 
     QPointer<GrabManager> m_grabManager;
+    bool m_built = false;
+    ScreenMirrorSettings m_settings;
     QSharedPointer<EffectGenerator> m_generator;
     QSharedPointer<ColorInterpolation> m_interpolation;
     QSharedPointer<ScreenMapColorProvider> m_colorSource;
