@@ -281,6 +281,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(panel), 10000);
         QVERIFY(!m_page->pipeline(page)->generator() && !m_page->pipeline(page)->colorSource());
     }
+
+    // The window and then the registry go while the panel streams the dominant colour: device threads
+    // still read the colour source until their stop request returns.
+    void quitWhileDominantSeasonStreams()
+    {
+        EmulatedPanel* panel = nullptr;
+        QVERIFY(openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true), &panel));
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(panel) > 3, 10000);
+        m_page.reset();
+        m_bench.reset();
+        QTest::qWait(100);
+    }
 };
 
 int main(int argc, char** argv)
