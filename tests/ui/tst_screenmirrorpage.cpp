@@ -22,6 +22,7 @@
 
 namespace {
 const QString kMirror = QStringLiteral("screen_mirror");
+using Procs = QList<QWeakPointer<FrameProcessorBase>>;
 
 QVariantMap mirrorRecord(const QVariantMap& screenMirror, bool streaming = false,
                          const QString& source = QStringLiteral("mirror"))
@@ -29,6 +30,17 @@ QVariantMap mirrorRecord(const QVariantMap& screenMirror, bool streaming = false
     return {{QStringLiteral("stream_enabled"), streaming},
             {QStringLiteral("stream_source"), source},
             {kMirror, screenMirror}};
+}
+
+// The processors the pipeline holds now.
+Procs processorsOf(const ScreenMirrorPipeline& p)
+{
+    Procs procs;
+    if (auto* blur = qobject_cast<EffectScaledImageWithBlur*>(p.generator().data()))
+        procs << QSharedPointer<FrameProcessorBase>(blur->processor()).toWeakRef();
+    if (p.colorSource())
+        procs << QSharedPointer<FrameProcessorBase>(p.colorSource()->processor()).toWeakRef();
+    return procs;
 }
 } // namespace
 
@@ -39,36 +51,23 @@ private:
     XvfbServer m_server;
     PageTestBench m_bench{72};
     std::unique_ptr<DeviceListScreenMirrorPage> m_page;
+    EmulatedPanel* m_panel = nullptr;
 
-    ScreenMirrorDevicePage* pageFor(EmulatedPanel* panel)
+    ScreenMirrorDevicePage* openWith(const QVariantMap& extra)
     {
-        PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
-        ScreenMirrorDevicePage* page = nullptr;
-        QTest::qWaitFor(
-            [&]() {
-                page = c && m_page ? qobject_cast<ScreenMirrorDevicePage*>(m_page->pageForController(c))
-                                   : nullptr;
-                return page != nullptr;
-            },
-            10000);
-        return page;
-    }
-
-    ScreenMirrorDevicePage* openWith(const QVariantMap& extra, EmulatedPanel** panelOut = nullptr)
-    {
-        EmulatedPanel* panel = m_bench.startPanel();
-        if (!panel)
+        m_panel = m_bench.startPanel();
+        if (!m_panel)
             return nullptr;
-        m_bench.loadRegistry({PageTestBench::record(panel, 1, extra)});
+        m_bench.loadRegistry({PageTestBench::record(m_panel, 1, extra)});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
-        if (panelOut)
-            *panelOut = panel;
-        return pageFor(panel);
+        PivotrixDeviceController* c = PageTestBench::controllerFor(m_panel);
+        QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000);
+        return qobject_cast<ScreenMirrorDevicePage*>(m_page->pageForController(c));
     }
 
-    static int storedInt(EmulatedPanel* panel, const QString& key)
+    int stored(const QString& key) const
     {
-        return PageTestBench::storedRecord(panel).value(kMirror).toMap().value(key, -1).toInt();
+        return PageTestBench::storedRecord(m_panel).value(kMirror).toMap().value(key, -1).toInt();
     }
 
 private slots:
@@ -83,212 +82,161 @@ private slots:
     {
         m_page.reset();
         m_bench.reset();
-        m_server.xrandr({QStringLiteral("--delmonitor"), QStringLiteral("second")});
     }
 
     void placeholderWithoutDevices()
     {
         m_bench.loadRegistry({});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
-        QVERIFY(!m_page->previewPage()->isHidden());
-        QVERIFY(m_page->tabWidget()->isHidden());
-        auto* text = m_page->previewPage()->findChild<QLabel*>(QStringLiteral("label_2"));
-        QVERIFY(text);
-        QCOMPARE(text->text(), QStringLiteral("Pair your Pivotrix Device to enjoy"));
+        QVERIFY(!m_page->previewPage()->isHidden() && m_page->tabWidget()->isHidden());
+        QCOMPARE(m_page->previewPage()->findChild<QLabel*>(QStringLiteral("label_2"))->text(),
+                 QStringLiteral("Pair your Pivotrix Device to enjoy"));
     }
 
-    // The stored choices are shown without being written back; choosing them again saves nothing.
+    // The stored choices are shown without being written back; choosing one again saves nothing.
     void settingsSlots_data()
     {
         QTest::addColumn<QString>("combo");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariantMap>("stored");
-        QTest::addColumn<int>("shownIndex");
-        QTest::addColumn<int>("chosenIndex");
-        QTest::addColumn<int>("saved");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("saved"); // -1: nothing saved, the message is written
         QTest::addColumn<QString>("message");
-
-        const QVariantMap stored{{QStringLiteral("monitor_idx"), 0},
-                                 {QStringLiteral("effect_mode"), 2},
-                                 {QStringLiteral("device_location"), 3},
-                                 {QStringLiteral("effect_type"), 1},
-                                 {QStringLiteral("color_mode"), 0}};
+        const QVariantMap s{{QStringLiteral("effect_mode"), 2},
+                            {QStringLiteral("device_location"), 3},
+                            {QStringLiteral("effect_type"), 1},
+                            {QStringLiteral("color_mode"), 0}};
         QTest::newRow("same mode") << "modeSelector"
-                                   << "effect_mode" << stored << 2 << 2 << -2 << "same mode";
+                                   << "effect_mode" << s << 2 << 2 << -1 << "same mode";
         QTest::newRow("new mode") << "modeSelector"
-                                  << "effect_mode" << stored << 2 << 1 << 1 << "";
+                                  << "effect_mode" << s << 2 << 1 << 1 << "";
         QTest::newRow("same location") << "prismLocation"
-                                       << "device_location" << stored << 3 << 3 << -2 << "same mode";
+                                       << "device_location" << s << 3 << 3 << -1 << "same mode";
         QTest::newRow("new location") << "prismLocation"
-                                      << "device_location" << stored << 3 << 7 << 7 << "";
+                                      << "device_location" << s << 3 << 7 << 7 << "";
         QTest::newRow("same seasoning") << "effectSelect"
-                                        << "effect_type" << stored << 1 << 1 << -2 << "same seasoning";
-        QTest::newRow("new seasoning") << "effectSelect"
-                                       << "effect_type" << stored << 1 << 0 << 0 << "";
+                                        << "effect_type" << s << 1 << 1 << -1 << "same seasoning";
         // Colour modes are listed Natural first.
         QTest::newRow("same colours") << "colorModeComboBox"
-                                      << "color_mode" << stored << 1 << 1 << -2 << "same mode";
+                                      << "color_mode" << s << 1 << 1 << -1 << "same mode";
         QTest::newRow("natural colours") << "colorModeComboBox"
-                                         << "color_mode" << stored << 1 << 0 << 1 << "";
-        // Nothing stored yet: the page shows "Fading Triangles", and "No Effect" must still be saved.
+                                         << "color_mode" << s << 1 << 0 << 1 << "";
+        // Nothing stored: the page shows "Fading Triangles", and "No Effect" must still be saved.
         QTest::newRow("no effect over a missing key") << "effectSelect"
                                                       << "effect_type" << QVariantMap() << 2 << 0 << 0 << "";
     }
-
     void settingsSlots()
     {
         QFETCH(QString, combo);
         QFETCH(QString, key);
         QFETCH(QVariantMap, stored);
-        QFETCH(int, shownIndex);
-        QFETCH(int, chosenIndex);
+        QFETCH(int, shown);
+        QFETCH(int, chosen);
         QFETCH(int, saved);
         QFETCH(QString, message);
-
-        EmulatedPanel* panel = nullptr;
-        ScreenMirrorDevicePage* page = openWith(mirrorRecord(stored), &panel);
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord(stored));
         QVERIFY(page);
         auto* box = page->findChild<QComboBox*>(combo);
-        QVERIFY(box);
-        QCOMPARE(box->currentIndex(), shownIndex);
+        QCOMPARE(box->currentIndex(), shown);
 
         LogCapture log;
         QSignalSpy saves(ResourceManager::instance()->settingsManager(), &SettingsManager::settingsChanged);
-        box->setCurrentIndex(chosenIndex);
-        if (chosenIndex == shownIndex) // The combo itself stays quiet; the user picks the same entry.
-            QMetaObject::invokeMethod(box, "currentIndexChanged", Q_ARG(int, chosenIndex));
-        if (saved == -2) {
+        box->setCurrentIndex(chosen);
+        if (chosen == shown) // The combo stays quiet when nothing changes; the user picks the entry again.
+            QMetaObject::invokeMethod(box, "currentIndexChanged", Q_ARG(int, chosen));
+        if (saved < 0) {
             QCOMPARE(log.count(message), 1);
             QCOMPARE(saves.count(), 0);
-            QCOMPARE(storedInt(panel, key), stored.value(key, -1).toInt());
         } else {
-            QTRY_COMPARE(storedInt(panel, key), saved);
-            QVERIFY(saves.count() >= 1);
-            // The refresh puts the same choice back on the page without saving again.
+            QTRY_COMPARE(this->stored(key), saved);
             const int count = saves.count();
-            QTest::qWait(100);
+            QTest::qWait(100); // The refresh shows the choice again without saving it again.
             QCOMPARE(saves.count(), count);
-            QCOMPARE(box->currentIndex(), chosenIndex);
+            QCOMPARE(box->currentIndex(), chosen);
         }
-    }
-
-    void locationRowOnlyForContinueScreen_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("screen season") << int(ScreenSeason) << false;
-        QTest::newRow("dominant season") << int(DominantSeason) << false;
-        QTest::newRow("continue screen") << int(ContinueScreen) << true;
-    }
-
-    void locationRowOnlyForContinueScreen()
-    {
-        QFETCH(int, mode);
-        QFETCH(bool, shown);
-        ScreenMirrorDevicePage* page =
-            openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1 - qMin(mode, 1)}}));
-        QVERIFY(page);
-        page->modeSelector()->setCurrentIndex(mode);
-        QCOMPARE(!page->prismLocation()->isHidden(), shown);
-        QCOMPARE(!page->locationLabel()->isHidden(), shown);
+        // The location row belongs to "Continue Screen" only.
+        QCOMPARE(!page->prismLocation()->isHidden(), page->modeSelector()->currentIndex() == ContinueScreen);
+        QCOMPARE(page->locationLabel()->isHidden(), page->prismLocation()->isHidden());
     }
 
     void monitorCountChangeStoresTheFirstMonitor()
     {
-        EmulatedPanel* panel = nullptr;
         // Streaming, so that the capture worker is busy and follows the layout.
-        ScreenMirrorDevicePage* page =
-            openWith(mirrorRecord({{QStringLiteral("monitor_idx"), 0}}, true), &panel);
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({}, true));
         QVERIFY(page);
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
         QVERIFY(m_server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("second"),
                                  QStringLiteral("320/80x240/60+320+240"), QStringLiteral("none")}));
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 2, 10000);
         page->monitorSelect()->setCurrentIndex(1);
-        QTRY_COMPARE(storedInt(panel, QStringLiteral("monitor_idx")), 1);
-
+        QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 1);
         QVERIFY(m_server.xrandr({QStringLiteral("--delmonitor"), QStringLiteral("second")}));
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
-        QTRY_COMPARE(storedInt(panel, QStringLiteral("monitor_idx")), 0);
-        QCOMPARE(page->monitorSelect()->currentIndex(), 0);
+        QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 0);
     }
 
     // Capture going away switches off what this tab streams, nothing that another tab drives.
     void captureLossStopsOnlyMirrorStreams_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::addColumn<bool>("stopped");
-        QTest::newRow("mirror") << "mirror" << true;
-        QTest::newRow("razer") << "razer" << false;
+        QTest::newRow("mirror") << "mirror";
+        QTest::newRow("razer") << "razer";
     }
-
     void captureLossStopsOnlyMirrorStreams()
     {
         QFETCH(QString, source);
-        QFETCH(bool, stopped);
-        EmulatedPanel* panel = nullptr;
-        ScreenMirrorDevicePage* page = openWith(mirrorRecord({}, true, source), &panel);
+        const bool mine = source == QLatin1String("mirror");
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({}, true, source));
         QVERIFY(page);
-        PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
-        c->startStream();
-        QTRY_VERIFY_WITH_TIMEOUT(c->isStreaming(), 10000);
-        QCOMPARE(page->streamToggle()->isChecked(), source == QLatin1String("mirror"));
-
+        PivotrixDeviceController* device = PageTestBench::controllerFor(m_panel);
+        device->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(device->isStreaming(), 10000);
+        QCOMPARE(page->streamToggle()->isChecked(), mine);
         emit ResourceManager::instance()->grabManager()->userDisabledGrab();
-        QTRY_COMPARE_WITH_TIMEOUT(!PageTestBench::receiving(panel), stopped, 10000);
-        QCOMPARE(PageTestBench::storedRecord(panel).value(QStringLiteral("stream_enabled")).toBool(),
-                 !stopped);
-        QVERIFY(!page->streamToggle()->isChecked());
-        QCOMPARE(m_page->pipeline(page)->generator().isNull(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(!PageTestBench::receiving(m_panel), mine, 10000);
+        QCOMPARE(PageTestBench::storedRecord(m_panel).value(QStringLiteral("stream_enabled")).toBool(),
+                 !mine);
+        QVERIFY(!page->streamToggle()->isChecked() && !m_page->pipeline(page)->generator());
     }
 
-    // The toggle builds the pipeline and streams; switching a mode back and forth keeps one pipeline's
-    // processors on the capture worker.
-    void toggleAndModeChangesKeepOnlyCurrentProcessors()
+    // Switching colours and modes back and forth leaves only the current pipeline's processors on the
+    // capture worker, which holds the last reference to the others.
+    void onlyCurrentProcessorsStayRegistered()
     {
-        EmulatedPanel* panel = nullptr;
-        ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}), &panel);
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}));
         QVERIFY(page);
-        QVERIFY(!m_page->pipeline(page)->generator());
         page->streamToggle()->setChecked(true);
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel), 10000);
-        QTRY_VERIFY(m_page->pipeline(page)->colorSource());
-
-        QList<QWeakPointer<FrameProcessorBase>> earlier;
-        for (int colorIndex : {0, 1, 0}) {
-            earlier << QSharedPointer<FrameProcessorBase>(m_page->pipeline(page)->colorSource()->processor())
-                           .toWeakRef();
-            page->colorModeComboBox()->setCurrentIndex(colorIndex);
-            QTRY_VERIFY(
-                m_page->pipeline(page)->colorSource() &&
-                QSharedPointer<FrameProcessorBase>(m_page->pipeline(page)->colorSource()->processor()) !=
-                    earlier.last().toStrongRef());
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(m_panel), 10000);
+        const ScreenMirrorPipeline& pipeline = *m_page->pipeline(page);
+        Procs earlier;
+        const QList<QPair<QComboBox*, int>> steps{{page->colorModeComboBox(), 0},
+                                                  {page->colorModeComboBox(), 1},
+                                                  {page->modeSelector(), ContinueScreen},
+                                                  {page->modeSelector(), DominantSeason},
+                                                  {page->modeSelector(), ScreenSeason}};
+        for (const auto& step : steps) {
+            const Procs before = processorsOf(pipeline);
+            QCOMPARE(before.size(), 1);
+            earlier += before;
+            step.first->setCurrentIndex(step.second);
+            QTRY_VERIFY(processorsOf(pipeline).size() == 1 &&
+                        processorsOf(pipeline).first() != before.first());
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(earlier.cbegin(), earlier.cend(), [](auto& w) { return w.isNull(); }), 10000);
         }
-        page->modeSelector()->setCurrentIndex(ScreenSeason);
-        QTRY_VERIFY(qobject_cast<EffectScaledImageWithBlur*>(m_page->pipeline(page)->generator().data()));
-        QVERIFY(!m_page->pipeline(page)->colorSource());
-        earlier << QSharedPointer<FrameProcessorBase>(
-                       qobject_cast<EffectScaledImageWithBlur*>(m_page->pipeline(page)->generator().data())
-                           ->processor())
-                       .toWeakRef();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::all_of(earlier.cbegin(), earlier.cend() - 1,
-                        [](const QWeakPointer<FrameProcessorBase>& w) { return w.isNull(); }),
-            10000);
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(panel) > 0, 10000);
-
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(m_panel) > 0, 10000);
         page->streamToggle()->setChecked(false);
-        QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(panel), 10000);
-        QVERIFY(!m_page->pipeline(page)->generator() && !m_page->pipeline(page)->colorSource());
+        QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(m_panel), 10000);
+        QVERIFY(processorsOf(pipeline).isEmpty());
     }
 
     // The window and then the registry go while the panel streams the dominant colour: device threads
     // still read the colour source until their stop request returns.
     void quitWhileDominantSeasonStreams()
     {
-        EmulatedPanel* panel = nullptr;
-        QVERIFY(openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true), &panel));
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(panel) > 3, 10000);
+        QVERIFY(openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true)));
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(m_panel) > 3, 10000);
         m_page.reset();
         m_bench.reset();
         QTest::qWait(100);
