@@ -1,9 +1,11 @@
 // Shows one of the application's windows as a person would see it, for scripts/screenshot.sh:
-//   pivotrix_showcase main|about|update|update-latest|update-error
+//   pivotrix_showcase main|about|update|update-latest|update-error|mirror-device
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
 #include "core/ApplicationShell.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
+#include "emulator/EmulatedPanel.h"
 #include "tests/ui/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
@@ -12,6 +14,9 @@
 #include "ui/UpdateDialog.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,7 +40,37 @@ int main(int argc, char** argv)
     ApplicationShell::installApplicationFont();
     QTemporaryDir dir;
     ResourceManager::instance()->setAutostartRegistration(nullptr);
+    // A paired emulated panel, for the device pages.
+    std::unique_ptr<EmulatedPanel> panel;
+    if (view == QLatin1String("mirror-device")) {
+        PanelConfig config;
+        config.address = QStringLiteral("127.0.75.1");
+        config.name = QStringLiteral("Living Room PRISM");
+        panel = std::make_unique<EmulatedPanel>(config);
+        if (!panel->start())
+            return 1;
+        const QJsonObject record{
+            {QStringLiteral("address"), panel->address()},
+            {QStringLiteral("port"), 8080},
+            {QStringLiteral("auth"), panel->apiKey()},
+            {QStringLiteral("name"), panel->name()},
+            {QStringLiteral("model"), panel->model()},
+            {QStringLiteral("id"), panel->id()},
+            {QStringLiteral("index"), 1},
+            {QStringLiteral("screen_mirror"), QJsonObject{{QStringLiteral("effect_mode"), 2},
+                                                          {QStringLiteral("device_location"), 2},
+                                                          {QStringLiteral("color_mode"), 1}}}};
+        QFile file(dir.filePath(QStringLiteral("settings.json")));
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        file.write(QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject{{panel->id(), record}}}})
+                       .toJson());
+    }
     ResourceManager::instance()->loadSettings(dir.filePath(QStringLiteral("settings.json")));
+    if (panel) {
+        for (int i = 0; i < 100 && !ResourceManager::instance()->devices().value(0)->isOnline(); ++i)
+            QTest::qWait(50);
+    }
 
     TestHttpServer service;
     service.body = "{\"version\":\"1.0.1\"}";
@@ -49,7 +84,7 @@ int main(int argc, char** argv)
     QWidget* shown = nullptr;
     MainWindow window;
     window.setFixedSize(window.size());
-    if (view == QLatin1String("main")) {
+    if (view == QLatin1String("main") || view == QLatin1String("mirror-device")) {
         shown = &window;
         window.show();
     } else if (view == QLatin1String("about")) {
