@@ -108,21 +108,28 @@ private slots:
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("first");
-        QTest::newRow("Screen Season") << 0 << "rrrr";
-        QTest::newRow("Dominant Season") << 1 << "rrrr";
+        QTest::addColumn<int>("seasoning");  // -1: not stored
+        QTest::addColumn<QString>("stream"); // post-process type and render mode the panel was asked for
+        QTest::newRow("Screen Season") << 0 << "rrrr" << 0 << "none pixel";
+        QTest::newRow("Dominant Season") << 1 << "rrrr" << -1 << "effect triangle";
         // Only the right fifth, unmirrored: its inner half green, its outer half blue.
-        QTest::newRow("Continue Screen right") << 2 << "g[g0b]{2}b";
+        QTest::newRow("Continue Screen right") << 2 << "g[g0b]{2}b" << 1 << "effect pixel";
     }
 
     void panelFollowsTheScreen()
     {
         QFETCH(int, mode);
         QFETCH(QString, first);
+        QFETCH(int, seasoning);
+        QFETCH(QString, stream);
         EmulatedPanel* panel = m_bench.startPanel();
         QVERIFY(panel);
-        writeSettings(panel, {{QStringLiteral("effect_mode"), mode},
-                              {QStringLiteral("device_location"), 2},
-                              {QStringLiteral("color_mode"), 1}});
+        QVariantMap choices{{QStringLiteral("effect_mode"), mode},
+                            {QStringLiteral("device_location"), 2},
+                            {QStringLiteral("color_mode"), 1}};
+        if (seasoning >= 0)
+            choices.insert(QStringLiteral("effect_type"), seasoning);
+        writeSettings(panel, choices);
         QVERIFY(m_server.paint(block(kScreen, Qt::red)));
         QVERIFY(m_server.paint(block(QSize(64, 480), Qt::green), 512, 0));
         QVERIFY(m_server.paint(block(QSize(64, 480), Qt::blue), 576, 0));
@@ -134,6 +141,11 @@ private slots:
         QProcess app;
         startApp(app);
         QVERIFY2(shows(first), qPrintable(columns(panel->lastFrame())));
+        const QJsonObject canvas = panel->stream().params.value(QStringLiteral("canvas")).toObject();
+        QCOMPARE(
+            canvas.value(QStringLiteral("post_process")).toObject().value(QStringLiteral("type")).toString() +
+                QLatin1Char(' ') + canvas.value(QStringLiteral("render_mode")).toString(),
+            stream);
         QVERIFY(m_server.paint(block(kScreen, Qt::green)));
         QVERIFY2(shows(QStringLiteral("gggg")), qPrintable(columns(panel->lastFrame())));
 
