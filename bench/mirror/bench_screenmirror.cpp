@@ -5,7 +5,7 @@
 //   bench_screenmirror [--changes 200] [--seconds 10] [--panels 1,4] [--block 74]
 
 #include "capture/GrabManager.h"
-#include "capture/XvfbServer.h"
+#include "support/XvfbServer.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/EffectGenerator.h"
 #include "effects/ScreenMirrorModes.h"

@@ -6,7 +6,7 @@
 #include "effects/ScreenMapColorProvider.h"
 #include "effects/ScreenMirrorModes.h"
 
-#include "common/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <QPainter>
 #include <QSignalSpy>

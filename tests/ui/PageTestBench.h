@@ -2,13 +2,14 @@
 
 // What the device list page tests share: a private bus that stands in for the system bus with a logind
 // that can lock this session, and a registry loaded with emulated panels.
-#include "PanelFixture.h"
 #include "capture/session/SystemSession.h"
 #include "capture/session/linux/LinuxSystemSession.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
-#include "tests/session/PrivateBus.h"
+#include "support/PanelFixture.h"
+#include "support/PrivateBus.h"
+#include "support/StandInLogind.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -22,18 +23,6 @@
 
 #include <memory>
 #include <vector>
-
-class StandInLogind : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-public:
-    static QString sessionPath() { return QStringLiteral("/org/freedesktop/login1/session/_3pages"); }
-
-public slots:
-    QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath(sessionPath()); }
-    QDBusObjectPath GetSession(const QString&) { return QDBusObjectPath(sessionPath()); }
-};
 
 class PageTestBench
 {
@@ -58,9 +47,7 @@ public:
         m_bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
             QString::fromLatin1(startBus()->address()), QStringLiteral("logind")));
         return m_bus->isConnected() &&
-               m_bus->registerObject(QStringLiteral("/org/freedesktop/login1"), &m_logind,
-                                     QDBusConnection::ExportAllSlots) &&
-               m_bus->registerService(QStringLiteral("org.freedesktop.login1"));
+               m_logind.registerOn(*m_bus);
     }
 
     // Lock or unlock this session the way logind announces it; waits until the registry's session saw it.
@@ -68,9 +55,9 @@ public:
     {
         auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
         QVERIFY(session);
-        QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::sessionPath(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::ourSession(), 10000);
         QDBusMessage message = QDBusMessage::createSignal(
-            StandInLogind::sessionPath(), QStringLiteral("org.freedesktop.login1.Session"),
+            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
             locked ? QStringLiteral("Lock") : QStringLiteral("Unlock"));
         QVERIFY(m_bus->send(message));
         QTRY_COMPARE_WITH_TIMEOUT(session->isLocked(), locked, 10000);

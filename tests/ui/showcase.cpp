@@ -6,7 +6,7 @@
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "emulator/EmulatedPanel.h"
-#include "tests/ui/TestHttpServer.h"
+#include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"

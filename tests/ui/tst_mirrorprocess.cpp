@@ -1,7 +1,7 @@
 // The application itself mirroring a private X screen onto an emulated panel it has paired, with a
 // stand-in logind on a private bus that locks and unlocks the session.
 #include "PageTestBench.h"
-#include "capture/XvfbServer.h"
+#include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -90,7 +90,7 @@ private:
     void lock(bool locked)
     {
         QDBusMessage message = QDBusMessage::createSignal(
-            StandInLogind::sessionPath(), QStringLiteral("org.freedesktop.login1.Session"),
+            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
             locked ? QStringLiteral("Lock") : QStringLiteral("Unlock"));
         QVERIFY(QDBusConnection::connectToBus(QString::fromLatin1(PageTestBench::startBus()->address()),
                                               QStringLiteral("logind"))
