@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the main window and the About and Update dialogs, taken on a private Xvfb.
 #   scripts/screenshot.sh [build-dir] [output-dir]      (defaults: build, docs)
-# Writes main-window.png, about-dialog.png, update-dialog.png, update-dialog-latest.png and
-# update-dialog-error.png, screen-mirror-preview.png (the main window on its Screen Mirror tab, no panel) and
-# screen-mirror-device.png (the same with a paired emulated panel).
+# Writes main-window.png, about-dialog.png, update-dialog.png, update-dialog-latest.png,
+# update-dialog-error.png, razer-preview.png, razer-device.png, screen-mirror-preview.png (the main
+# window on its Screen Mirror tab, no panel) and screen-mirror-device.png (the same with a paired panel).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -61,5 +61,7 @@ shoot about about-dialog.png
 shoot update update-dialog.png
 shoot update-latest update-dialog-latest.png
 shoot update-error update-dialog-error.png
+shoot razer-preview razer-preview.png
+shoot razer-device razer-device.png
 shoot main screen-mirror-preview.png
 shoot mirror-device screen-mirror-device.png
