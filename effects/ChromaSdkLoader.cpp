@@ -2,6 +2,8 @@
 
 #include "effects/ChromaModule.h"
 
+#include <QDebug>
+
 #include <utility>
 
 ChromaSdkLoader::ChromaSdkLoader()
@@ -37,9 +39,16 @@ int ChromaSdkLoader::loadAndInit(ChromaAppGuid appId)
     if (opened != Success)
         return opened;
     auto init = reinterpret_cast<ChromaInitFn>(m_module->resolve("Init"));
-    if (!init)
+    if (!init) {
+        qDebug() << "chroma library has no Init";
         return InvalidFunction;
-    return init(appId) == 0 ? Success : FunctionFailed;
+    }
+    const int result = init(appId);
+    if (result != 0) {
+        qDebug() << "chroma library Init failed" << result;
+        return FunctionFailed;
+    }
+    return Success;
 }
 
 int ChromaSdkLoader::registerEvents(ChromaEventCallback callback)

@@ -35,7 +35,22 @@ QString LibraryFileCheck::reject(const QString& path, const QStringList& accepte
     struct stat dir = {};
     if (::stat(QFile::encodeName(folder).constData(), &dir) != 0 || !S_ISDIR(dir.st_mode))
         return QStringLiteral("folder missing");
-    if (dir.st_mode & S_IWOTH)
-        return QStringLiteral("folder writable by others");
+    // Whoever may write the folder may swap the file between this check and the load.
+    if (dir.st_uid != 0 && dir.st_uid != ::geteuid())
+        return QStringLiteral("folder owned by another user");
+    if (dir.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("folder writable by group or others");
+    // The same holds one level up for anyone who can rename the folder; a sticky folder such as /tmp
+    // lets nobody rename what is not theirs.
+    for (QString up = QFileInfo(folder).path();; up = QFileInfo(up).path()) {
+        struct stat st = {};
+        if (::stat(QFile::encodeName(up).constData(), &st) != 0)
+            return QStringLiteral("folder missing");
+        if ((st.st_uid != 0 && st.st_uid != ::geteuid()) ||
+            ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX)))
+            return QStringLiteral("folder inside one that others may change");
+        if (up == QLatin1String("/"))
+            break;
+    }
     return QString();
 }

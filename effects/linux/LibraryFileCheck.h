@@ -5,7 +5,7 @@
 
 // Decides whether a shared library file may be loaded into this process: an absolute path directly in
 // one of the accepted folders, a regular file owned by root or by us and writable by nobody else, in a
-// directory that others cannot write to.
+// directory that nobody else can write to or rename.
 class LibraryFileCheck
 {
 public:

@@ -46,8 +46,7 @@ public:
     {
         m_bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
             QString::fromLatin1(startBus()->address()), QStringLiteral("logind")));
-        return m_bus->isConnected() &&
-               m_logind.registerOn(*m_bus);
+        return m_bus->isConnected() && m_logind.registerOn(*m_bus);
     }
 
     // Lock or unlock this session the way logind announces it; waits until the registry's session saw it.
