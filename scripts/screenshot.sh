@@ -2,7 +2,8 @@
 # Screenshots of the main window and the About and Update dialogs, taken on a private Xvfb.
 #   scripts/screenshot.sh [build-dir] [output-dir]      (defaults: build, docs)
 # Writes main-window.png, about-dialog.png, update-dialog.png, update-dialog-latest.png,
-# update-dialog-error.png, razer-preview.png and razer-device.png.
+# update-dialog-error.png, razer-preview.png, razer-device.png, screen-mirror-preview.png (the main
+# window on its Screen Mirror tab, no panel) and screen-mirror-device.png (the same with a paired panel).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -62,3 +63,5 @@ shoot update-latest update-dialog-latest.png
 shoot update-error update-dialog-error.png
 shoot razer-preview razer-preview.png
 shoot razer-device razer-device.png
+shoot main screen-mirror-preview.png
+shoot mirror-device screen-mirror-device.png

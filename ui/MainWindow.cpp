@@ -2,8 +2,10 @@
 
 #include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
 #include "ui/AboutDialog.h"
 #include "ui/DeviceListRazerPage.h"
+#include "ui/DeviceListScreenMirrorPage.h"
 #include "ui/Resources.h"
 #include "ui/TrayManagerSelection.h"
 #include "ui/UpdateChecker.h"
@@ -119,8 +121,11 @@ void MainWindow::setupForm()
     m_razerPage = new DeviceListRazerPage();
     addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"),
             m_razerPage);
+    m_screenMirrorPage = new DeviceListScreenMirrorPage();
     addPage(m_chapterTab, QStringLiteral("screenMirrorTab"), QStringLiteral("screenMirrorWidget"),
-            tr("Screen Mirror"));
+            tr("Screen Mirror"), m_screenMirrorPage);
+    connect(m_razerPage, &DeviceListPage::deviceSelected, m_screenMirrorPage, &DeviceListPage::selectDevice);
+    connect(m_screenMirrorPage, &DeviceListPage::deviceSelected, m_razerPage, &DeviceListPage::selectDevice);
     addPage(m_chapterTab, QStringLiteral("searchDevicesTab"), QStringLiteral("searchDevicesWidget"),
             tr("Pivotrix Devices"));
     m_chapterTab->setCurrentIndex(1);

@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 
 class DeviceListRazerPage;
+class DeviceListScreenMirrorPage;
 class QAction;
 class QDBusServiceWatcher;
 class QMenu;
@@ -25,6 +26,7 @@ public:
 
     QTabWidget* chapterTab() const { return m_chapterTab; }
     DeviceListRazerPage* razerPage() const { return m_razerPage; }
+    DeviceListScreenMirrorPage* screenMirrorPage() const { return m_screenMirrorPage; }
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
     QMenu* trayMenu() const { return m_trayMenu; }
     QAction* showHideAction() const { return m_showHideAction; }
@@ -76,6 +78,7 @@ private:
 
     QTabWidget* m_chapterTab = nullptr;
     DeviceListRazerPage* m_razerPage = nullptr;
+    DeviceListScreenMirrorPage* m_screenMirrorPage = nullptr;
     QAction* m_runOnStartupAction = nullptr;
     QAction* m_checkForUpdateAction = nullptr;
     QAction* m_aboutAction = nullptr;

@@ -1,9 +1,10 @@
 // Shows one of the application's windows as a person would see it, for scripts/screenshot.sh:
-//   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device
+//   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|mirror-device
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
 #include "core/ApplicationShell.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
 #include "effects/RazerSdkColorProvider.h"
 #include "emulator/EmulatedPanel.h"
 #include "support/TestHttpServer.h"
@@ -49,16 +50,20 @@ int main(int argc, char** argv)
     config.name = QStringLiteral("Living room");
     config.id = QStringLiteral("showcase-panel");
     EmulatedPanel panel(config);
-    if (view == QLatin1String("razer-device")) {
+    if (view == QLatin1String("razer-device") || view == QLatin1String("mirror-device")) {
         if (!panel.start())
             return 1;
-        const QJsonObject record{{QStringLiteral("address"), config.address},
-                                 {QStringLiteral("port"), 16021},
-                                 {QStringLiteral("auth"), config.apiKey},
-                                 {QStringLiteral("name"), config.name},
-                                 {QStringLiteral("model"), config.model},
-                                 {QStringLiteral("id"), config.id},
-                                 {QStringLiteral("index"), 1}};
+        const QJsonObject record{
+            {QStringLiteral("address"), config.address},
+            {QStringLiteral("port"), 16021},
+            {QStringLiteral("auth"), config.apiKey},
+            {QStringLiteral("name"), config.name},
+            {QStringLiteral("model"), config.model},
+            {QStringLiteral("id"), config.id},
+            {QStringLiteral("index"), 1},
+            {QStringLiteral("screen_mirror"), QJsonObject{{QStringLiteral("effect_mode"), 2},
+                                                          {QStringLiteral("device_location"), 2},
+                                                          {QStringLiteral("color_mode"), 1}}}};
         QFile file(settings);
         if (!file.open(QIODevice::WriteOnly))
             return 1;
@@ -67,6 +72,10 @@ int main(int argc, char** argv)
     }
     ResourceManager::instance()->setAutostartRegistration(nullptr);
     ResourceManager::instance()->loadSettings(settings);
+    for (int i = 0; i < 100 && view == QLatin1String("mirror-device") &&
+                    !ResourceManager::instance()->devices().value(0)->isOnline();
+         ++i)
+        QTest::qWait(50);
 
     TestHttpServer service;
     service.body = "{\"version\":\"1.0.1\"}";
@@ -80,7 +89,7 @@ int main(int argc, char** argv)
     QWidget* shown = nullptr;
     MainWindow window;
     window.setFixedSize(window.size());
-    if (view == QLatin1String("main")) {
+    if (view == QLatin1String("main") || view == QLatin1String("mirror-device")) {
         shown = &window;
         window.show();
     } else if (view.startsWith(QLatin1String("razer-"))) {
