@@ -14,15 +14,27 @@ app="$build_dir/app/PivotrixEntertainment"
 emulator="$build_dir/emulator/prism-emulator"
 PATH="$PATH:/usr/sbin:/sbin"
 
+# Everything the demo starts ends with it, also when it is interrupted or terminated.
+demo_pids=()
+demo_cleanup() {
+    for pid in "${demo_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+trap demo_cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 # Inside the namespace, with a display and a session bus: the panel, then the application.
 demo_run() {
     local window=()
     [ -n "${DISPLAY:-}" ] && window=(--window)
     "$emulator" --address 127.0.0.2 --name "Emulated PRISM" "${window[@]}" >"$PIVOTRIX_DEMO_PROFILE/emulator.log" 2>&1 &
-    local emulator_pid=$!
-    trap 'kill $emulator_pid 2>/dev/null || true' EXIT
+    demo_pids+=($!)
     echo "run: emulated panel on 127.0.0.2 (log: $PIVOTRIX_DEMO_PROFILE/emulator.log); click \"Scan for devices\""
-    "$app" "$@"
+    "$app" "$@" &
+    demo_pids+=($!)
+    local status=0
+    wait $! || status=$?
+    return $status
 }
 
 # Freshly inside the private namespace: only loopback exists; bring it up for the scan.
@@ -42,14 +54,14 @@ demo_network() {
         dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$bus_file" 4>"$bus_file.pid"
         DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$bus_file")
         export DBUS_SESSION_BUS_ADDRESS
-        trap 'kill "$(cat "$bus_file.pid")" 2>/dev/null || true' EXIT
+        demo_pids+=("$(cat "$bus_file.pid")")
     fi
     demo_run "$@"
 }
 
 case "${1:-}" in
-    --demo-network) shift; demo_network "$@"; exit ;;
-    --demo-run) shift; demo_run "$@"; exit ;;
+    --demo-network) shift; demo_network "$@"; exit $? ;;
+    --demo-run) shift; demo_run "$@"; exit $? ;;
 esac
 
 real_network=0
