@@ -53,10 +53,18 @@ void ApplicationShell::installApplicationFont()
     QApplication::setFont(font);
 }
 
+void ApplicationShell::avoidOpenGl()
+{
+    // The GLX integration alone maps a software rasteriser with LLVM (about 50 MB) where there is no GPU.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+}
+
 int ApplicationShell::run(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "TRUE");
+    avoidOpenGl();
 
     QApplication app(argc, argv);
 

@@ -18,4 +18,7 @@ public:
     static float scaleFactor(const QList<qreal>& devicePixelRatios);
     static QSize scaledFixedSize(const QSize& designed, float factor);
     static void installApplicationFont();
+    // Keeps Qt's X11 platform from loading a GL driver for a window that draws without GL; a choice
+    // already made in the environment stands.
+    static void avoidOpenGl();
 };

@@ -4,7 +4,7 @@
 //   - exec to the main window's MapNotify (a window on the root whose _NET_WM_PID is the child), or with
 //     "--minimized" exec to the RegisterStatusNotifierItem call on the watcher;
 //   - the child's CPU time (all threads, from /proc/<pid>/task/*/schedstat) at that moment;
-//   - once settled: Rss and Pss (smaps_rollup), thread count, and whether a GL stack is mapped;
+//   - once settled: Rss and Pss (smaps_rollup), thread count, and which GL driver libraries are mapped;
 //   - with panels: emulated panels in this process, paired through a settings file written here; the
 //     frame rate they receive while the memory is read.
 // Prints every run and the best and median per scenario, with /proc/loadavg, since wall times on a busy
@@ -181,11 +181,12 @@ int threadCount(pid_t pid)
     return -1;
 }
 
-// The GL libraries mapped into `pid`, by file name.
+// The GL driver libraries mapped into `pid`, by file name. Not the dispatch libraries libGL, libGLX and
+// libGLdispatch: Debian's Qt Gui library links them, and they load no driver on their own.
 QStringList glMapped(pid_t pid)
 {
-    static const char* const kMarks[] = {"libGL",   "libEGL",  "libGLX",  "libgbm",
-                                         "_dri.so", "libLLVM", "libglapi"};
+    static const char* const kMarks[] = {"_mesa",    "libgbm", "_dri.so",  "libLLVM",
+                                         "libglapi", "libEGL", "libnvidia"};
     QStringList found;
     for (const QByteArray& line : readProc(QStringLiteral("/proc/%1/maps").arg(pid)).split('\n')) {
         const QByteArray file = line.mid(line.lastIndexOf('/') + 1);
@@ -621,7 +622,7 @@ void report(const Scenario& scenario, const QList<Run>& runs)
     std::printf(
         "%-10s ready ms best %6.0f median %6.0f | cpu ms best %5.0f median %5.0f | rss MB best %5.1f "
         "median %5.1f | pss MB best %5.1f median %5.1f | threads %2.0f | frames/s %5.0f | load %.2f | "
-        "GL %s\n",
+        "GL driver %s\n",
         qPrintable(scenario.name), best(ready), median(ready), best(cpu), median(cpu), best(rss), median(rss),
         best(pss), median(pss), median(threads), median(fps), median(load),
         gl.isEmpty() ? "none" : qPrintable(gl.join(QLatin1Char(','))));
@@ -685,7 +686,7 @@ int main(int argc, char** argv)
                     "  run %d: ready %6.0f ms, cpu %5.0f ms, rss %5.1f MB, pss %5.1f MB, threads %2d, "
                     "frames/s %4.0f, load %.2f%s%s\n",
                     i + 1, r.readyMs, r.cpuAtReadyMs, r.rssMb, r.pssMb, r.threads, r.framesPerSecond, r.load,
-                    r.gl.isEmpty() ? "" : ", GL: ", qPrintable(r.gl.join(QLatin1Char(','))));
+                    r.gl.isEmpty() ? "" : ", GL driver: ", qPrintable(r.gl.join(QLatin1Char(','))));
             else
                 std::printf("  run %d: failed: %s\n", i + 1, qPrintable(r.failure));
             std::fflush(stdout);
