@@ -2,7 +2,8 @@
 // (with a stand-in desktop panel's StatusNotifierWatcher) and HOME, then starts the executable and
 // watches it from outside:
 //   - exec to the main window's MapNotify (a window on the root whose _NET_WM_PID is the child), or with
-//     "--minimized" exec to the RegisterStatusNotifierItem call on the watcher;
+//     "--minimized" exec to the RegisterStatusNotifierItem call on the watcher; and exec to the first
+//     paint on screen (the middle of the window no longer the black root);
 //   - the child's CPU time (all threads, from /proc/<pid>/task/*/schedstat) at that moment;
 //   - once settled: Rss and Pss (smaps_rollup), thread count, and which GL driver libraries are mapped;
 //   - with panels: emulated panels in this process, paired through a settings file written here; the
@@ -296,6 +297,7 @@ struct Run
     double load = 0;
     double readyMs = 0;
     double cpuAtReadyMs = 0;
+    double paintedMs = 0; // window scenarios: exec to the first paint on screen
     double rssMb = 0;
     double pssMb = 0;
     int threads = 0;
@@ -331,7 +333,8 @@ public:
             return fail(error, QStringLiteral("pipe"));
         m_xvfb = spawn({which(QStringLiteral("Xvfb")), QStringLiteral("-displayfd"), QStringLiteral("3"),
                         QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                        QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1920x1080x24")},
+                        QStringLiteral("-br"), QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("1920x1080x24")},
                        systemEnvironment(), pipeX[1]);
         close(pipeX[1]);
         const QByteArray display = readLine(pipeX[0], 10000);
@@ -406,12 +409,40 @@ public:
         while (xcb_generic_event_t* event = xcb_poll_for_event(m_xcb)) {
             if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY) {
                 const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
-                if (ownerPid(map->window) == pid)
+                if (!m_mapped && ownerPid(map->window) == pid) {
                     m_mapped = true;
+                    m_window = map->window;
+                }
             }
             free(event);
         }
         return m_mapped;
+    }
+
+    // True once the middle of the mapped window is no longer the black of the bare root (-br): the
+    // first paint reached the screen.
+    bool windowPainted()
+    {
+        if (!m_mapped)
+            return false;
+        xcb_get_geometry_reply_t* geometry =
+            xcb_get_geometry_reply(m_xcb, xcb_get_geometry(m_xcb, m_window), nullptr);
+        if (!geometry)
+            return false;
+        xcb_get_image_reply_t* image = xcb_get_image_reply(
+            m_xcb,
+            xcb_get_image(m_xcb, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, int16_t(geometry->width / 2),
+                          int16_t(geometry->height / 2), 1, 1, ~0u),
+            nullptr);
+        free(geometry);
+        bool painted = false;
+        if (image) {
+            const uint8_t* data = xcb_get_image_data(image);
+            for (int i = 0; i < std::min(3, xcb_get_image_data_length(image)); ++i)
+                painted = painted || data[i] != 0;
+            free(image);
+        }
+        return painted;
     }
 
     bool trayItemRegistered() const { return !m_watcher.items().isEmpty(); }
@@ -452,6 +483,7 @@ private:
     xcb_connection_t* m_xcb = nullptr;
     xcb_atom_t m_pidAtom = XCB_NONE;
     bool m_mapped = false;
+    xcb_window_t m_window = XCB_NONE;
 };
 
 QString panelAddress(int i)
@@ -542,6 +574,9 @@ Run runOnce(const Options& options, const Scenario& scenario)
     }
     run.readyMs = t1 - t0;
     run.cpuAtReadyMs = cpuMs(pid);
+    if (scenario.until == Until::Mapped &&
+        waitFor([&] { return desktop.windowPainted(); }, options.timeoutMs))
+        run.paintedMs = monotonicMs() - t0;
 
     if (scenario.withPanels) {
         // Settled: every panel asked for by its controller, then the frame rate over the settling time.
@@ -596,12 +631,13 @@ double median(std::vector<double> v)
 
 void report(const Scenario& scenario, const QList<Run>& runs)
 {
-    std::vector<double> ready, cpu, rss, pss, threads, fps, load;
+    std::vector<double> ready, painted, cpu, rss, pss, threads, fps, load;
     QStringList gl;
     for (const Run& r : runs) {
         if (!r.ok)
             continue;
         ready.push_back(r.readyMs);
+        painted.push_back(r.paintedMs);
         cpu.push_back(r.cpuAtReadyMs);
         rss.push_back(r.rssMb);
         pss.push_back(r.pssMb);
@@ -620,11 +656,12 @@ void report(const Scenario& scenario, const QList<Run>& runs)
         return *std::min_element(v.begin(), v.end());
     };
     std::printf(
-        "%-10s ready ms best %6.0f median %6.0f | cpu ms best %5.0f median %5.0f | rss MB best %5.1f "
+        "%-10s ready ms best %6.0f median %6.0f | painted ms median %6.0f | cpu ms best %5.0f median %5.0f | "
+        "rss MB best %5.1f "
         "median %5.1f | pss MB best %5.1f median %5.1f | threads %2.0f | frames/s %5.0f | load %.2f | "
         "GL driver %s\n",
-        qPrintable(scenario.name), best(ready), median(ready), best(cpu), median(cpu), best(rss), median(rss),
-        best(pss), median(pss), median(threads), median(fps), median(load),
+        qPrintable(scenario.name), best(ready), median(ready), median(painted), best(cpu), median(cpu),
+        best(rss), median(rss), best(pss), median(pss), median(threads), median(fps), median(load),
         gl.isEmpty() ? "none" : qPrintable(gl.join(QLatin1Char(','))));
 }
 } // namespace
@@ -682,11 +719,12 @@ int main(int argc, char** argv)
         for (int i = 0; i < options.runs; ++i) {
             const Run r = runOnce(options, scenario);
             if (r.ok)
-                std::printf(
-                    "  run %d: ready %6.0f ms, cpu %5.0f ms, rss %5.1f MB, pss %5.1f MB, threads %2d, "
-                    "frames/s %4.0f, load %.2f%s%s\n",
-                    i + 1, r.readyMs, r.cpuAtReadyMs, r.rssMb, r.pssMb, r.threads, r.framesPerSecond, r.load,
-                    r.gl.isEmpty() ? "" : ", GL driver: ", qPrintable(r.gl.join(QLatin1Char(','))));
+                std::printf("  run %d: ready %6.0f ms, painted %6.0f ms, cpu %5.0f ms, rss %5.1f MB, pss "
+                            "%5.1f MB, threads %2d, "
+                            "frames/s %4.0f, load %.2f%s%s\n",
+                            i + 1, r.readyMs, r.paintedMs, r.cpuAtReadyMs, r.rssMb, r.pssMb, r.threads,
+                            r.framesPerSecond, r.load,
+                            r.gl.isEmpty() ? "" : ", GL driver: ", qPrintable(r.gl.join(QLatin1Char(','))));
             else
                 std::printf("  run %d: failed: %s\n", i + 1, qPrintable(r.failure));
             std::fflush(stdout);
