@@ -4,7 +4,7 @@
 #include "core/ApplicationShell.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
-#include "tests/ui/TestHttpServer.h"
+#include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
