@@ -171,7 +171,8 @@ private slots:
         return maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
     }
 
-    // The window draws without GL, so no GL driver is loaded for it unless the user asks for one.
+    // The window draws without GL, so no GL driver is loaded for it unless the user asks for one; the
+    // choice holds for a window made long after start-up (started minimised, shown by a second start).
     void glIntegrationOnlyWhenTheUserChoosesOne_data()
     {
         QTest::addColumn<QString>("userChoice");
@@ -180,8 +181,6 @@ private slots:
         QTest::newRow("not set") << QString() << QByteArray() << QByteArray("qxcb-glx-integration");
         QTest::newRow("xcb_glx") << QStringLiteral("xcb_glx") << QByteArray("qxcb-glx-integration")
                                  << QByteArray("qxcb-egl-integration");
-        QTest::newRow("xcb_egl") << QStringLiteral("xcb_egl") << QByteArray("qxcb-egl-integration")
-                                 << QByteArray("qxcb-glx-integration");
     }
     void glIntegrationOnlyWhenTheUserChoosesOne()
     {
@@ -192,11 +191,17 @@ private slots:
         env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
         if (!userChoice.isEmpty())
             env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), userChoice);
+        QFile::remove(socketPath()); // a killed instance's, which would make the wait below pass at once
         QProcess app;
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::MergedChannels);
-        app.start(QStringLiteral(APP_PATH), {});
+        app.start(QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
         QVERIFY(app.waitForStarted());
+        waitServing(app);
+        QProcess second;
+        startApp(second, {});
+        // Polled, so that the first instance's output keeps draining meanwhile.
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(mainWindowMapped(app.processId()), 15000);
         const QByteArray files = mappedFiles(app.processId());
         stop(app);
