@@ -9,7 +9,8 @@
 //   - with panels: emulated panels in this process, paired through a settings file written here; the
 //     frame rate they receive while the memory is read.
 // Prints every run and the best and median per scenario, with /proc/loadavg, since wall times on a busy
-// machine say little without the CPU time beside them.
+// machine say little without the CPU time beside them. Rss is the steady memory figure; Pss shares the
+// libraries with every other process that maps them (this one included), so it moves with the machine.
 //
 //   bench_startup [--runs 5] [--panels 8] [--settle-ms 3000] [--only window,tray,paired,streaming]
 //                 [--app path] [--host path] [--verbose]
