@@ -1,6 +1,7 @@
 #include "device/PivotrixDeviceController.h"
 #include "support/PanelFixture.h"
 #include "support/TestGenerator.h"
+#include "support/TestHttpServer.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -48,6 +49,7 @@ private slots:
     void markRemovedIsOffline();
     void neverAnsweringDevice();
     void panelDiesAndComesBack();
+    void hungPanelTimesOut();
     void defaultIntervals();
 
 private:
@@ -269,6 +271,32 @@ void TestDeviceController::defaultIntervals()
         QStringLiteral("127.0.4.250"), 0, QString(), QString(), QString(), QStringLiteral("defaults"));
     QCOMPARE(device->onlineCheckInterval(), 15000);
     QCOMPARE(device->frameInterval(), 30);
+    destroyAndWait(device);
+}
+
+// A panel that accepts connections and never answers: every request gives up, the device reads Offline
+// and keeps checking, and a hung device can still be destroyed.
+void TestDeviceController::hungPanelTimesOut()
+{
+    const QByteArray info = "GET /api/v2/device";
+    const QByteArray stream = "GET /api/v2/device/stream";
+    const QByteArray start = "PUT /api/v2/device/stream/start";
+    TestHttpServer server;
+    const QString address = m_panels.nextAddress();
+    QVERIFY(server.listen(QHostAddress(address)));
+    for (const QByteArray& route : {info, stream, start})
+        server.setMode(route, TestHttpServer::Mode::Silent);
+    auto device = std::make_unique<PivotrixDeviceController>(
+        address, 0, QStringLiteral("k"), QString(), QString(), QStringLiteral("hung"), 500, kFrameMs, 800);
+    QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 10000);
+    QCOMPARE(device->lastError(), QStringLiteral("Timeout"));
+
+    server.setReply(info, 200, R"({"name":"n"})");
+    server.setReply(stream, 200, R"({"status":"standby"})");
+    QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Online, 10000);
+
+    device->startStream();
+    QTRY_COMPARE(server.requestCount(start), 1);
     destroyAndWait(device);
 }
 
