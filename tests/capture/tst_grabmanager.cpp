@@ -48,7 +48,6 @@ private slots:
     void initAnnouncesScreens();
     void processorsReceiveFrames();
     void removedProcessorIsReleased();
-    void lockedFlagIsForwarded();
     void shutdownIsBounded();
     void idleShutdownIsQuick();
 };
@@ -106,18 +105,6 @@ void TestGrabManager::removedProcessorIsReleased()
         manager.removeFrameProcessor(probe);
     }
     QTRY_COMPARE(g_liveProcessors.load(), 0);
-}
-
-void TestGrabManager::lockedFlagIsForwarded()
-{
-    GrabManager manager;
-    manager.init();
-    manager.setSystemLocked(true);
-    manager.setSystemLocked(false);
-    auto probe = QSharedPointer<SlowProcessor>::create();
-    manager.addFrameProcessor(probe);
-    manager.start();
-    QTRY_VERIFY(probe->calls > 0);
 }
 
 void TestGrabManager::shutdownIsBounded()

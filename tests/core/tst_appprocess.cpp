@@ -1,6 +1,7 @@
 // Starts the real application as separate processes under the test X server.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -123,15 +124,18 @@ private slots:
     static bool mainWindowMapped(qint64 pid)
     {
         const QList<QByteArray> lines =
-            runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}).split('\n');
+            runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                .split('\n');
         for (const QByteArray& line : lines) {
             if (!line.contains("\"Pivotrix Entertainment\""))
                 continue;
             const QString id = QString::fromLatin1(line.trimmed().split(' ').first());
-            const QByteArray owner = runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_PID")});
+            const QByteArray owner =
+                runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_PID")});
             if (!owner.trimmed().endsWith(" " + QByteArray::number(pid)))
                 continue;
-            if (runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}).contains("Map State: IsViewable"))
+            if (runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id})
+                    .contains("Map State: IsViewable"))
                 return true;
         }
         return false;
@@ -172,7 +176,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(entry), 5000);
         QFile f(entry);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.readAll().contains("\nExec=" APP_PATH " --minimized\n"));
+        // The program knows itself by its canonical path, even when the checkout is reached by a link.
+        const QString exec = QFileInfo(QStringLiteral(APP_PATH)).canonicalFilePath();
+        QVERIFY(f.readAll().contains("\nExec=" + exec.toUtf8() + " --minimized\n"));
         stop(app);
     }
 };
