@@ -141,31 +141,6 @@ private slots:
         return false;
     }
 
-    void minimizedFlagKeepsTheWindowHidden_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("--minimized") << QStringList{QStringLiteral("--minimized")} << false;
-        QTest::newRow("--Minimized") << QStringList{QStringLiteral("--Minimized")} << true;
-        QTest::newRow("no option") << QStringList{} << true;
-    }
-    void minimizedFlagKeepsTheWindowHidden()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(bool, shown);
-        QProcess app;
-        startApp(app, args);
-        waitServing(app);
-        const qint64 pid = app.processId();
-        if (shown) {
-            QTRY_VERIFY_WITH_TIMEOUT(mainWindowMapped(pid), 10000);
-        } else {
-            QTest::qWait(1000);
-            QVERIFY(!mainWindowMapped(pid));
-        }
-        stop(app);
-    }
-
     void startUpRegistersTheAutostartEntry()
     {
         QProcess app;

@@ -38,11 +38,7 @@ class TestPivotrixController : public QObject
 {
     Q_OBJECT
 private slots:
-    void authorizationHeader_data();
-    void authorizationHeader();
     void frameLayout();
-    void sessionField_data();
-    void sessionField();
     void frameSizeLimits_data();
     void frameSizeLimits();
     void initReadsIdentityAndCanvas();
@@ -50,12 +46,7 @@ private slots:
     void startBodies_data();
     void startBodies();
     void updateStreamParamsStartsOnce();
-    void standbyStartReply();
     void missingCanvasSize();
-    void statusWords_data();
-    void statusWords();
-    void onlineChangedOnlyOnChange();
-    void neverAnsweringDevice();
     void checkRunsInitOnUninitialisedDevice();
     void wrongKeyIsRefused();
     void hostileInfoReplies_data();
@@ -71,33 +62,6 @@ private:
     int m_hostile = 200;
     QString nextHostileAddress() { return QStringLiteral("127.0.3.%1").arg(++m_hostile); }
 };
-
-void TestPivotrixController::authorizationHeader_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QByteArray>("header");
-    QTest::newRow("plain") << QStringLiteral("abc") << QByteArray("Basic YWJjOg==");
-    QTest::newRow("empty key still encodes the colon") << QString() << QByteArray("Basic Og==");
-    QTest::newRow("utf-8") << QStringLiteral("k\u00e9y") << QByteArray("Basic a8OpeTo=");
-    QTest::newRow("colon in key") << QStringLiteral("a:b") << QByteArray("Basic YTpiOg==");
-}
-
-void TestPivotrixController::authorizationHeader()
-{
-    QFETCH(QString, key);
-    QFETCH(QByteArray, header);
-    QCOMPARE(PivotrixController::authorizationHeader(key), header);
-
-    // The same bytes go over the wire.
-    PanelConfig config;
-    config.apiKey = key;
-    auto panel = m_panels.start(config);
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address(), key);
-    controller->init();
-    QCOMPARE(controller->networkState(), PivotrixController::Online);
-    QCOMPARE(panel->stream().lastAuthorization, header);
-}
 
 void TestPivotrixController::frameLayout()
 {
@@ -122,29 +86,6 @@ void TestPivotrixController::frameLayout()
         QCOMPARE(uchar(frame.at(at + 2)), uchar(qBlue(pixel)));
     }
     // The panel's own parser agrees.
-    const PanelFrameParser parser(session, QSize(4, 8));
-    QCOMPARE(int(parser.parse(frame).verdict), int(PanelFrameParser::Verdict::Good));
-}
-
-void TestPivotrixController::sessionField_data()
-{
-    QTest::addColumn<QByteArray>("session");
-    QTest::addColumn<QByteArray>("field");
-    QTest::newRow("zero byte inside")
-        << QByteArray::fromHex("aa00bb") << QByteArray::fromHex("aa00bb" + QByteArray(26, '0'));
-    QTest::newRow("shorter than 16") << QByteArray::fromHex("0102")
-                                     << QByteArray::fromHex("0102" + QByteArray(28, '0'));
-    QTest::newRow("empty") << QByteArray() << QByteArray(16, '\0');
-    QTest::newRow("longer than 16") << QByteArray::fromHex("000102030405060708090a0b0c0d0e0f1011")
-                                    << QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
-}
-
-void TestPivotrixController::sessionField()
-{
-    QFETCH(QByteArray, session);
-    QFETCH(QByteArray, field);
-    const QByteArray frame = PivotrixController::buildFrame(gradient(4, 8), session);
-    QCOMPARE(frame.mid(6, 16), field);
     const PanelFrameParser parser(session, QSize(4, 8));
     QCOMPARE(int(parser.parse(frame).verdict), int(PanelFrameParser::Verdict::Good));
 }
@@ -290,20 +231,6 @@ void TestPivotrixController::updateStreamParamsStartsOnce()
     QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(0));
 }
 
-void TestPivotrixController::standbyStartReply()
-{
-    PanelConfig config;
-    config.fault = PanelFault::Standby;
-    auto panel = m_panels.start(config);
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address());
-    QSignalSpy streaming(controller.get(), &PivotrixController::streamEnabledChanged);
-    controller->startStream();
-    QCOMPARE(controller->streamingState(), PivotrixController::Standby);
-    QCOMPARE(streaming.count(), 1);
-    QCOMPARE(streaming.at(0).at(0).value<PivotrixController::StreamingState>(), PivotrixController::Standby);
-}
-
 void TestPivotrixController::missingCanvasSize()
 {
     PanelConfig config;
@@ -322,87 +249,6 @@ void TestPivotrixController::missingCanvasSize()
     controller->checkOnline();
     QTRY_COMPARE(finished.count(), 2);
     QCOMPARE(controller->canvasSize(), QSize(9, 9));
-}
-
-void TestPivotrixController::statusWords_data()
-{
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<PivotrixController::StreamingState>("state");
-    QTest::newRow("receiving") << "receiving" << PivotrixController::Receiving;
-    QTest::newRow("standby") << "standby" << PivotrixController::Standby;
-    QTest::newRow("Receiving") << "Receiving" << PivotrixController::Stopped;
-    QTest::newRow("STANDBY") << "STANDBY" << PivotrixController::Stopped;
-    QTest::newRow("trailing space") << "receiving " << PivotrixController::Stopped;
-    QTest::newRow("other word") << "paused" << PivotrixController::Stopped;
-}
-
-void TestPivotrixController::statusWords()
-{
-    QFETCH(QString, status);
-    QFETCH(PivotrixController::StreamingState, state);
-    QCOMPARE(PivotrixController::streamingStateFromText(status), state);
-
-    TestHttpServer server;
-    server.status = 404;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    server.setReply("GET /api/v2/device", 200, R"({"name":"n"})");
-    server.setReply("GET /api/v2/device/stream", 200,
-                    QJsonDocument(QJsonObject{{QStringLiteral("status"), status}}).toJson());
-    auto controller = controllerFor(address);
-    controller->init();
-    QCOMPARE(controller->streamingState(), state);
-    QCOMPARE(controller->isStreaming(), state == PivotrixController::Receiving);
-}
-
-void TestPivotrixController::onlineChangedOnlyOnChange()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address());
-    QSignalSpy online(controller.get(), &PivotrixController::onlineChanged);
-    QSignalSpy finished(controller.get(), &PivotrixController::checkOnlineFinished);
-    controller->init();
-    QCOMPARE(online.count(), 1);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 1);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 2);
-    QCOMPARE(online.count(), 1);
-
-    panel->setFault(PanelFault::Offline);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 3);
-    QCOMPARE(online.count(), 2);
-    QCOMPARE(online.last().at(0).value<PivotrixController::NetworkState>(), PivotrixController::Offline);
-    QVERIFY(!controller->lastError().isEmpty());
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 4);
-    QCOMPARE(online.count(), 2);
-
-    panel->setFault(PanelFault::None);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 5);
-    QCOMPARE(online.count(), 3);
-    QCOMPARE(controller->networkState(), PivotrixController::Online);
-    QVERIFY(controller->lastError().isEmpty());
-}
-
-void TestPivotrixController::neverAnsweringDevice()
-{
-    auto controller = controllerFor(nextHostileAddress()); // nothing listens there
-    QSignalSpy online(controller.get(), &PivotrixController::onlineChanged);
-    QSignalSpy streaming(controller.get(), &PivotrixController::streamEnabledChanged);
-    controller->init();
-    QCOMPARE(controller->networkState(), PivotrixController::NotChecked);
-    QCOMPARE(online.count(), 0);
-    QCOMPARE(streaming.count(), 0);
-    QSignalSpy finished(controller.get(), &PivotrixController::checkOnlineFinished);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(controller->networkState(), PivotrixController::Offline);
-    QCOMPARE(online.count(), 1);
-    QVERIFY(!controller->lastError().isEmpty());
 }
 
 void TestPivotrixController::checkRunsInitOnUninitialisedDevice()

@@ -1,8 +1,8 @@
 // The main window on the test X server, with a session bus of its own where a tray host can appear.
-#include "support/LogCapture.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
+#include "support/LogCapture.h"
 #include "support/PrivateBus.h"
 #include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
