@@ -143,6 +143,8 @@ void TestResourceManager::removeSignalsBeforeDeletion()
     PivotrixDeviceController* dev = r->addDevice(panel->address(), 1, panel->apiKey(), QStringLiteral("n"),
                                                  QStringLiteral("m"), panel->id());
     QTRY_VERIFY(dev->isOnline());
+    dev->startStream();
+    QTRY_VERIFY(dev->isStreaming());
     QPointer<PivotrixDeviceController> watch = dev;
     bool aliveAtSignal = false;
     bool offlineAtSignal = false;
@@ -158,6 +160,8 @@ void TestResourceManager::removeSignalsBeforeDeletion()
     QVERIFY(recordGoneAtSignal);
     QVERIFY(!fileDevices(m_path).contains(panel->id()));
     QTRY_VERIFY(watch.isNull());
+    // Unpairing a streaming panel stops its stream.
+    QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
 }
 
 void TestResourceManager::shutdownStopsEveryStream()
