@@ -3,6 +3,7 @@
 #include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
 #include "ui/AboutDialog.h"
+#include "ui/DeviceListRazerPage.h"
 #include "ui/Resources.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
@@ -45,15 +46,18 @@ const QString kTabStyle =
                    "QTabWidget::pane { border: none; }\n"
                    "QTabBar::tab:first { margin-left: 12px; }\n");
 
-// A tab page holding one page widget; later pages replace the plain placeholders.
-QWidget* addPage(QTabWidget* tabs, const QString& tabName, const QString& pageName, const QString& title)
+// A tab page holding one page widget; a plain placeholder until the page itself is given.
+QWidget* addPage(QTabWidget* tabs, const QString& tabName, const QString& pageName, const QString& title,
+                 QWidget* page = nullptr)
 {
     auto* tab = new QWidget();
     tab->setObjectName(tabName);
     tab->setStyleSheet(QStringLiteral("background-color:#f4f4f4"));
     auto* layout = new QHBoxLayout(tab);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* page = new QWidget(tab);
+    if (!page)
+        page = new QWidget();
+    page->setParent(tab);
     page->setObjectName(pageName);
     layout->addWidget(page);
     tabs->addTab(tab, title);
@@ -108,7 +112,9 @@ void MainWindow::setupForm()
     m_chapterTab->setMinimumHeight(31);
     m_chapterTab->setAutoFillBackground(false);
     m_chapterTab->setStyleSheet(kTabStyle);
-    addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"));
+    m_razerPage = new DeviceListRazerPage();
+    addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"),
+            m_razerPage);
     addPage(m_chapterTab, QStringLiteral("screenMirrorTab"), QStringLiteral("screenMirrorWidget"),
             tr("Screen Mirror"));
     addPage(m_chapterTab, QStringLiteral("searchDevicesTab"), QStringLiteral("searchDevicesWidget"),
