@@ -2,6 +2,7 @@
 
 #include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
+#include "discovery/SearchPivotrixDevicesPage.h"
 #include "ui/AboutDialog.h"
 #include "ui/Resources.h"
 #include "ui/UpdateChecker.h"
@@ -44,6 +45,20 @@ const QString kTabStyle =
                    "border-top-right-radius: 0px; }\n"
                    "QTabWidget::pane { border: none; }\n"
                    "QTabBar::tab:first { margin-left: 12px; }\n");
+
+// A tab page holding the given page widget.
+void addPageWidget(QTabWidget* tabs, const QString& tabName, QWidget* page, const QString& pageName,
+                   const QString& title)
+{
+    auto* tab = new QWidget();
+    tab->setObjectName(tabName);
+    tab->setStyleSheet(QStringLiteral("background-color:#f4f4f4"));
+    auto* layout = new QHBoxLayout(tab);
+    layout->setContentsMargins(0, 0, 0, 0);
+    page->setObjectName(pageName);
+    layout->addWidget(page);
+    tabs->addTab(tab, title);
+}
 
 // A tab page holding one page widget; later pages replace the plain placeholders.
 QWidget* addPage(QTabWidget* tabs, const QString& tabName, const QString& pageName, const QString& title)
@@ -111,8 +126,8 @@ void MainWindow::setupForm()
     addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"));
     addPage(m_chapterTab, QStringLiteral("screenMirrorTab"), QStringLiteral("screenMirrorWidget"),
             tr("Screen Mirror"));
-    addPage(m_chapterTab, QStringLiteral("searchDevicesTab"), QStringLiteral("searchDevicesWidget"),
-            tr("Pivotrix Devices"));
+    addPageWidget(m_chapterTab, QStringLiteral("searchDevicesTab"), new SearchPivotrixDevicesPage(),
+                  QStringLiteral("searchDevicesWidget"), tr("Pivotrix Devices"));
     m_chapterTab->setCurrentIndex(1);
     backgroundLayout->addWidget(m_chapterTab);
     centralLayout->addWidget(background);
