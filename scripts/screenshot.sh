@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the main window and the About and Update dialogs, taken on a private Xvfb.
 #   scripts/screenshot.sh [build-dir] [output-dir]      (defaults: build, docs)
-# Writes main-window.png, about-dialog.png, update-dialog.png, update-dialog-latest.png and
-# update-dialog-error.png.
+# Writes main-window.png, about-dialog.png, update-dialog.png, update-dialog-latest.png,
+# update-dialog-error.png, search-devices.png and pairing-dialog.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -60,3 +60,5 @@ shoot about about-dialog.png
 shoot update update-dialog.png
 shoot update-latest update-dialog-latest.png
 shoot update-error update-dialog-error.png
+shoot search search-devices.png
+shoot pairing pairing-dialog.png

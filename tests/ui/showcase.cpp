@@ -1,9 +1,12 @@
 // Shows one of the application's windows as a person would see it, for scripts/screenshot.sh:
-//   pivotrix_showcase main|about|update|update-latest|update-error
+//   pivotrix_showcase main|about|update|update-latest|update-error|search|pairing
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
 #include "core/ApplicationShell.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
+#include "discovery/ColorChallengeDialog.h"
+#include "discovery/SearchPivotrixDevicesPage.h"
+#include "emulator/EmulatedPanel.h"
 #include "tests/ui/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
@@ -12,6 +15,10 @@
 #include "ui/UpdateDialog.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,6 +41,38 @@ int main(int argc, char** argv)
     ensureResourcesLoaded();
     ApplicationShell::installApplicationFont();
     QTemporaryDir dir;
+    // Emulated panels on loopback: one paired and online, one found by a scan, one to pair with.
+    PanelConfig pairedConfig;
+    pairedConfig.address = QStringLiteral("127.0.70.1");
+    pairedConfig.id = QStringLiteral("emu-living-room");
+    pairedConfig.name = QStringLiteral("Living Room");
+    PanelConfig foundConfig = pairedConfig;
+    foundConfig.address = QStringLiteral("127.0.70.2");
+    foundConfig.id = QStringLiteral("emu-desk");
+    foundConfig.name = QStringLiteral("Desk");
+    foundConfig.pairingColorIndex = 4;
+    EmulatedPanel paired(pairedConfig);
+    EmulatedPanel found(foundConfig);
+    const bool panels = view == QLatin1String("search") || view == QLatin1String("pairing");
+    if (panels && (!paired.start() || !found.start()))
+        return 1;
+    if (view == QLatin1String("search")) {
+        QFile settings(dir.filePath(QStringLiteral("settings.json")));
+        if (settings.open(QIODevice::WriteOnly))
+            settings.write(
+                QJsonDocument(
+                    QJsonObject{{QStringLiteral("devices"),
+                                 QJsonObject{{pairedConfig.id,
+                                              QJsonObject{{QStringLiteral("address"), pairedConfig.address},
+                                                          {QStringLiteral("port"), 8080},
+                                                          {QStringLiteral("auth"), pairedConfig.apiKey},
+                                                          {QStringLiteral("name"), pairedConfig.name},
+                                                          {QStringLiteral("model"), QStringLiteral("px3")},
+                                                          {QStringLiteral("id"), pairedConfig.id},
+                                                          {QStringLiteral("index"), 1}}}}},
+                                {QStringLiteral("run_on_start"), false}})
+                    .toJson());
+    }
     ResourceManager::instance()->setAutostartRegistration(nullptr);
     ResourceManager::instance()->loadSettings(dir.filePath(QStringLiteral("settings.json")));
 
@@ -52,6 +91,26 @@ int main(int argc, char** argv)
     if (view == QLatin1String("main")) {
         shown = &window;
         window.show();
+    } else if (view == QLatin1String("search")) {
+        window.chapterTab()->setCurrentIndex(2);
+        auto* page = window.findChild<SearchPivotrixDevicesPage*>();
+        page->on_DeviceFound(PivotrixBSS{foundConfig.name, 8080, QStringLiteral("px3"), foundConfig.address,
+                                         foundConfig.id, 1});
+        // A paired panel found again by the scan keeps its one row.
+        page->on_DeviceFound(PivotrixBSS{pairedConfig.name, 8080, QStringLiteral("px3"), pairedConfig.address,
+                                         pairedConfig.id, 1});
+        shown = &window;
+        window.show();
+    } else if (view == QLatin1String("pairing")) {
+        auto* dialog = new ColorChallengeDialog();
+        dialog->setBaseUrl(QStringLiteral("http://%1:8080").arg(foundConfig.address));
+        dialog->show();
+        dialog->adjustSize();
+        dialog->setFixedSize(dialog->size());
+        for (int i = 0; i < 100 && dialog->stage() != PairingStage::ChoosingColor; ++i)
+            QTest::qWait(50);
+        QTest::qWait(400);
+        shown = dialog;
     } else if (view == QLatin1String("about")) {
         auto* about = new AboutDialog();
         about->show();
