@@ -78,7 +78,6 @@ private slots:
     void outcome();
     void closingCancelsOnlyInProgress_data();
     void closingCancelsOnlyInProgress();
-    void otherButtonsSendNothing_data();
     void otherButtonsSendNothing();
     void hiddenRetryIgnoresClicks();
     void closingWithRequestOutstanding_data();
@@ -194,22 +193,15 @@ void TestColorChallenge::closingCancelsOnlyInProgress()
     }
 }
 
-void TestColorChallenge::otherButtonsSendNothing_data()
-{
-    QTest::addColumn<int>("button");
-    QTest::newRow("right") << int(Qt::RightButton);
-    QTest::newRow("middle") << int(Qt::MiddleButton);
-}
-
 void TestColorChallenge::otherButtonsSendNothing()
 {
-    QFETCH(int, button);
     auto panel = m_panels.start();
     QVERIFY(panel);
     auto dialog = choosing(*panel);
     QCOMPARE(dialog->stage(), PairingStage::ChoosingColor);
     RoundRectWidget* lit = swatchFor(*dialog, litColor(*panel), true);
-    QTest::mouseClick(lit, Qt::MouseButton(button));
+    QTest::mouseClick(lit, Qt::RightButton);
+    QTest::mouseClick(lit, Qt::MiddleButton);
     QTest::qWait(300);
     QCOMPARE(calls(*panel, "pair_resolve"), 0);
     QCOMPARE(dialog->stage(), PairingStage::ChoosingColor);
@@ -295,33 +287,20 @@ void TestColorChallenge::hostileStart_data()
         << 200 << QByteArray("{\"challenge\":\"x\"}") << PairingStage::Failed << 0 << 6;
     QTest::newRow("no state") << 200 << challenge("\"uuid\":\"u\",\"duration\":30") << PairingStage::Failed
                               << 0 << 6;
-    QTest::newRow("unknown state") << 200 << challenge("\"uuid\":\"u\",\"state\":\"IN-PROGRESS\"")
-                                   << PairingStage::Failed << 0 << 6;
     QTest::newRow("expired") << 200 << challenge("\"uuid\":\"u\",\"state\":\"expired\"")
                              << PairingStage::TimedOut << 0 << 6;
-    QTest::newRow("resolved") << 200 << challenge("\"uuid\":\"u\",\"state\":\"resolved\"")
-                              << PairingStage::Requesting << 0 << 6;
     QTest::newRow("huge duration")
         << 200 << challenge("\"uuid\":\"u\",\"duration\":1e308,\"state\":\"in-progress\"," + colors)
         << PairingStage::ChoosingColor << PairingChallenge::kMaxDurationS << 6;
     QTest::newRow("negative duration")
         << 200 << challenge("\"uuid\":\"u\",\"duration\":-5,\"state\":\"in-progress\"," + colors)
         << PairingStage::TimedOut << 0 << 6;
-    QTest::newRow("duration as text")
-        << 200 << challenge("\"uuid\":\"u\",\"duration\":\"30\",\"state\":\"in-progress\"")
-        << PairingStage::TimedOut << 0 << 6;
     QByteArray many = "\"uuid\":\"u\",\"duration\":30,\"state\":\"in-progress\",\"options\":{\"colors\":[";
     for (int i = 0; i < 50; ++i)
         many += QByteArray(i ? "," : "") + "\"123456\"";
     QTest::newRow("50 colours") << 200 << challenge(many + "]}") << PairingStage::ChoosingColor << 30
                                 << PairingChallenge::kMaxColors;
-    QTest::newRow("colours not texts")
-        << 200
-        << challenge(
-               "\"uuid\":\"u\",\"duration\":30,\"state\":\"in-progress\",\"options\":{\"colors\":[{},5]}")
-        << PairingStage::ChoosingColor << 30 << 6;
     QTest::newRow("huge body") << -1 << QByteArray() << PairingStage::Failed << 0 << 6;
-    QTest::newRow("500") << 500 << QByteArray("{}") << PairingStage::Failed << 0 << 6;
     QTest::newRow("401") << 401 << QByteArray() << PairingStage::NotSupported << 0 << 6;
 }
 
@@ -343,8 +322,6 @@ void TestColorChallenge::hostileStart()
     ColorChallengeDialog dialog;
     dialog.setBaseUrl(baseUrl(address));
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(start), 1, 10000);
-    if (stage == PairingStage::Requesting)
-        QTest::qWait(300);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.stage(), stage, 10000);
     QCOMPARE(dialog.challenge().duration, duration);
     QCOMPARE(dialog.swatches().size(), swatches);
@@ -374,13 +351,8 @@ void TestColorChallenge::untrustedTextsInRequests_data()
         << "ff\"}0000" << plain << reply(200, "{\"user\":{\"key\":\"k3\"}}") << "k3";
     QTest::newRow("empty key") << "0f1e"
                                << "ff0000" << plain << reply(200, "{\"user\":{\"key\":\"\"}}") << QString();
-    QTest::newRow("user is text") << "0f1e"
-                                  << "ff0000" << plain << reply(200, "{\"user\":\"k\"}") << QString();
     QTest::newRow("exchange not JSON") << "0f1e"
                                        << "ff0000" << plain << reply(200, "key=k") << QString();
-    QTest::newRow("exchange refused")
-        << "0f1e"
-        << "ff0000" << plain << reply(403, "{\"user\":{\"key\":\"k\"}}") << QString();
 }
 
 void TestColorChallenge::untrustedTextsInRequests()
