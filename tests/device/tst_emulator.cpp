@@ -410,6 +410,8 @@ void TestEmulator::commandLine_data()
     QTest::newRow("negative delay") << args("--slow -1") << false << 0 << "";
     QTest::newRow("count zero") << args("--count 0") << false << 0 << "";
     QTest::newRow("unknown option") << args("--frobnicate") << false << 0 << "";
+    QTest::newRow("pairing options") << args("--no-pairing --pairing-duration 0") << true << 1 << "127.0.0.2";
+    QTest::newRow("bad pairing duration") << args("--pairing-duration -1") << false << 0 << "";
 }
 
 void TestEmulator::commandLine()
