@@ -1,4 +1,4 @@
-#include "XvfbServer.h"
+#include "support/XvfbServer.h"
 
 #include "capture/FrameProccessorScaledFrame.h"
 #include "capture/GrabManager.h"

@@ -1,5 +1,5 @@
-#include "CaptureTestImages.h"
-#include "XvfbServer.h"
+#include "support/TestPictures.h"
+#include "support/XvfbServer.h"
 
 #include "capture/ScreenGrabber.h"
 #include "capture/linux/XcbGrabber.h"
@@ -8,7 +8,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-using namespace CaptureTestImages;
+using namespace TestPictures;
 
 namespace {
 

@@ -1,15 +1,16 @@
-#include "CaptureTestImages.h"
-#include "XvfbServer.h"
+#include "support/TestPictures.h"
+#include "support/XvfbServer.h"
 
 #include "capture/FrameProcessorAvgRects.h"
 #include "capture/ScreenGrabber.h"
 #include "capture/linux/XcbGrabber.h"
 
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
-using namespace CaptureTestImages;
+using namespace TestPictures;
 
 namespace {
 

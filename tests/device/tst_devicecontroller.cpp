@@ -1,6 +1,6 @@
-#include "PanelFixture.h"
-#include "TestGenerator.h"
 #include "device/PivotrixDeviceController.h"
+#include "support/PanelFixture.h"
+#include "support/TestGenerator.h"
 
 #include <QPointer>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
-#include "PanelFixture.h"
 #include "device/PivotrixController.h"
 #include "emulator/EmulatorCommandLine.h"
 #include "emulator/EmulatorWindow.h"
 #include "emulator/PanelFrameParser.h"
+#include "support/PanelFixture.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

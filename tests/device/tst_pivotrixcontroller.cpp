@@ -1,7 +1,7 @@
-#include "HostileHttpServer.h"
-#include "PanelFixture.h"
 #include "device/PivotrixController.h"
 #include "emulator/PanelFrameParser.h"
+#include "support/PanelFixture.h"
+#include "support/TestHttpServer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -240,7 +240,8 @@ void TestPivotrixController::startBodies()
     QFETCH(QString, type);
     QFETCH(QString, mode);
     QFETCH(bool, params);
-    HostileHttpServer server;
+    TestHttpServer server;
+    server.status = 404;
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     server.setReply("PUT /api/v2/device/stream/start", 200,
@@ -341,7 +342,8 @@ void TestPivotrixController::statusWords()
     QFETCH(PivotrixController::StreamingState, state);
     QCOMPARE(PivotrixController::streamingStateFromText(status), state);
 
-    HostileHttpServer server;
+    TestHttpServer server;
+    server.status = 404;
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     server.setReply("GET /api/v2/device", 200, R"({"name":"n"})");
@@ -405,7 +407,8 @@ void TestPivotrixController::neverAnsweringDevice()
 
 void TestPivotrixController::checkRunsInitOnUninitialisedDevice()
 {
-    HostileHttpServer server;
+    TestHttpServer server;
+    server.status = 404;
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     server.setReply("GET /api/v2/device", 500, "{}");
@@ -442,7 +445,7 @@ void TestPivotrixController::hostileInfoReplies_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("online");
     QTest::addColumn<QString>("name");
-    const int raw = int(HostileHttpServer::Mode::Raw);
+    const int raw = int(TestHttpServer::Mode::Raw);
     QTest::newRow("not JSON") << raw << 200 << QByteArray("<html>hi") << true << QString();
     QTest::newRow("JSON array") << raw << 200 << QByteArray(R"(["name","x"])") << true << QString();
     QTest::newRow("name is a number")
@@ -450,8 +453,8 @@ void TestPivotrixController::hostileInfoReplies_data()
     QTest::newRow("HTTP 500") << raw << 500 << QByteArray("{}") << false << QStringLiteral("Stored name");
     QTest::newRow("HTTP 404") << raw << 404 << QByteArray() << false << QStringLiteral("Stored name");
     QTest::newRow("connection reset")
-        << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray() << false << QStringLiteral("Stored name");
-    QTest::newRow("huge body") << int(HostileHttpServer::Mode::HugeBody) << 0 << QByteArray() << false
+        << int(TestHttpServer::Mode::Reset) << 0 << QByteArray() << false << QStringLiteral("Stored name");
+    QTest::newRow("huge body") << int(TestHttpServer::Mode::HugeBody) << 0 << QByteArray() << false
                                << QStringLiteral("Stored name");
 }
 
@@ -462,11 +465,12 @@ void TestPivotrixController::hostileInfoReplies()
     QFETCH(QByteArray, body);
     QFETCH(bool, online);
     QFETCH(QString, name);
-    HostileHttpServer server;
+    TestHttpServer server;
+    server.status = 404;
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     server.setReply("GET /api/v2/device", status, body);
-    server.setMode("GET /api/v2/device", HostileHttpServer::Mode(mode));
+    server.setMode("GET /api/v2/device", TestHttpServer::Mode(mode));
     server.setReply("GET /api/v2/device/stream", 200, R"({"status":"standby"})");
     auto controller = controllerFor(address);
     controller->init();
@@ -480,13 +484,13 @@ void TestPivotrixController::hostileStartReplies_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
-    const int raw = int(HostileHttpServer::Mode::Raw);
+    const int raw = int(TestHttpServer::Mode::Raw);
     QTest::newRow("not JSON") << raw << 200 << QByteArray("garbage");
     QTest::newRow("JSON array") << raw << 200 << QByteArray("[1,2]");
     QTest::newRow("no data") << raw << 200 << QByteArray(R"({"success":{}})");
     QTest::newRow("HTTP 500") << raw << 500 << QByteArray(R"({"error":"x"})");
-    QTest::newRow("connection reset") << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray();
-    QTest::newRow("huge body") << int(HostileHttpServer::Mode::HugeBody) << 0 << QByteArray();
+    QTest::newRow("connection reset") << int(TestHttpServer::Mode::Reset) << 0 << QByteArray();
+    QTest::newRow("huge body") << int(TestHttpServer::Mode::HugeBody) << 0 << QByteArray();
     QTest::newRow("garbage session id")
         << raw << 200
         << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"zz12"}}})");
@@ -512,7 +516,8 @@ void TestPivotrixController::hostileStartReplies()
     QFETCH(int, mode);
     QFETCH(int, status);
     QFETCH(QByteArray, body);
-    HostileHttpServer server;
+    TestHttpServer server;
+    server.status = 404;
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     const QByteArray start = "PUT /api/v2/device/stream/start";
@@ -524,7 +529,7 @@ void TestPivotrixController::hostileStartReplies()
     controller->setRenderMode(QStringLiteral("pixel"));
 
     server.setReply(start, status, body);
-    server.setMode(start, HostileHttpServer::Mode(mode));
+    server.setMode(start, TestHttpServer::Mode(mode));
     controller->updateStreamParams();
     // Qt may resend an idempotent PUT once when the connection drops.
     const int attempts = server.requestCount(start);
@@ -544,15 +549,15 @@ void TestPivotrixController::hostileCheckReplies_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<PivotrixController::NetworkState>("state");
-    const int raw = int(HostileHttpServer::Mode::Raw);
+    const int raw = int(TestHttpServer::Mode::Raw);
     QTest::newRow("not JSON") << raw << 200 << QByteArray("nope") << PivotrixController::Online;
     QTest::newRow("JSON array") << raw << 200 << QByteArray("[]") << PivotrixController::Online;
     QTest::newRow("size not an object")
         << raw << 200 << QByteArray(R"({"canvas":{"pixel":{"size":7}}})") << PivotrixController::Online;
     QTest::newRow("HTTP 500") << raw << 500 << QByteArray() << PivotrixController::Offline;
     QTest::newRow("connection reset")
-        << int(HostileHttpServer::Mode::Reset) << 0 << QByteArray() << PivotrixController::Offline;
-    QTest::newRow("huge body") << int(HostileHttpServer::Mode::HugeBody) << 0 << QByteArray()
+        << int(TestHttpServer::Mode::Reset) << 0 << QByteArray() << PivotrixController::Offline;
+    QTest::newRow("huge body") << int(TestHttpServer::Mode::HugeBody) << 0 << QByteArray()
                                << PivotrixController::Offline;
 }
 
@@ -562,7 +567,8 @@ void TestPivotrixController::hostileCheckReplies()
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(PivotrixController::NetworkState, state);
-    HostileHttpServer server;
+    TestHttpServer server;
+    server.status = 404;
     const QString address = nextHostileAddress();
     QVERIFY(server.listen(QHostAddress(address)));
     server.setReply("GET /api/v2/device", 200, R"({"name":"n"})");
@@ -573,7 +579,7 @@ void TestPivotrixController::hostileCheckReplies()
     QCOMPARE(controller->networkState(), PivotrixController::Online);
 
     server.setReply("GET /api/v2/device/stream", status, body);
-    server.setMode("GET /api/v2/device/stream", HostileHttpServer::Mode(mode));
+    server.setMode("GET /api/v2/device/stream", TestHttpServer::Mode(mode));
     QSignalSpy finished(controller.get(), &PivotrixController::checkOnlineFinished);
     controller->checkOnline();
     QTRY_COMPARE(finished.count(), 1);

@@ -1,10 +1,10 @@
-#include "PanelFixture.h"
 #include "capture/GrabManager.h"
 #include "capture/session/SystemSession.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "support/PanelFixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>

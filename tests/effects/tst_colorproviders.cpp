@@ -1,6 +1,7 @@
 #include "effects/AbstractColorProvider.h"
 #include "effects/ColorInterpolation.h"
 #include "effects/RazerIndexedColorProvider.h"
+#include "support/ManualClock.h"
 
 #include <QMetaMethod>
 #include <QPointer>
@@ -32,23 +33,9 @@ QByteArrayList ownMethods(const QMetaObject* mo)
     return names;
 }
 
-// A hand-driven clock for the blend.
-struct FakeClock
-{
-    std::shared_ptr<qint64> now = std::make_shared<qint64>(1'700'000'000'000);
-    ClockSource source() const
-    {
-        auto n = now;
-        return [n] {
-            return *n;
-        };
-    }
-    void set(qint64 ms) { *now = ms; }
-};
-
 // An interpolation that has blended once, so that from and to both hold the given list.
 std::unique_ptr<ColorInterpolation> settledOn(const QSharedPointer<AbstractColorProvider>& source,
-                                              const QList<QColor>& list, const FakeClock& clock)
+                                              const QList<QColor>& list, const ManualClock& clock)
 {
     source->updateColors({QColor(1, 2, 3)});
     auto ci = std::make_unique<ColorInterpolation>(source, nullptr, clock.source());
@@ -218,7 +205,7 @@ private slots:
 
     void interpolationStartsEmptyThenFollows()
     {
-        FakeClock clock;
+        ManualClock clock;
         auto source = QSharedPointer<AbstractColorProvider>::create();
         source->updateColors(palette(3));
         ColorInterpolation ci(source, nullptr, clock.source());
@@ -253,7 +240,7 @@ private slots:
     {
         QFETCH(int, dt);
         QFETCH(QColor, expected);
-        FakeClock clock;
+        ManualClock clock;
         const QList<QColor> from{QColor(0, 200, 10), QColor(9, 9, 9)};
         const QList<QColor> to{QColor(255, 100, 11), QColor(9, 9, 9)};
         auto source = QSharedPointer<AbstractColorProvider>::create();
@@ -274,7 +261,7 @@ private slots:
 
     void interpolationRestartsFromTheBlendedColours()
     {
-        FakeClock clock;
+        ManualClock clock;
         auto source = QSharedPointer<AbstractColorProvider>::create();
         const auto ci = settledOn(source, {QColor(0, 0, 0)}, clock);
         const qint64 t0 = *clock.now;
@@ -293,7 +280,7 @@ private slots:
 
     void interpolationJumpsWhenTheCountChanges()
     {
-        FakeClock clock;
+        ManualClock clock;
         auto source = QSharedPointer<AbstractColorProvider>::create();
         const auto ci = settledOn(source, palette(3), clock);
         clock.set(*clock.now + 2000);

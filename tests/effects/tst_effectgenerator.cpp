@@ -1,10 +1,11 @@
-#include "common/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include "effects/AbstractColorProvider.h"
 #include "effects/EffectDeviceSeasoning.h"
 #include "effects/EffectGenerator.h"
 #include "effects/EffectGeneratorFadingPixel.h"
 #include "effects/EffectGeneratorWithColorProvider.h"
+#include "support/ManualClock.h"
 
 #include <QMetaMethod>
 #include <QPointer>
@@ -23,19 +24,6 @@ QByteArrayList ownMethods(const QMetaObject* mo)
         names << mo->method(i).methodSignature();
     return names;
 }
-
-struct FakeClock
-{
-    std::shared_ptr<qint64> now = std::make_shared<qint64>(50'000);
-    ClockSource source() const
-    {
-        auto n = now;
-        return [n] {
-            return *n;
-        };
-    }
-    void advance(qint64 ms) { *now += ms; }
-};
 
 // Shares providers the way the pages do.
 QSharedPointer<AbstractColorProvider> makeProvider(const QList<QColor>& colors)
@@ -76,7 +64,7 @@ private slots:
     {
         QFETCH(QList<int>, gaps);
         QFETCH(int, warnings);
-        FakeClock clock;
+        ManualClock clock;
         EffectGenerator g;
         g.setFrameClock(clock.source());
         LogCapture log;
@@ -92,7 +80,7 @@ private slots:
 
     void slowFrameLineCarriesTimeAndGap()
     {
-        FakeClock clock;
+        ManualClock clock;
         EffectGenerator g;
         g.setFrameClock(clock.source());
         LogCapture log;

@@ -6,7 +6,7 @@
 #include "effects/RazerIndexedColorProvider.h"
 #include "emulator/EmulatedPanel.h"
 
-#include "ExpectedPicture.h"
+#include "support/TestPictures.h"
 #include <QPointer>
 
 #include <QSignalSpy>
@@ -17,6 +17,8 @@
 #include <thread>
 
 Q_DECLARE_METATYPE(QList<QColor>)
+
+using namespace TestPictures;
 
 namespace {
 constexpr int kCheckMs = 200;

@@ -1,5 +1,5 @@
-#include "ExpectedPicture.h"
-#include "common/LogCapture.h"
+#include "support/LogCapture.h"
+#include "support/TestPictures.h"
 
 #include "effects/AbstractColorProvider.h"
 #include "effects/EffectGeneratorFadingPixel.h"
@@ -12,6 +12,8 @@
 #include <thread>
 
 Q_DECLARE_METATYPE(QList<QColor>)
+
+using namespace TestPictures;
 
 namespace {
 // Gives the tests a hand on single cells.

@@ -1,7 +1,7 @@
-#include "HostileHttpServer.h"
-#include "PanelFixture.h"
 #include "discovery/ColorChallengeDialog.h"
 #include "emulator/EmulatorWindow.h"
+#include "support/PanelFixture.h"
+#include "support/TestHttpServer.h"
 #include "ui/Resources.h"
 #include "ui/RoundRectWidget.h"
 
@@ -314,11 +314,11 @@ void TestColorChallenge::hostileStart()
     QFETCH(int, duration);
     QFETCH(int, swatches);
     const QByteArray start = "POST /api/v2/user/?type=pick_color";
-    HostileHttpServer server;
+    TestHttpServer server;
     const QString address = QStringLiteral("127.0.60.%1").arg(++m_hostile);
     QVERIFY(server.listen(QHostAddress(address)));
     if (status < 0)
-        server.setMode(start, HostileHttpServer::Mode::HugeBody);
+        server.setMode(start, TestHttpServer::Mode::HugeBody);
     else
         server.setRawReply(start, reply(status, body));
     ColorChallengeDialog dialog;
@@ -364,7 +364,7 @@ void TestColorChallenge::untrustedTextsInRequests()
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, exchangeReply);
     QFETCH(QString, key);
-    HostileHttpServer server;
+    TestHttpServer server;
     const QString address = QStringLiteral("127.0.60.%1").arg(++m_hostile);
     QVERIFY(server.listen(QHostAddress(address)));
     server.setRawReply("POST /api/v2/user/?type=pick_color", reply(200, challengeJson(uuid, {color})));

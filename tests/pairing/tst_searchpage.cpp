@@ -1,10 +1,10 @@
-#include "PanelFixture.h"
-#include "common/LogCapture.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "discovery/SearchDeviceEntry.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
+#include "support/LogCapture.h"
+#include "support/PanelFixture.h"
 #include "ui/Resources.h"
 #include "ui/RoundRectWidget.h"
 

@@ -1,117 +1,46 @@
 // The Linux session back end against a private bus with a stand-in logind, and a private X server.
 #include "capture/session/linux/LinuxSystemSession.h"
 #include "capture/session/linux/X11DisplayPowerMonitor.h"
-#include "common/LogCapture.h"
-#include "tests/session/PrivateBus.h"
-#include "tests/session/PrivateXServer.h"
+#include "support/LogCapture.h"
+#include "support/PrivateBus.h"
+#include "support/StandInLogind.h"
+#include "support/XvfbServer.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusContext>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <memory>
 
 namespace {
-const QString kLogin1 = QStringLiteral("org.freedesktop.login1");
-const QString kManagerPath = QStringLiteral("/org/freedesktop/login1");
+const QString kLogin1 = StandInLogind::service();
+const QString kManagerPath = StandInLogind::managerPath();
 const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString kSession = QStringLiteral("org.freedesktop.login1.Session");
-const QString kOurSession = QStringLiteral("/org/freedesktop/login1/session/_32");
+const QString kOurSession = StandInLogind::ourSession();
 const QString kOtherSession = QStringLiteral("/org/freedesktop/login1/session/c2");
 
 LogCapture* g_capture = nullptr;
 
-int logCount(const QString& start)
+int logCount(const QString& text)
 {
-    int n = 0;
-    for (const QString& line : g_capture->lines())
-        n += line.startsWith(start) ? 1 : 0;
-    return n;
+    return g_capture->count(text);
 }
 } // namespace
-
-// Answers what the session back end asks of logind.
-class FakeLogind : public QObject, protected QDBusContext
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-public:
-    quint32 lastPid = 0;
-    bool failByPid = false;
-    int inhibitCalls = 0;
-    QList<int> inhibitorReadEnds;
-
-    ~FakeLogind() override
-    {
-        for (int fd : qAsConst(inhibitorReadEnds))
-            ::close(fd);
-    }
-
-    // The write end went away everywhere: the inhibitor is released.
-    bool inhibitorReleased(int index) const
-    {
-        pollfd p{inhibitorReadEnds.at(index), POLLIN, 0};
-        if (::poll(&p, 1, 0) != 1)
-            return false;
-        char c;
-        return ::read(p.fd, &c, 1) == 0;
-    }
-
-public slots:
-    QDBusObjectPath GetSessionByPID(uint pid)
-    {
-        lastPid = pid;
-        if (failByPid) {
-            sendErrorReply(QStringLiteral("org.freedesktop.login1.NoSessionForPID"),
-                           QStringLiteral("no session"));
-            return {};
-        }
-        return QDBusObjectPath(kOurSession);
-    }
-    QDBusObjectPath GetSession(const QString& id)
-    {
-        return QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_3") + id);
-    }
-    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
-                                    const QString& mode)
-    {
-        Q_UNUSED(who)
-        Q_UNUSED(why)
-        ++inhibitCalls;
-        if (what != QLatin1String("sleep") || mode != QLatin1String("delay")) {
-            sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), what + mode);
-            return {};
-        }
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return {};
-        inhibitorReadEnds << fds[0];
-        QDBusUnixFileDescriptor handle(fds[1]);
-        ::close(fds[1]);
-        return handle;
-    }
-};
 
 class TestSystemSession : public QObject
 {
     Q_OBJECT
 private:
     std::unique_ptr<PrivateBus> m_bus;
-    std::unique_ptr<PrivateXServer> m_x;
+    std::unique_ptr<XvfbServer> m_x;
     std::unique_ptr<QDBusConnection> m_fake;
-    std::unique_ptr<FakeLogind> m_logind;
+    std::unique_ptr<StandInLogind> m_logind;
     std::unique_ptr<LinuxSystemSession> m_session;
     QString m_appConnection;
     int m_connections = 0;
@@ -180,13 +109,12 @@ private slots:
         g_capture = new LogCapture;
         m_bus = std::make_unique<PrivateBus>();
         QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
-        m_x = std::make_unique<PrivateXServer>();
-        QVERIFY2(m_x->isRunning(), "Xvfb did not start");
+        m_x = std::make_unique<XvfbServer>();
+        QVERIFY2(m_x->start(QSize(320, 240)), "Xvfb did not start");
         m_fake = std::make_unique<QDBusConnection>(connectNew(QStringLiteral("fake")));
         QVERIFY(m_fake->isConnected());
-        m_logind = std::make_unique<FakeLogind>();
-        QVERIFY(m_fake->registerObject(kManagerPath, m_logind.get(), QDBusConnection::ExportAllSlots));
-        QVERIFY(m_fake->registerService(kLogin1));
+        m_logind = std::make_unique<StandInLogind>();
+        QVERIFY(m_logind->registerOn(*m_fake));
         QVERIFY(m_fake->registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
     }
 

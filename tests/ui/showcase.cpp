@@ -7,7 +7,7 @@
 #include "discovery/ColorChallengeDialog.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
 #include "emulator/EmulatedPanel.h"
-#include "tests/ui/TestHttpServer.h"
+#include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"

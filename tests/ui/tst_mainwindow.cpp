@@ -1,10 +1,10 @@
 // The main window on the test X server, with a session bus of its own where a tray host can appear.
-#include "common/LogCapture.h"
+#include "support/LogCapture.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
-#include "tests/session/PrivateBus.h"
-#include "tests/ui/TestHttpServer.h"
+#include "support/PrivateBus.h"
+#include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateChecker.h"

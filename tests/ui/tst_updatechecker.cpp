@@ -1,5 +1,5 @@
 // The update check against a local HTTP server, and what the update and About dialogs show.
-#include "tests/ui/TestHttpServer.h"
+#include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"

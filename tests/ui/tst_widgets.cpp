@@ -1,5 +1,5 @@
 // The tab label and the colour swatch shared by the device pages.
-#include "common/LogCapture.h"
+#include "support/LogCapture.h"
 #include "ui/RazerDeviceTabLabel.h"
 #include "ui/RoundRectWidget.h"
 

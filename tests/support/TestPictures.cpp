@@ -1,23 +1,36 @@
-#pragma once
+#include "TestPictures.h"
 
-#include "capture/ScreenFrame.h"
 #include "capture/linux/BlockAverage.h"
 
-#include <QImage>
-#include <QPainter>
 #include <QRandomGenerator>
 
-// Screen contents the capture tests paint, and the reduction they must come back as.
-namespace CaptureTestImages {
+namespace TestPictures {
 
-inline QImage solid(const QSize& size, QRgb color)
+QImage picture(const QStringList& rows, const QList<QColor>& colors)
+{
+    QImage img(rows.first().size(), rows.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < rows.size(); ++y)
+        for (int x = 0; x < rows.at(y).size(); ++x)
+            img.setPixel(x, y, colors.at(rows.at(y).at(x).toLatin1() - 'a').rgba());
+    return img;
+}
+
+QStringList repeat(int count, const char* row)
+{
+    QStringList rows;
+    for (int i = 0; i < count; ++i)
+        rows << QString::fromLatin1(row);
+    return rows;
+}
+
+QImage solid(const QSize& size, QRgb color)
 {
     QImage img(size, QImage::Format_RGB32);
     img.fill(color);
     return img;
 }
 
-inline QImage checker(const QSize& size, int cell, QRgb a, QRgb b)
+QImage checker(const QSize& size, int cell, QRgb a, QRgb b)
 {
     QImage img(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y) {
@@ -28,7 +41,7 @@ inline QImage checker(const QSize& size, int cell, QRgb a, QRgb b)
     return img;
 }
 
-inline QImage gradient(const QSize& size)
+QImage gradient(const QSize& size)
 {
     QImage img(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y) {
@@ -40,7 +53,7 @@ inline QImage gradient(const QSize& size)
     return img;
 }
 
-inline QImage noise(const QSize& size, quint32 seed)
+QImage noise(const QSize& size, quint32 seed)
 {
     QRandomGenerator gen(seed);
     QImage img(size, QImage::Format_RGB32);
@@ -52,8 +65,7 @@ inline QImage noise(const QSize& size, quint32 seed)
     return img;
 }
 
-// The reduced image of the monitor rectangle of screen, computed by the plain reference.
-inline QImage reduced(const QImage& screen, const QRect& monitor)
+QImage reduced(const QImage& screen, const QRect& monitor)
 {
     const QImage rgb = screen.convertToFormat(QImage::Format_RGB32);
     QImage out(monitor.width() >> 4, monitor.height() >> 4, QImage::Format_ARGB32);
@@ -64,8 +76,7 @@ inline QImage reduced(const QImage& screen, const QRect& monitor)
     return out;
 }
 
-// Index of the first differing pixel of frame against expected, or -1 when they match byte for byte.
-inline int firstDifference(const ScreenFrame* frame, const QImage& expected)
+int firstDifference(const ScreenFrame* frame, const QImage& expected)
 {
     if (frame->width != expected.width() || frame->height != expected.height())
         return 0;
@@ -80,4 +91,4 @@ inline int firstDifference(const ScreenFrame* frame, const QImage& expected)
     return -1;
 }
 
-} // namespace CaptureTestImages
+} // namespace TestPictures

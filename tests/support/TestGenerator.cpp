@@ -1,4 +1,4 @@
-#include "TestGenerator.h"
+#include "support/TestGenerator.h"
 
 void TestGenerator::resize(QSize size)
 {

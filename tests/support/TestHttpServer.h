@@ -3,29 +3,45 @@
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
-#include <QString>
+#include <QTcpServer>
+#include <QUrl>
 
-class QTcpServer;
 class QTcpSocket;
 
-// A panel that misbehaves at the HTTP level: for each "VERB path" it answers with canned raw bytes,
-// resets the connection, or streams an endless body. Runs on the thread that created it.
-class HostileHttpServer : public QObject
+// An HTTP/1.1 server for tests that answers each "VERB /path" route as scripted: a reply, canned raw
+// bytes, a reset connection, an endless body, or silence. Routes without their own script get the
+// default reply below. Runs on the thread that created it; listens on 127.0.0.1 until told otherwise.
+class TestHttpServer : public QObject
 {
     Q_OBJECT
 public:
     enum class Mode
     {
-        Raw,
-        Reset,
-        HugeBody
+        Raw,      // the scripted reply
+        Reset,    // the connection is aborted
+        HugeBody, // 200 with an 8 MiB body
+        Silent    // the request is read and never answered
     };
 
-    explicit HostileHttpServer(QObject* parent = nullptr);
-    bool listen(const QHostAddress& address, quint16 port = 8080);
+    // The default reply.
+    int status = 200;
+    QByteArray body;
+    bool dropConnection = false;
+    // Every answer waits this long first.
+    int delayMs = 0;
 
-    // An HTTP/1.1 reply with the given status and body.
+    // All requests, and their request lines in order of arrival.
+    int requests = 0;
+    QList<QByteArray> requestLines;
+
+    explicit TestHttpServer(QObject* parent = nullptr);
+    ~TestHttpServer() override;
+    // Moves the server to address:port.
+    bool listen(const QHostAddress& address, quint16 port = 8080);
+    QUrl baseUrl() const;
+
     void setReply(const QByteArray& verbAndPath, int status, const QByteArray& body);
     void setRawReply(const QByteArray& verbAndPath, const QByteArray& raw);
     void setMode(const QByteArray& verbAndPath, Mode mode);
@@ -38,7 +54,7 @@ private:
     void onReadyRead(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const QByteArray& key);
 
-    QTcpServer* m_server;
+    QTcpServer m_server;
     QHash<QByteArray, QByteArray> m_replies;
     QHash<QByteArray, Mode> m_modes;
     QHash<QByteArray, int> m_counts;

@@ -1,0 +1,55 @@
+#include "LogCapture.h"
+
+#include <QMutexLocker>
+
+#include <atomic>
+
+namespace {
+std::atomic<LogCapture*> g_current{nullptr};
+}
+
+LogCapture::LogCapture()
+{
+    g_current = this;
+    m_previous = qInstallMessageHandler(&LogCapture::handler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+    g_current = nullptr;
+}
+
+QStringList LogCapture::lines() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_lines;
+}
+
+int LogCapture::count(const QString& needle) const
+{
+    QMutexLocker lock(&m_mutex);
+    int n = 0;
+    for (const QString& line : m_lines)
+        n += line.contains(needle) ? 1 : 0;
+    return n;
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_lines.clear();
+}
+
+void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    LogCapture* self = g_current;
+    if (!self)
+        return;
+    {
+        QMutexLocker lock(&self->m_mutex);
+        self->m_lines.append(message);
+    }
+    if (self->m_previous)
+        self->m_previous(type, context, message);
+}

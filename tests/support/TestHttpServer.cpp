@@ -1,0 +1,133 @@
+#include "TestHttpServer.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+QByteArray replyBytes(int status, const QByteArray& body)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) +
+           " X\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n\r\n" + body;
+}
+} // namespace
+
+TestHttpServer::TestHttpServer(QObject* parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    });
+    m_server.listen(QHostAddress::LocalHost);
+}
+
+TestHttpServer::~TestHttpServer()
+{
+    // The sockets would report their end to the half-destroyed server.
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>()) {
+        socket->disconnect(this);
+        delete socket;
+    }
+}
+
+bool TestHttpServer::listen(const QHostAddress& address, quint16 port)
+{
+    m_server.close();
+    return m_server.listen(address, port);
+}
+
+QUrl TestHttpServer::baseUrl() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(m_server.serverAddress().toString());
+    url.setPort(m_server.serverPort());
+    return url;
+}
+
+void TestHttpServer::setReply(const QByteArray& verbAndPath, int status, const QByteArray& body)
+{
+    setRawReply(verbAndPath, replyBytes(status, body));
+}
+
+void TestHttpServer::setRawReply(const QByteArray& verbAndPath, const QByteArray& raw)
+{
+    m_replies.insert(verbAndPath, raw);
+    m_modes.insert(verbAndPath, Mode::Raw);
+}
+
+void TestHttpServer::setMode(const QByteArray& verbAndPath, Mode mode)
+{
+    m_modes.insert(verbAndPath, mode);
+}
+
+void TestHttpServer::onReadyRead(QTcpSocket* socket)
+{
+    QByteArray& buffer = m_buffers[socket];
+    buffer.append(socket->readAll());
+    for (;;) {
+        const int end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QByteArray headers = buffer.left(end);
+        int length = 0;
+        for (const QByteArray& line : headers.split('\n')) {
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toInt();
+        }
+        if (buffer.size() < end + 4 + length)
+            return;
+        const QByteArray requestLine = headers.left(headers.indexOf("\r\n"));
+        const QList<QByteArray> parts = requestLine.split(' ');
+        const QByteArray key = parts.value(0) + ' ' + parts.value(1);
+        m_lastHeaders = headers;
+        m_bodies.insert(key, buffer.mid(end + 4, length));
+        buffer.remove(0, end + 4 + length);
+        ++m_counts[key];
+        ++requests;
+        requestLines << requestLine;
+        if (delayMs <= 0) {
+            answer(socket, key);
+            if (socket->state() != QAbstractSocket::ConnectedState)
+                return;
+        } else {
+            QPointer<QTcpSocket> guard(socket);
+            QTimer::singleShot(delayMs, this, [this, guard, key] {
+                if (guard)
+                    answer(guard, key);
+            });
+        }
+    }
+}
+
+void TestHttpServer::answer(QTcpSocket* socket, const QByteArray& key)
+{
+    const bool scripted = m_modes.contains(key);
+    const Mode mode = scripted ? m_modes.value(key) : (dropConnection ? Mode::Reset : Mode::Raw);
+    switch (mode) {
+    case Mode::Reset:
+        socket->abort();
+        return;
+    case Mode::Silent:
+        return;
+    case Mode::HugeBody: {
+        const qint64 size = 8 * 1024 * 1024;
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(size) + "\r\n\r\n");
+        const QByteArray chunk(64 * 1024, ' ');
+        for (qint64 sent = 0; sent < size; sent += chunk.size())
+            socket->write(chunk);
+        return;
+    }
+    case Mode::Raw:
+        break;
+    }
+    socket->write(scripted ? m_replies.value(key, replyBytes(404, {})) : replyBytes(status, body));
+}
