@@ -3,6 +3,7 @@
 #include "emulator/EmulatedPanel.h"
 #include "emulator/EmulatorCommandLine.h"
 #include "emulator/EmulatorWindow.h"
+#include "emulator/PanelMdnsResponder.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -38,6 +39,7 @@ int EmulatorRunner::run(int argc, char* argv[])
     QTextStream out(stdout);
     for (const PanelConfig& config : qAsConst(commandLine.panels)) {
         auto panel = std::make_unique<EmulatedPanel>(config);
+        panel->addProtocol(std::make_unique<PanelMdnsResponder>(panel.get()));
         if (!panel->start(&error)) {
             std::fprintf(stderr, "prism-emulator: %s\n", qPrintable(error));
             return 1;

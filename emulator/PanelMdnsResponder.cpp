@@ -1,0 +1,258 @@
+#include "emulator/PanelMdnsResponder.h"
+
+#include "discovery/MdnsMessage.h"
+#include "emulator/EmulatedPanel.h"
+
+#include <QDebug>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace MdnsMessage;
+
+namespace {
+
+constexpr quint16 typeAny = 255;
+constexpr quint16 cacheFlush = 0x8000;
+constexpr quint32 hostTtl = 120;
+constexpr quint32 serviceTtl = 4500;
+
+int openSocket(const in_addr& bindAddress, quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr = bindAddress;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+QByteArray label(const QString& text)
+{
+    QByteArray bytes = text.toUtf8().left(63);
+    bytes.replace('.', '-');
+    return bytes.isEmpty() ? QByteArray("panel") : bytes;
+}
+
+// Starts a record whose owner is a compression pointer to `owner`, or the service name written out when
+// `owner` is -1; returns where its data length goes.
+int beginRecord(QByteArray& out, int owner, quint16 type, quint16 rrClass, quint32 ttl)
+{
+    if (owner < 0)
+        appendName(out, serviceType);
+    else
+        appendU16(out, quint16(0xC000 | owner));
+    appendU16(out, type);
+    appendU16(out, rrClass);
+    appendU32(out, ttl);
+    const int lengthAt = out.size();
+    appendU16(out, 0);
+    return lengthAt;
+}
+
+void endRecord(QByteArray& out, int lengthAt)
+{
+    const int length = out.size() - lengthAt - 2;
+    out[lengthAt] = char(length >> 8);
+    out[lengthAt + 1] = char(length & 0xFF);
+}
+
+} // namespace
+
+PanelMdnsResponder::PanelMdnsResponder(EmulatedPanel* panel, const PanelMdnsAnswer& answer)
+    : m_panel(panel)
+    , m_answer(answer)
+{}
+
+PanelMdnsResponder::~PanelMdnsResponder()
+{
+    close();
+}
+
+void PanelMdnsResponder::panelOnline()
+{
+    close();
+    in_addr own{};
+    if (inet_pton(AF_INET, m_panel->address().toLatin1().constData(), &own) != 1) {
+        qWarning("emulator: no mDNS responder for %s (IPv4 only)", qPrintable(m_panel->address()));
+        return;
+    }
+    in_addr group{};
+    inet_pton(AF_INET, ipv4Group, &group);
+    // Multicast queries arrive at the group address; replies leave from the panel's own address.
+    m_groupSocket = openSocket(group, mdnsPort);
+    m_replySocket = openSocket(own, mdnsPort);
+    ip_mreqn membership{};
+    membership.imr_multiaddr = group;
+    membership.imr_address = own;
+    const int off = 0;
+    const unsigned char ttl = 1;
+    if (m_groupSocket < 0 || m_replySocket < 0 ||
+        setsockopt(m_groupSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 ||
+        setsockopt(m_groupSocket, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0 ||
+        setsockopt(m_replySocket, IPPROTO_IP, IP_MULTICAST_IF, &membership, sizeof membership) != 0 ||
+        setsockopt(m_replySocket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0 ||
+        pipe2(m_wake, O_CLOEXEC)) {
+        qWarning("emulator: no mDNS responder on %s: %s", qPrintable(m_panel->address()), strerror(errno));
+        close();
+        return;
+    }
+    m_thread = std::thread([this] { serve(); });
+}
+
+void PanelMdnsResponder::panelOffline()
+{
+    close();
+}
+
+void PanelMdnsResponder::close()
+{
+    if (m_thread.joinable()) {
+        const char stop = 0;
+        (void)!::write(m_wake[1], &stop, 1);
+        m_thread.join();
+    }
+    for (int* fd : {&m_groupSocket, &m_replySocket, &m_wake[0], &m_wake[1]}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void PanelMdnsResponder::serve()
+{
+    std::vector<char> buffer(bufferSize);
+    for (;;) {
+        pollfd waits[2] = {{m_groupSocket, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0 && errno != EINTR)
+            return;
+        if (waits[1].revents)
+            return;
+        if (!waits[0].revents)
+            continue;
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t size = ::recvfrom(m_groupSocket, buffer.data(), buffer.size(), 0,
+                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
+        bool unicast = false;
+        if (size <= 0 || !asksForService(QByteArray::fromRawData(buffer.data(), int(size)), &unicast))
+            continue;
+        // A querier that is not itself an mDNS responder on port 5353 only hears direct answers.
+        if (ntohs(from.sin_port) != mdnsPort)
+            unicast = true;
+        sockaddr_in to = from;
+        if (!unicast) {
+            to.sin_port = htons(mdnsPort);
+            inet_pton(AF_INET, ipv4Group, &to.sin_addr);
+        }
+        const quint16 queryId = unicast ? readU16(reinterpret_cast<const uchar*>(buffer.data())) : 0;
+        for (const QByteArray& reply : replies(queryId))
+            ::sendto(m_replySocket, reply.constData(), size_t(reply.size()), 0,
+                     reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ++m_answered;
+    }
+}
+
+bool PanelMdnsResponder::asksForService(const QByteArray& datagram, bool* unicast)
+{
+    const auto* data = reinterpret_cast<const uchar*>(datagram.constData());
+    const int size = datagram.size();
+    if (size < headerSize || (readU16(data + 2) & 0x8000)) // too short, or a response
+        return false;
+    bool asks = false;
+    *unicast = false;
+    int offset = headerSize;
+    for (int i = readU16(data + 4); i > 0; --i) {
+        QByteArray name;
+        offset = readName(data, size, offset, &name);
+        if (offset < 0 || size - offset < 4)
+            return false;
+        const quint16 type = readU16(data + offset);
+        const quint16 qclass = readU16(data + offset + 2);
+        offset += 4;
+        if (name.compare(serviceType, Qt::CaseInsensitive) != 0 || (qclass & 0x7FFF) != classIn)
+            continue;
+        if (type == typePtr || type == typeSrv || type == typeTxt || type == typeAny) {
+            asks = true;
+            *unicast = *unicast || (qclass & unicastResponseBit);
+        }
+    }
+    return asks;
+}
+
+QList<QByteArray> PanelMdnsResponder::replies(quint16 queryId) const
+{
+    QList<QByteArray> txt = m_answer.txtStrings;
+    if (txt.isEmpty()) {
+        txt << "nm=" + m_panel->name().toUtf8().left(250) << "md=" + m_panel->model().toUtf8().left(250)
+            << "id=" + m_panel->id().toUtf8().left(250) << "ss=" + QByteArray::number(m_answer.ssFlag);
+    }
+    const int port = m_answer.srvPort < 0 ? m_panel->apiPort() : m_answer.srvPort;
+    in_addr own{};
+    inet_pton(AF_INET, m_panel->address().toLatin1().constData(), &own);
+
+    // Each datagram names the service in full once and points back to it from then on.
+    const auto datagram = [&](bool withSrv, bool withTxt) {
+        QByteArray out;
+        appendU16(out, queryId);
+        appendU16(out, 0x8400);
+        appendU16(out, 0);
+        appendU16(out, quint16(1 + (withSrv ? 1 : 0) + (withTxt ? 1 : 0)));
+        appendU16(out, 0);
+        appendU16(out, withSrv ? 1 : 0);
+        const int service = out.size();
+        const int local = service + 1 + 13 + 1 + 4; // "local" inside the service name
+        int at = beginRecord(out, -1, typePtr, classIn, serviceTtl);
+        const int instance = out.size();
+        const QByteArray instanceLabel = label(m_panel->name());
+        out.append(char(instanceLabel.size()));
+        out.append(instanceLabel);
+        appendU16(out, quint16(0xC000 | service));
+        endRecord(out, at);
+        int host = -1;
+        if (withSrv) {
+            at = beginRecord(out, instance, typeSrv, classIn | cacheFlush, hostTtl);
+            appendU16(out, 0);
+            appendU16(out, 0);
+            appendU16(out, quint16(port));
+            host = out.size();
+            const QByteArray hostLabel = label(m_panel->id());
+            out.append(char(hostLabel.size()));
+            out.append(hostLabel);
+            appendU16(out, quint16(0xC000 | local));
+            endRecord(out, at);
+        }
+        if (withTxt) {
+            at = beginRecord(out, instance, typeTxt, classIn | cacheFlush, serviceTtl);
+            for (const QByteArray& string : txt) {
+                out.append(char(qMin(string.size(), 255)));
+                out.append(string.left(255));
+            }
+            endRecord(out, at);
+        }
+        if (withSrv) {
+            at = beginRecord(out, host, typeA, classIn | cacheFlush, hostTtl);
+            out.append(reinterpret_cast<const char*>(&own), 4);
+            endRecord(out, at);
+        }
+        return out;
+    };
+    if (m_answer.srvAndTxtApart)
+        return {datagram(m_answer.srv, false), datagram(false, m_answer.txt)};
+    return {datagram(m_answer.srv, m_answer.txt)};
+}
