@@ -2,7 +2,7 @@
 // answering in one private network namespace. Prints the median and worst over the rounds.
 //   bench_mdnsscan [--panels 1,32] [--rounds 5]
 
-#include "common/PrivateNetwork.h"
+#include "support/PrivateNetwork.h"
 #include "discovery/PivotrixScanningThread.h"
 #include "emulator/EmulatedPanel.h"
 #include "emulator/PanelMdnsResponder.h"

@@ -1,5 +1,5 @@
 // Real scans: the scan thread's sockets against emulated panels' responders, inside a private network.
-#include "common/PrivateNetwork.h"
+#include "support/PrivateNetwork.h"
 #include "discovery/MdnsTransport.h"
 #include "discovery/PivotrixScanningThread.h"
 #include "emulator/EmulatedPanel.h"

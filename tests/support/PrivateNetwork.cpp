@@ -1,7 +1,6 @@
-#pragma once
+#include "support/PrivateNetwork.h"
 
 #include <QByteArray>
-#include <QString>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,19 +9,24 @@
 #include <unistd.h>
 #include <vector>
 
-// Runs a test binary again inside a private network namespace (unshare -rn) with loopback up, multicast on
-// and the extra addresses 127.0.0.2 onwards, so a multicast scan never leaves the namespace. Call first
-// thing in main():
-//     if (const int status = PrivateNetwork::enter(argc, argv, 40); status >= 0) return status;
 namespace PrivateNetwork {
 
-inline const char* variable()
+namespace {
+const char* variable()
 {
     return "PIVOTRIX_PRIVATE_NETWORK";
 }
 
-// True inside the namespace; otherwise `why` tells why namespaces are not available.
-inline bool inside(QString* why = nullptr)
+std::string setupScript(int extraAddresses)
+{
+    std::string script = "PATH=\"$PATH:/usr/sbin:/sbin\"; ip link set lo up && ip link set lo multicast on";
+    for (int i = 0; i < extraAddresses; ++i)
+        script += " && ip addr add 127.0.0." + std::to_string(2 + i) + "/8 dev lo";
+    return script;
+}
+} // namespace
+
+bool inside(QString* why)
 {
     const QByteArray state = qgetenv(variable());
     if (why)
@@ -32,16 +36,7 @@ inline bool inside(QString* why = nullptr)
     return state == "inside";
 }
 
-inline std::string setupScript(int extraAddresses)
-{
-    std::string script = "PATH=\"$PATH:/usr/sbin:/sbin\"; ip link set lo up && ip link set lo multicast on";
-    for (int i = 0; i < extraAddresses; ++i)
-        script += " && ip addr add 127.0.0." + std::to_string(2 + i) + "/8 dev lo";
-    return script;
-}
-
-// -1: carry on in this process (already inside, or namespaces unavailable). Otherwise the child's status.
-inline int enter(int argc, char** argv, int extraAddresses)
+int enter(int argc, char** argv, int extraAddresses)
 {
     if (!qEnvironmentVariableIsEmpty(variable()))
         return -1;
