@@ -125,6 +125,11 @@ QString SearchDeviceEntry::baseUrl() const
     url.setScheme(QStringLiteral("http"));
     url.setHost(m_device.address);
     url.setPort(PivotrixController::kApiPort);
+    // An address that is no host gives no URL, so the challenge fails instead of going elsewhere.
+    if (!url.isValid() || url.host().isEmpty()) {
+        qDebug() << "not a device address" << m_device.address;
+        return QString();
+    }
     return url.toString(QUrl::FullyEncoded);
 }
 

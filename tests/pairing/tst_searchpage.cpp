@@ -68,6 +68,8 @@ private slots:
     void initTestCase() { ensureResourcesLoaded(); }
     void init();
     void cleanup();
+    void baseUrl_data();
+    void baseUrl();
     void rowsFromReports_data();
     void rowsFromReports();
     void unpairRebuilds();
@@ -108,6 +110,29 @@ ResourceManager* TestSearchPage::registry(const QVariantMap& devices)
     r->setDeviceTimerIntervals(300, 30);
     r->loadSettings(m_path);
     return r;
+}
+
+void TestSearchPage::baseUrl_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("IPv4") << "192.168.1.20"
+                          << "http://192.168.1.20:8080";
+    QTest::newRow("IPv6") << "fd00::5"
+                          << "http://[fd00::5]:8080";
+    QTest::newRow("IPv6 with zone") << "fe80::1%eth0"
+                                    << "http://[fe80::1%25eth0]:8080";
+    QTest::newRow("not a host") << "a/b?c"
+                                << "";
+}
+
+void TestSearchPage::baseUrl()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, url);
+    registry();
+    const SearchDeviceEntry entry(PivotrixBSS{S("n"), 8080, S("px3"), address, S("i"), 1}, QString());
+    QCOMPARE(entry.baseUrl(), url);
 }
 
 void TestSearchPage::rowsFromReports_data()

@@ -1,5 +1,4 @@
 // The whole way a user adds a panel: a real scan inside a private network, the row, the colour challenge.
-#include "common/PrivateNetwork.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
@@ -7,6 +6,7 @@
 #include "discovery/SearchPivotrixDevicesPage.h"
 #include "emulator/EmulatedPanel.h"
 #include "emulator/PanelMdnsResponder.h"
+#include "support/PrivateNetwork.h"
 #include "ui/Resources.h"
 #include "ui/RoundRectWidget.h"
 
