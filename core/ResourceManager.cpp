@@ -5,6 +5,7 @@
 #include "core/AutostartRegistration.h"
 #include "core/SettingsManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "effects/RazerSdkColorProvider.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -43,13 +44,19 @@ ResourceManager::ResourceManager()
     m_grabManager = new GrabManager(this);
     m_grabManager->init();
     m_grabManager->start();
-    // The Razer colour source instance gets init() here once it exists.
+    m_razerColorProvider = RazerSdkColorProvider::instance();
+    m_razerColorProvider->init();
 }
 
 ResourceManager::~ResourceManager()
 {
     // The grab manager, a child, ends its worker (bounded) when QObject deletes it after this body.
     shutdown();
+    // Gone only after the device threads whose generators read its colours. Its destructor unregisters
+    // from the broadcast library and unloads it; deleted here rather than later, because no event
+    // loop runs after this point to carry out a deferred deletion.
+    delete m_razerColorProvider;
+    m_razerColorProvider = nullptr;
     delete m_systemSession;
     if (g_instance == this)
         g_instance = nullptr;

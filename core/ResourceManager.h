@@ -43,7 +43,7 @@ public:
     SettingsManager* settingsManager() const { return m_settings; }
     // Arrives with the capture area; until then there is none.
     GrabManager* grabManager() const { return m_grabManager; }
-    // Arrives with the Razer Chroma source; until then there is none.
+    // The process-wide Razer Chroma source, initialised when the registry was created.
     RazerSdkColorProvider* razerColorProvider() const { return m_razerColorProvider; }
     // Arrives with the session events; created on first request and wired to systemStateChanged().
     SystemSession* systemSession();

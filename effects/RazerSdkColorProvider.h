@@ -1,6 +1,7 @@
 #pragma once
 
 #include "effects/AbstractColorProvider.h"
+#include "effects/ChromaSdkLoader.h"
 
 #include <atomic>
 
@@ -13,7 +14,15 @@ class RazerSdkColorProvider : public AbstractColorProvider
 {
     Q_OBJECT
 public:
+    // The identifier this application presents to the broadcast library.
+    static const ChromaAppGuid kApplicationId;
+
     static RazerSdkColorProvider* instance();
+
+    // A provider of its own over another loader; broadcasts still reach only instance().
+    explicit RazerSdkColorProvider(ChromaSdkLoader loader, QObject* parent = nullptr);
+    // Unregisters from the library and unloads it.
+    ~RazerSdkColorProvider() override;
 
     bool init() override;
     bool isAvailable() const;
@@ -22,7 +31,11 @@ signals:
     void availableChanged(bool available);
 
 private:
-    RazerSdkColorProvider();
+    friend int chromaEventCallback(int type, void* data);
 
+    RazerSdkColorProvider();
+    void setLive(bool live);
+
+    ChromaSdkLoader m_loader;
     std::atomic_bool m_live{false};
 };

@@ -4,6 +4,7 @@
 #include "core/ResourceManager.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
 #include "ui/AboutDialog.h"
+#include "ui/DeviceListRazerPage.h"
 #include "ui/Resources.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
@@ -46,29 +47,18 @@ const QString kTabStyle =
                    "QTabWidget::pane { border: none; }\n"
                    "QTabBar::tab:first { margin-left: 12px; }\n");
 
-// A tab page holding the given page widget.
-void addPageWidget(QTabWidget* tabs, const QString& tabName, QWidget* page, const QString& pageName,
-                   const QString& title)
+// A tab page holding one page widget; a plain placeholder until the page itself is given.
+QWidget* addPage(QTabWidget* tabs, const QString& tabName, const QString& pageName, const QString& title,
+                 QWidget* page = nullptr)
 {
     auto* tab = new QWidget();
     tab->setObjectName(tabName);
     tab->setStyleSheet(QStringLiteral("background-color:#f4f4f4"));
     auto* layout = new QHBoxLayout(tab);
     layout->setContentsMargins(0, 0, 0, 0);
-    page->setObjectName(pageName);
-    layout->addWidget(page);
-    tabs->addTab(tab, title);
-}
-
-// A tab page holding one page widget; later pages replace the plain placeholders.
-QWidget* addPage(QTabWidget* tabs, const QString& tabName, const QString& pageName, const QString& title)
-{
-    auto* tab = new QWidget();
-    tab->setObjectName(tabName);
-    tab->setStyleSheet(QStringLiteral("background-color:#f4f4f4"));
-    auto* layout = new QHBoxLayout(tab);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* page = new QWidget(tab);
+    if (!page)
+        page = new QWidget();
+    page->setParent(tab);
     page->setObjectName(pageName);
     layout->addWidget(page);
     tabs->addTab(tab, title);
@@ -123,11 +113,13 @@ void MainWindow::setupForm()
     m_chapterTab->setMinimumHeight(31);
     m_chapterTab->setAutoFillBackground(false);
     m_chapterTab->setStyleSheet(kTabStyle);
-    addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"));
+    m_razerPage = new DeviceListRazerPage();
+    addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"),
+            m_razerPage);
     addPage(m_chapterTab, QStringLiteral("screenMirrorTab"), QStringLiteral("screenMirrorWidget"),
             tr("Screen Mirror"));
-    addPageWidget(m_chapterTab, QStringLiteral("searchDevicesTab"), new SearchPivotrixDevicesPage(),
-                  QStringLiteral("searchDevicesWidget"), tr("Pivotrix Devices"));
+    addPage(m_chapterTab, QStringLiteral("searchDevicesTab"), QStringLiteral("searchDevicesWidget"),
+            tr("Pivotrix Devices"), new SearchPivotrixDevicesPage());
     m_chapterTab->setCurrentIndex(1);
     backgroundLayout->addWidget(m_chapterTab);
     centralLayout->addWidget(background);

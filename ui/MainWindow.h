@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+class DeviceListRazerPage;
 class QAction;
 class QDBusServiceWatcher;
 class QMenu;
@@ -26,6 +27,7 @@ public:
     void setTrayHostWait(int ms);
 
     QTabWidget* chapterTab() const { return m_chapterTab; }
+    DeviceListRazerPage* razerPage() const { return m_razerPage; }
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
     QMenu* trayMenu() const { return m_trayMenu; }
     QAction* showHideAction() const { return m_showHideAction; }
@@ -58,6 +60,7 @@ private:
     void onTrayHostAppeared();
 
     QTabWidget* m_chapterTab = nullptr;
+    DeviceListRazerPage* m_razerPage = nullptr;
     QAction* m_runOnStartupAction = nullptr;
     QAction* m_checkForUpdateAction = nullptr;
     QAction* m_aboutAction = nullptr;

@@ -1,20 +1,23 @@
 // Shows one of the application's windows as a person would see it, for scripts/screenshot.sh:
-//   pivotrix_showcase main|about|update|update-latest|update-error|search|pairing
+//   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|search|pairing
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
 #include "core/ApplicationShell.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "discovery/ColorChallengeDialog.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
+#include "effects/RazerSdkColorProvider.h"
 #include "emulator/EmulatedPanel.h"
 #include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/RazerDevicePage.h"
 #include "ui/Resources.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,6 +44,29 @@ int main(int argc, char** argv)
     ensureResourcesLoaded();
     ApplicationShell::installApplicationFont();
     QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("settings.json"));
+    // The device page needs a paired panel that is online: an emulated one on a loopback address.
+    PanelConfig config;
+    config.address = QStringLiteral("127.0.24.1");
+    config.name = QStringLiteral("Living room");
+    config.id = QStringLiteral("showcase-panel");
+    EmulatedPanel panel(config);
+    if (view == QLatin1String("razer-device")) {
+        if (!panel.start())
+            return 1;
+        const QJsonObject record{{QStringLiteral("address"), config.address},
+                                 {QStringLiteral("port"), 16021},
+                                 {QStringLiteral("auth"), config.apiKey},
+                                 {QStringLiteral("name"), config.name},
+                                 {QStringLiteral("model"), config.model},
+                                 {QStringLiteral("id"), config.id},
+                                 {QStringLiteral("index"), 1}};
+        QFile file(settings);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        file.write(QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject{{config.id, record}}}})
+                       .toJson());
+    }
     // Emulated panels on loopback: one paired and online, one found by a scan, one to pair with.
     PanelConfig pairedConfig;
     pairedConfig.address = QStringLiteral("127.0.70.1");
@@ -57,9 +83,9 @@ int main(int argc, char** argv)
     if (panels && (!paired.start() || !found.start()))
         return 1;
     if (view == QLatin1String("search")) {
-        QFile settings(dir.filePath(QStringLiteral("settings.json")));
-        if (settings.open(QIODevice::WriteOnly))
-            settings.write(
+        QFile settingsFile(settings);
+        if (settingsFile.open(QIODevice::WriteOnly))
+            settingsFile.write(
                 QJsonDocument(
                     QJsonObject{{QStringLiteral("devices"),
                                  QJsonObject{{pairedConfig.id,
@@ -74,7 +100,7 @@ int main(int argc, char** argv)
                     .toJson());
     }
     ResourceManager::instance()->setAutostartRegistration(nullptr);
-    ResourceManager::instance()->loadSettings(dir.filePath(QStringLiteral("settings.json")));
+    ResourceManager::instance()->loadSettings(settings);
 
     TestHttpServer service;
     service.body = "{\"version\":\"1.0.1\"}";
@@ -111,6 +137,25 @@ int main(int argc, char** argv)
             QTest::qWait(50);
         QTest::qWait(400);
         shown = dialog;
+    } else if (view.startsWith(QLatin1String("razer-"))) {
+        shown = &window;
+        window.chapterTab()->setCurrentIndex(0);
+        window.show();
+        if (view == QLatin1String("razer-device")) {
+            // What the broadcast library hands over while a Chroma effect runs (0x00BBGGRR).
+            int live = 1;
+            chromaEventCallback(2, reinterpret_cast<void*>(static_cast<quintptr>(live)));
+            quint32 colors[5] = {0x003C14E6, 0x0000A5FF, 0x0032C850, 0x00E6781E, 0x00B43CA0};
+            chromaEventCallback(1, colors);
+            RazerDevicePage* page = nullptr;
+            for (int i = 0; i < 100 && !(page = window.findChild<RazerDevicePage*>()); ++i)
+                QTest::qWait(50);
+            if (!page)
+                return 1;
+            page->colorCheck(0)->click();
+            page->colorCheck(2)->click();
+            page->streamToggle()->click();
+        }
     } else if (view == QLatin1String("about")) {
         auto* about = new AboutDialog();
         about->show();

@@ -1,0 +1,199 @@
+#include "effects/ChromaModule.h"
+#include "effects/ChromaSdkLoader.h"
+#include "effects/RazerSdkColorProvider.h"
+#include "effects/linux/LibraryFileCheck.h"
+
+#include "support/LogCapture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QString kVariants = QStringLiteral(CHROMA_VARIANTS);
+
+QString variant(const char* name)
+{
+    return kVariants + QLatin1Char('/') + QLatin1String(name) + QStringLiteral("/libRzChromaBroadcast.so");
+}
+
+// Puts a copy of `source` into `folder` under the library's name with the given mode bits.
+QString install(const QString& folder, const QString& source, mode_t mode = 0755)
+{
+    const QString path = folder + QLatin1Char('/') + ChromaModule::fileName();
+    QFile::remove(path);
+    if (!QFile::copy(source, path) || ::chmod(QFile::encodeName(path).constData(), mode) != 0)
+        return QString();
+    return path;
+}
+} // namespace
+
+class TestChromaSdkLoader : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_folder = m_dir.path() + QStringLiteral("/lib");
+        QVERIFY(QDir().mkpath(m_folder));
+        QVERIFY(::chmod(QFile::encodeName(m_folder).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0700) == 0);
+    }
+    void cleanup() { QVERIFY(QDir(m_folder).removeRecursively()); }
+
+    void fileChecks_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("safe file") << "plain" << QString();
+        QTest::newRow("sticky parent") << "parent 01777" << QString();
+        QTest::newRow("group-writable file") << "mode 0775"
+                                             << "writable by group or others";
+        QTest::newRow("other-writable file") << "mode 0757"
+                                             << "writable by group or others";
+        QTest::newRow("folder writable by group") << "folder 0775"
+                                                  << "folder writable by group or others";
+        QTest::newRow("folder writable by others") << "folder 0757"
+                                                   << "folder writable by group or others";
+        QTest::newRow("parent writable by others") << "parent 0757"
+                                                   << "folder inside one that others may change";
+        QTest::newRow("symbolic link") << "symlink"
+                                       << "not a regular file";
+        QTest::newRow("directory") << "directory"
+                                   << "not a regular file";
+        QTest::newRow("fifo") << "fifo"
+                              << "not a regular file";
+        QTest::newRow("relative path") << "relative"
+                                       << "not an absolute path";
+        QTest::newRow("outside the folders") << "outside"
+                                             << "not in an accepted folder";
+        QTest::newRow("in a subfolder") << "subfolder"
+                                        << "not in an accepted folder";
+        QTest::newRow("dot-dot out of a folder") << "dotdot"
+                                                 << "path not in canonical form";
+        QTest::newRow("missing") << "missing"
+                                 << "missing";
+        QTest::newRow("folder owned by another user") << "chown folder"
+                                                      << "folder owned by another user";
+        QTest::newRow("owned by another user") << "chown"
+                                               << "owned by another user";
+    }
+    void fileChecks()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, reason);
+        const QString library = QStringLiteral(CHROMA_LIBRARY);
+        QString path = install(m_folder, library);
+        QVERIFY(!path.isEmpty());
+        const QByteArray file = QFile::encodeName(path);
+        if (setup.startsWith(QLatin1String("mode ")))
+            QCOMPARE(::chmod(file.constData(), mode_t(setup.mid(5).toInt(nullptr, 8))), 0);
+        if (setup.startsWith(QLatin1String("parent ")))
+            QCOMPARE(
+                ::chmod(QFile::encodeName(m_dir.path()).constData(), mode_t(setup.mid(7).toInt(nullptr, 8))),
+                0);
+        if (setup.startsWith(QLatin1String("folder ")))
+            QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), mode_t(setup.mid(7).toInt(nullptr, 8))),
+                     0);
+        if (setup == QLatin1String("symlink")) {
+            QVERIFY(QFile::rename(path, m_dir.filePath(QStringLiteral("elsewhere.so"))));
+            QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("elsewhere.so")), path));
+        } else if (setup == QLatin1String("directory")) {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QDir().mkdir(path));
+        } else if (setup == QLatin1String("fifo")) {
+            QVERIFY(QFile::remove(path));
+            QCOMPARE(::mkfifo(file.constData(), 0644), 0);
+        } else if (setup == QLatin1String("relative")) {
+            QVERIFY(QDir::setCurrent(m_dir.path()));
+            path = QStringLiteral("lib/") + ChromaModule::fileName();
+        } else if (setup == QLatin1String("outside")) {
+            path = install(m_dir.path(), library);
+        } else if (setup == QLatin1String("subfolder")) {
+            QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/sub")));
+            path = install(m_folder + QStringLiteral("/sub"), library);
+        } else if (setup == QLatin1String("dotdot")) {
+            path = m_folder + QStringLiteral("/../") + QFileInfo(install(m_dir.path(), library)).fileName();
+        } else if (setup == QLatin1String("missing")) {
+            QVERIFY(QFile::remove(path));
+        } else if (setup.startsWith(QLatin1String("chown"))) {
+            if (::geteuid() != 0)
+                QSKIP("only root can give a file to another user");
+            const QString target = setup == QLatin1String("chown") ? path : m_folder;
+            QCOMPARE(::chown(QFile::encodeName(target).constData(), 4242, 4242), 0);
+        }
+        QCOMPARE(LibraryFileCheck::reject(path, {m_folder}), reason);
+    }
+
+    // What loadAndInit answers for each kind of file found in an accepted folder.
+    void loadResults_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<int>("registered");
+        const QString genuine = QStringLiteral(CHROMA_LIBRARY);
+        QTest::newRow("genuine") << genuine << 0755 << 0 << true << 0;
+        QTest::newRow("rejected before loading") << genuine << 0775 << 1154 << false << 126;
+        QTest::newRow("no library") << QString() << 0755 << 2 << false << 126;
+        QTest::newRow("not a library") << QStringLiteral("junk") << 0755 << 2 << false << 126;
+        QTest::newRow("no Init") << variant("no_init") << 0755 << 1 << true << 0;
+        QTest::newRow("Init fails") << variant("init_fails") << 0755 << 1627 << true << 0;
+        QTest::newRow("no registration") << variant("no_register") << 0755 << 0 << true << 126;
+    }
+    void loadResults()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, mode);
+        QFETCH(int, result);
+        QFETCH(bool, loaded);
+        QFETCH(int, registered);
+        if (source == QLatin1String("junk")) {
+            QFile junk(m_folder + QLatin1Char('/') + ChromaModule::fileName());
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write("\x7f"
+                       "ELF but not really");
+        } else if (!source.isEmpty()) {
+            QVERIFY(!install(m_folder, source, mode_t(mode)).isEmpty());
+        }
+        ChromaSdkLoader loader({m_folder});
+        QCOMPARE(loader.loadAndInit(RazerSdkColorProvider::kApplicationId), result);
+        QCOMPARE(loader.isLoaded(), loaded);
+        QCOMPARE(loader.registerEvents(&chromaEventCallback), registered);
+        if (loaded)
+            QCOMPARE(loader.loadAndInit(RazerSdkColorProvider::kApplicationId), 1247);
+        loader.unload();
+        QVERIFY(!loader.isLoaded());
+
+        // The provider over the same folder: initialised when Init succeeded, registered or not, never live.
+        LogCapture capture;
+        RazerSdkColorProvider provider{ChromaSdkLoader({m_folder})};
+        QCOMPARE(provider.init(), result == 0);
+        QVERIFY(!provider.isAvailable());
+        QCOMPARE(capture.count(QStringLiteral("RazerSdkColorProvider: failed to register events 126")),
+                 result == 0 && registered != 0 ? 1 : 0);
+    }
+
+    void buildTreeLibraryIsFound()
+    {
+        // Run from the build tree, the default folders lead to the library built beside us.
+        const QStringList folders = ChromaModule::defaultFolders();
+        QVERIFY2(folders.contains(QFileInfo(QStringLiteral(CHROMA_LIBRARY)).path()),
+                 qPrintable(folders.join(u' ')));
+        ChromaSdkLoader loader;
+        QCOMPARE(loader.loadAndInit(RazerSdkColorProvider::kApplicationId), 0);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_folder;
+};
+
+QTEST_GUILESS_MAIN(TestChromaSdkLoader)
+#include "tst_chromasdkloader.moc"

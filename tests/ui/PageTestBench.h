@@ -1,0 +1,152 @@
+#pragma once
+
+// What the device list page tests share: a private bus that stands in for the system bus with a logind
+// that can lock this session, and a registry loaded with emulated panels.
+#include "capture/session/SystemSession.h"
+#include "capture/session/linux/LinuxSystemSession.h"
+#include "core/AutostartRegistration.h"
+#include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
+#include "support/PanelFixture.h"
+#include "support/PrivateBus.h"
+#include "support/StandInLogind.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+class PageTestBench
+{
+public:
+    // Call before the application object exists: Qt reads the bus addresses once.
+    static PrivateBus* startBus()
+    {
+        static PrivateBus bus;
+        if (bus.isRunning()) {
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+            qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
+        }
+        return &bus;
+    }
+
+    explicit PageTestBench(int block)
+        : m_panels(block)
+    {}
+
+    bool serveLogind()
+    {
+        m_bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
+            QString::fromLatin1(startBus()->address()), QStringLiteral("logind")));
+        return m_bus->isConnected() && m_logind.registerOn(*m_bus);
+    }
+
+    // Lock or unlock this session the way logind announces it; waits until the registry's session saw it.
+    void setLocked(bool locked)
+    {
+        auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
+        QVERIFY(session);
+        QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::ourSession(), 10000);
+        QDBusMessage message = QDBusMessage::createSignal(
+            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
+            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock"));
+        QVERIFY(m_bus->send(message));
+        QTRY_COMPARE_WITH_TIMEOUT(session->isLocked(), locked, 10000);
+    }
+
+    EmulatedPanel* startPanel(const QString& name = QString())
+    {
+        PanelConfig config;
+        if (!name.isEmpty())
+            config.name = name;
+        auto panel = m_panels.start(config);
+        if (!panel)
+            return nullptr;
+        m_started.push_back(std::move(panel));
+        return m_started.back().get();
+    }
+
+    static QVariantMap record(const EmulatedPanel* panel, int index, const QVariantMap& extra = {})
+    {
+        QVariantMap r{{QStringLiteral("address"), panel->address()},
+                      {QStringLiteral("port"), 16021},
+                      {QStringLiteral("auth"), panel->apiKey()},
+                      {QStringLiteral("name"), panel->name()},
+                      {QStringLiteral("model"), panel->model()},
+                      {QStringLiteral("id"), panel->id()},
+                      {QStringLiteral("index"), index}};
+        for (auto it = extra.cbegin(); it != extra.cend(); ++it)
+            r.insert(it.key(), it.value());
+        return r;
+    }
+
+    // Writes the settings file with these records and loads the registry from it.
+    ResourceManager* loadRegistry(const QList<QVariantMap>& records, int onlineCheckMs = 400)
+    {
+        QVariantMap devices;
+        for (const QVariantMap& r : records)
+            devices.insert(r.value(QStringLiteral("id")).toString(), r);
+        const QString path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(++m_files));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(
+                QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
+                                          {QStringLiteral("run_on_start"), false}})
+                    .toJson());
+        file.close();
+        ResourceManager* registry = ResourceManager::instance();
+        registry->setAutostartRegistration(nullptr);
+        registry->setDeviceTimerIntervals(onlineCheckMs, 30);
+        registry->loadSettings(path);
+        return registry;
+    }
+
+    static PivotrixDeviceController* controllerFor(const EmulatedPanel* panel)
+    {
+        for (PivotrixDeviceController* c : ResourceManager::instance()->devices()) {
+            if (c->deviceId() == panel->id())
+                return c;
+        }
+        return nullptr;
+    }
+
+    static QVariantMap storedRecord(const EmulatedPanel* panel)
+    {
+        return ResourceManager::instance()->deviceSettings(panel->id());
+    }
+
+    static quint64 requests(const EmulatedPanel* panel, const QString& kind)
+    {
+        return panel->requestCounts().value(kind);
+    }
+
+    static bool receiving(const EmulatedPanel* panel)
+    {
+        return panel->stream().status == QLatin1String("receiving");
+    }
+
+    static quint64 goodFrames(EmulatedPanel* panel) { return panel->statistics().snapshot().good; }
+
+    // Ends the test's panels and registry; the pages must be gone already.
+    void reset()
+    {
+        ResourceManager::destroyInstance();
+        m_started.clear();
+    }
+
+private:
+    PanelFixture m_panels;
+    std::vector<std::unique_ptr<EmulatedPanel>> m_started;
+    std::unique_ptr<QDBusConnection> m_bus;
+    StandInLogind m_logind;
+    QTemporaryDir m_dir;
+    int m_files = 0;
+};

@@ -1,0 +1,306 @@
+#include "ui/DeviceListPage.h"
+
+#include "capture/session/SystemSession.h"
+#include "core/ResourceManager.h"
+#include "core/SettingsManager.h"
+#include "device/PivotrixDeviceController.h"
+#include "ui/RazerDeviceTabLabel.h"
+
+#include <QDebug>
+#include <QTabBar>
+#include <QTabWidget>
+
+namespace {
+const QString kStreamEnabled = QStringLiteral("stream_enabled");
+const QString kStreamSource = QStringLiteral("stream_source");
+
+// Devices whose last stream request from any tab was a stop: a "standby" they report is our own doing,
+// not the panel leaving streaming. Shared by both tabs; GUI thread only.
+QSet<PivotrixDeviceController*>& stopsOutstanding()
+{
+    static QSet<PivotrixDeviceController*> stops;
+    return stops;
+}
+} // namespace
+
+DeviceListPage::DeviceListPage(QWidget* parent)
+    : QWidget(parent)
+{
+    qRegisterMetaType<PivotrixDeviceController*>("PivotrixDeviceController*");
+    PivotrixController::registerMetaTypes();
+    ResourceManager* registry = ResourceManager::instance();
+    connect(registry, &ResourceManager::deviceAdded, this, [this]() { reloadList(); });
+    connect(registry, &ResourceManager::deviceRemoved, this, &DeviceListPage::deviceRemoved);
+    connect(registry->settingsManager(), &SettingsManager::settingsChanged, this,
+            &DeviceListPage::settingsChanged);
+    connect(registry->systemSession(), &SystemSession::systemStateChanged, this,
+            &DeviceListPage::sessionStateChanged);
+}
+
+DeviceListPage::~DeviceListPage() = default;
+
+QWidget* DeviceListPage::pageForController(const PivotrixDeviceController* controller) const
+{
+    for (auto it = m_pageControllers.cbegin(); it != m_pageControllers.cend(); ++it) {
+        if (it.value() == controller)
+            return it.key();
+    }
+    return nullptr;
+}
+
+bool DeviceListPage::sessionLocked() const
+{
+    return ResourceManager::instance()->systemSession()->isLocked();
+}
+
+void DeviceListPage::startDeviceStream(PivotrixDeviceController* controller)
+{
+    stopsOutstanding().remove(controller);
+    controller->startStream();
+}
+
+void DeviceListPage::stopDeviceStream(PivotrixDeviceController* controller)
+{
+    stopsOutstanding().insert(controller);
+    controller->stopStream();
+}
+
+bool DeviceListPage::shouldRestartDeviceStream(PivotrixDeviceController* controller)
+{
+    if (!controller)
+        return false;
+    const QVariantMap record = ResourceManager::instance()->deviceSettings(controller->deviceId());
+    const bool enabled = record.value(kStreamEnabled).toBool();
+    const bool sameSource = record.value(kStreamSource).toString() == m_sourceName;
+    const bool locked = sessionLocked();
+    const bool online = controller->isOnline();
+    if (online && enabled && sameSource && !locked) {
+        qDebug() << "restart stream " << controller->deviceId();
+        return true;
+    }
+    qDebug() << "not restart stream " << controller->deviceId() << online << enabled
+             << (sameSource ? "same sorce" : "not same sorce") << locked;
+    return false;
+}
+
+void DeviceListPage::togleStream(bool enabled)
+{
+    qDebug() << "togle state chenged " << enabled;
+    auto* page = qobject_cast<QWidget*>(sender());
+    PivotrixDeviceController* controller = m_pageControllers.value(page, nullptr);
+    if (!controller) {
+        qDebug() << "invalid controller";
+        return;
+    }
+    ResourceManager* registry = ResourceManager::instance();
+    QVariantMap record = registry->deviceSettings(controller->deviceId());
+    if (enabled) {
+        reviewStreamParams(controller, record);
+        startDeviceStream(controller);
+    } else {
+        stopDeviceStream(controller);
+    }
+    if (record.isEmpty()) {
+        qDebug() << "no device settings";
+        return;
+    }
+    record.insert(kStreamEnabled, enabled);
+    record.insert(kStreamSource, m_sourceName);
+    registry->setDeviceSettings(controller->deviceId(), record);
+}
+
+void DeviceListPage::deviceEntryOnlineChanged(PivotrixController::NetworkState state)
+{
+    auto* controller = qobject_cast<PivotrixDeviceController*>(sender());
+    if (!controller)
+        return;
+    qDebug() << "device online changed" << state << controller->deviceId();
+    reloadList();
+    if (state == PivotrixController::Online) {
+        if (shouldRestartDeviceStream(controller))
+            startDeviceStream(controller);
+        qDebug() << "online changed" << 2;
+    }
+}
+
+void DeviceListPage::deviceStreamEnabledChanged(PivotrixController::StreamingState steamState)
+{
+    auto* controller = qobject_cast<PivotrixDeviceController*>(sender());
+    if (!controller)
+        return;
+    qDebug() << "stream changed" << steamState;
+    const PivotrixController::StreamingState previous =
+        m_lastStreamingState.value(controller, PivotrixController::Stopped);
+    m_lastStreamingState.insert(controller, steamState);
+    switch (steamState) {
+    case PivotrixController::Stopped:
+        if (shouldRestartDeviceStream(controller))
+            startDeviceStream(controller);
+        break;
+    case PivotrixController::Standby: {
+        // An idle panel reports standby too (at start-up, after our own stop, after a lock): only a
+        // panel that leaves a running stream by itself drops the user's choice.
+        if (previous != PivotrixController::Receiving || sessionLocked() ||
+            stopsOutstanding().contains(controller)) {
+            qDebug() << "standby not left by the device" << controller->deviceId() << previous;
+            break;
+        }
+        ResourceManager* registry = ResourceManager::instance();
+        QVariantMap record = registry->deviceSettings(controller->deviceId());
+        record.insert(kStreamEnabled, false);
+        registry->setDeviceSettings(controller->deviceId(), record);
+        stopDeviceStream(controller);
+        break;
+    }
+    case PivotrixController::Receiving:
+        break;
+    }
+}
+
+void DeviceListPage::sessionStateChanged(int state)
+{
+    Q_UNUSED(state)
+    const QList<PivotrixDeviceController*> controllers = m_pageControllers.values();
+    if (!sessionLocked()) {
+        for (PivotrixDeviceController* controller : controllers) {
+            if (shouldRestartDeviceStream(controller))
+                startDeviceStream(controller);
+        }
+        return;
+    }
+    for (PivotrixDeviceController* controller : controllers) {
+        const bool online = controller->isOnline();
+        const bool streaming = controller->isStreaming();
+        qDebug() << "need stop device stream" << online << streaming;
+        if (online && streaming)
+            stopDeviceStream(controller);
+    }
+}
+
+void DeviceListPage::settingsChanged()
+{
+    qDebug() << "settings changed";
+    const QVariantMap devices =
+        ResourceManager::instance()->settingsManager()->value(QStringLiteral("devices")).toMap();
+    const QList<PivotrixDeviceController*> controllers = ResourceManager::instance()->devices();
+    for (PivotrixDeviceController* controller : controllers) {
+        const QVariantMap record = devices.value(controller->deviceId()).toMap();
+        if (record.isEmpty()) {
+            qDebug() << "invalid settings" << controller->deviceId() << record;
+            continue;
+        }
+        if (QWidget* page = pageForController(controller))
+            updatePageWithSettingsMap(page, record);
+    }
+}
+
+void DeviceListPage::updatePageWithSettingsMap(QWidget* page, QVariantMap entry)
+{
+    Q_UNUSED(page)
+    Q_UNUSED(entry)
+}
+
+void DeviceListPage::reloadList()
+{
+    qDebug() << "reload list";
+    for (auto it = m_pageControllers.begin(); it != m_pageControllers.end();) {
+        PivotrixDeviceController* controller = it.value();
+        if (controller->isOnline()) {
+            ++it;
+            continue;
+        }
+        QWidget* page = it.key();
+        removeDevicePage(page, controller);
+        if (m_tabWidget)
+            m_tabWidget->removeTab(m_tabWidget->indexOf(page));
+        it = m_pageControllers.erase(it);
+        // The page holds the last references to its generator and providers.
+        page->deleteLater();
+    }
+
+    const QList<PivotrixDeviceController*> controllers = ResourceManager::instance()->devices();
+    for (PivotrixDeviceController* controller : controllers) {
+        connect(controller, SIGNAL(onlineChanged(PivotrixController::NetworkState)), this,
+                SLOT(deviceEntryOnlineChanged(PivotrixController::NetworkState)), Qt::UniqueConnection);
+        connect(controller, SIGNAL(streamEnabledChanged(PivotrixController::StreamingState)), this,
+                SLOT(deviceStreamEnabledChanged(PivotrixController::StreamingState)), Qt::UniqueConnection);
+        qDebug() << "isonline" << controller->deviceId() << controller->name() << controller->isOnline()
+                 << controller->networkState();
+        if (!controller->isOnline() || pageForController(controller) || !m_tabWidget)
+            continue;
+        QWidget* page = createDevicePage(controller);
+        if (!page)
+            continue;
+        page->setAttribute(Qt::WA_StyledBackground, true);
+        m_pageControllers.insert(page, controller);
+        const int index = m_tabWidget->addTab(page, QString());
+        auto* label = new RazerDeviceTabLabel();
+        label->setText(controller->name());
+        label->adjustSize();
+        m_tabWidget->tabBar()->setTabButton(index, QTabBar::LeftSide, label);
+    }
+
+    if (m_tabWidget) {
+        QList<QWidget*> labels;
+        int width = 0;
+        for (int i = 0; i < m_tabWidget->count(); ++i) {
+            if (QWidget* label = m_tabWidget->tabBar()->tabButton(i, QTabBar::LeftSide)) {
+                labels << label;
+                width = qMax(width, label->width());
+            }
+        }
+        for (QWidget* label : qAsConst(labels)) {
+            label->resize(width, label->height());
+            if (auto* tabLabel = qobject_cast<RazerDeviceTabLabel*>(label))
+                tabLabel->setActive(false);
+            label->update();
+        }
+        activeTabChanged(m_tabWidget->currentIndex());
+    }
+    reviewPreviewPage();
+    settingsChanged();
+}
+
+void DeviceListPage::activeTabChanged(int idx)
+{
+    if (!m_tabWidget)
+        return;
+    QWidget* page = m_tabWidget->widget(idx);
+    PivotrixDeviceController* controller = page ? m_pageControllers.value(page, nullptr) : nullptr;
+    QTabBar* bar = m_tabWidget->tabBar();
+    auto* label = qobject_cast<RazerDeviceTabLabel*>(bar->tabButton(idx, QTabBar::LeftSide));
+    if (label)
+        label->setActive(true);
+    if (m_activeTab >= 0 && m_activeTab < bar->count()) {
+        auto* previous = qobject_cast<RazerDeviceTabLabel*>(bar->tabButton(m_activeTab, QTabBar::LeftSide));
+        if (previous && previous != label)
+            previous->setActive(false);
+    }
+    m_activeTab = idx;
+    if (controller)
+        emit deviceSelected(controller);
+}
+
+void DeviceListPage::selectDevice(PivotrixDeviceController* controller)
+{
+    QWidget* page = pageForController(controller);
+    if (page && m_tabWidget)
+        m_tabWidget->setCurrentWidget(page);
+}
+
+void DeviceListPage::deviceRemoved(PivotrixDeviceController* dev)
+{
+    disconnect(dev, SIGNAL(onlineChanged(PivotrixController::NetworkState)), this,
+               SLOT(deviceEntryOnlineChanged(PivotrixController::NetworkState)));
+    disconnect(dev, SIGNAL(streamEnabledChanged(PivotrixController::StreamingState)), this,
+               SLOT(deviceStreamEnabledChanged(PivotrixController::StreamingState)));
+    reloadList();
+    forgetController(dev);
+}
+
+void DeviceListPage::forgetController(PivotrixDeviceController* controller)
+{
+    // The address may be reused by a controller created later.
+    m_lastStreamingState.remove(controller);
+    stopsOutstanding().remove(controller);
+}
