@@ -13,10 +13,15 @@
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
+#include <QOpenGLContext>
 #include <QScreen>
 #include <QStandardPaths>
 
 #include <cmath>
+
+namespace {
+const char* const kGlIntegration = "QT_XCB_GL_INTEGRATION";
+} // namespace
 
 bool ApplicationShell::hasMinimizedFlag(const QStringList& arguments)
 {
@@ -53,12 +58,33 @@ void ApplicationShell::installApplicationFont()
     QApplication::setFont(font);
 }
 
+bool ApplicationShell::avoidOpenGl()
+{
+    // The GLX integration alone maps a software rasteriser with LLVM (about 50 MB) where there is no GPU.
+    if (qEnvironmentVariableIsSet(kGlIntegration))
+        return false;
+    qputenv(kGlIntegration, "none");
+    return true;
+}
+
+void ApplicationShell::settleOpenGlChoice(bool chosenHere)
+{
+    if (!chosenHere)
+        return;
+    // The platform reads the variable once, the first time anything asks about GL; ask now. A browser
+    // opened on the download link must not inherit it.
+    QOpenGLContext::supportsThreadedOpenGL();
+    qunsetenv(kGlIntegration);
+}
+
 int ApplicationShell::run(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "TRUE");
+    const bool glChosenHere = avoidOpenGl();
 
     QApplication app(argc, argv);
+    settleOpenGlChoice(glChosenHere);
 
     SingleInstance single;
     switch (single.start(QStringLiteral("show"), 5000)) {
@@ -103,11 +129,7 @@ int ApplicationShell::run(int argc, char** argv)
             window.show();
 
         QObject::connect(&single, &SingleInstance::messageReceived, &window, &MainWindow::handleMessage);
-        QObject::connect(&window, &MainWindow::needToShow, &window, [&window] {
-            window.show();
-            window.raise();
-            window.activateWindow();
-        });
+        QObject::connect(&window, &MainWindow::needToShow, &window, &MainWindow::showToUser);
 
         // Made after the window: the Windows filter registers a top-level window for notifications.
         SystemSession* session = registry->systemSession();

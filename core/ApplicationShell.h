@@ -18,4 +18,10 @@ public:
     static float scaleFactor(const QList<qreal>& devicePixelRatios);
     static QSize scaledFixedSize(const QSize& designed, float factor);
     static void installApplicationFont();
+    // Keeps Qt's X11 platform from loading a GL driver for a window that draws without GL; a choice
+    // already made in the environment stands. Before the application object; true when it chose.
+    static bool avoidOpenGl();
+    // After the application object: fixes the choice in the platform, then takes it back out of the
+    // environment so that programs started from here choose for themselves.
+    static void settleOpenGlChoice(bool chosenHere);
 };

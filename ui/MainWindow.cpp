@@ -2,10 +2,13 @@
 
 #include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
 #include "ui/AboutDialog.h"
 #include "ui/DeviceListRazerPage.h"
+#include "ui/DeviceListScreenMirrorPage.h"
 #include "ui/Resources.h"
+#include "ui/TrayManagerSelection.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
 
@@ -13,17 +16,20 @@
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 const QString kStatusNotifierWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kStatusNotifierWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kIcon = QStringLiteral(":/images/icon.ico");
 
 const QString kTabStyle =
@@ -116,8 +122,11 @@ void MainWindow::setupForm()
     m_razerPage = new DeviceListRazerPage();
     addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"),
             m_razerPage);
+    m_screenMirrorPage = new DeviceListScreenMirrorPage();
     addPage(m_chapterTab, QStringLiteral("screenMirrorTab"), QStringLiteral("screenMirrorWidget"),
-            tr("Screen Mirror"));
+            tr("Screen Mirror"), m_screenMirrorPage);
+    connect(m_razerPage, &DeviceListPage::deviceSelected, m_screenMirrorPage, &DeviceListPage::selectDevice);
+    connect(m_screenMirrorPage, &DeviceListPage::deviceSelected, m_razerPage, &DeviceListPage::selectDevice);
     addPage(m_chapterTab, QStringLiteral("searchDevicesTab"), QStringLiteral("searchDevicesWidget"),
             tr("Pivotrix Devices"), new SearchPivotrixDevicesPage());
     m_chapterTab->setCurrentIndex(1);
@@ -161,66 +170,112 @@ void MainWindow::setupTray()
     m_trayMenu->addAction(m_showHideAction);
     m_trayMenu->addAction(m_exitAction);
 
-    m_trayHostWait = new QTimer(this);
-    m_trayHostWait->setSingleShot(true);
-    m_trayHostWait->setInterval(kDefaultTrayHostWaitMs);
-    connect(m_trayHostWait, &QTimer::timeout, this, [this] {
-        qDebug() << "no status notifier host appeared, using the platform's tray lookup";
-        createTrayIcon();
+    // Qt asks whether a StatusNotifier host exists once, with the first icon, and keeps the answer for
+    // good; an icon made too early never reaches a host that comes later. So the icon waits for a host of
+    // either kind, and is made anew when a host of the kind it uses comes back, as it registers only once.
+    m_trayManager = new TrayManagerSelection(this);
+    connect(m_trayManager, &TrayManagerSelection::ownerChanged, this, [this](bool present) {
+        qDebug() << (present ? "tray manager appeared" : "tray manager gone");
+        reconcileTray(present ? TrayKind::TrayManager : TrayKind::None);
     });
-
-    // Qt looks for a StatusNotifier host once, when the first tray icon is made, and never again. An
-    // autostarted instance can come up before the panel: hold the icon back until a host is there, and
-    // make it anew whenever a host (re)appears, since the icon registers with the host only once.
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
-        m_trayHostWatcher = new QDBusServiceWatcher(kStatusNotifierWatcher, bus,
-                                                    QDBusServiceWatcher::WatchForRegistration, this);
-        connect(m_trayHostWatcher, &QDBusServiceWatcher::serviceRegistered, this,
-                &MainWindow::onTrayHostAppeared);
+        m_statusNotifierWatcher = new QDBusServiceWatcher(kStatusNotifierWatcher, bus,
+                                                          QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(m_statusNotifierWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString& oldOwner, const QString& newOwner) {
+                    if (!oldOwner.isEmpty())
+                        setStatusNotifierHost(false);
+                    if (!newOwner.isEmpty())
+                        queryStatusNotifierHost();
+                });
+        // A watcher may run before any host registered with it.
+        bus.connect(kStatusNotifierWatcher, kStatusNotifierWatcherPath, kStatusNotifierWatcher,
+                    QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(queryStatusNotifierHost()));
+        if (bus.interface() && bus.interface()->isServiceRegistered(kStatusNotifierWatcher))
+            queryStatusNotifierHost();
     }
-    if (bus.isConnected() && bus.interface() &&
-        bus.interface()->isServiceRegistered(kStatusNotifierWatcher)) {
-        createTrayIcon();
-    } else {
-        qDebug() << "no status notifier host yet, tray icon waits";
-        m_trayHostWait->start();
+    reconcileTray(TrayKind::None);
+}
+
+void MainWindow::queryStatusNotifierHost()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kStatusNotifierWatcher, kStatusNotifierWatcherPath,
+                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("Get"));
+    call << kStatusNotifierWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    const int query = ++m_statusNotifierQuery;
+    m_statusNotifierPending = true;
+    auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, query](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (query != m_statusNotifierQuery)
+            return;
+        m_statusNotifierPending = false;
+        const QDBusPendingReply<QDBusVariant> reply = *w;
+        if (reply.isError())
+            qDebug() << "status notifier watcher did not answer:" << reply.error().message();
+        setStatusNotifierHost(!reply.isError() && reply.value().variant().toBool());
+    });
+}
+
+void MainWindow::setStatusNotifierHost(bool present)
+{
+    if (!present) {
+        ++m_statusNotifierQuery; // an answer still on its way is about the watcher that went
+        m_statusNotifierPending = false;
+    }
+    if (present == m_statusNotifierHost) {
+        reconcileTray(TrayKind::None);
+        return;
+    }
+    m_statusNotifierHost = present;
+    qDebug() << (present ? "status notifier host appeared" : "status notifier host gone");
+    reconcileTray(present ? TrayKind::StatusNotifier : TrayKind::None);
+}
+
+void MainWindow::reconcileTray(TrayKind appeared)
+{
+    if (m_exiting)
+        return;
+    if (m_trayKind == TrayKind::None) {
+        // With both kinds there, the StatusNotifier answer decides, as it does inside Qt.
+        if (m_statusNotifierPending)
+            return;
+        if (m_statusNotifierHost)
+            createTrayIcon(TrayKind::StatusNotifier);
+        else if (m_trayManager->hasOwner())
+            createTrayIcon(TrayKind::TrayManager);
+        else
+            qDebug() << "no tray yet, tray icon waits for a tray host";
+    } else if (appeared == m_trayKind) {
+        createTrayIcon(appeared);
+    } else if (appeared != TrayKind::None && !hasTray()) {
+        qDebug() << "tray icon cannot move to the new host: this process is bound to the"
+                 << (m_trayKind == TrayKind::StatusNotifier ? "status notifier host" : "tray manager");
     }
 }
 
-void MainWindow::createTrayIcon()
+void MainWindow::createTrayIcon(TrayKind kind)
 {
-    m_trayHostWait->stop();
-    if (m_exiting)
-        return;
     delete m_trayIcon;
     m_trayIcon = new QSystemTrayIcon(this);
+    m_trayKind = kind;
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
     m_trayIcon->setToolTip(tr("Pivotrix Entertainment"));
     m_trayIcon->setContextMenu(m_trayMenu);
     // The icon goes first: showing an icon-less tray entry only draws a warning.
     m_trayIcon->setIcon(QIcon(kIcon));
     m_trayIcon->setVisible(true);
-    qDebug() << "tray icon created";
-    emit trayIconCreated();
+    qDebug() << "tray icon created for the"
+             << (kind == TrayKind::StatusNotifier ? "status notifier host" : "tray manager");
 }
 
-void MainWindow::onTrayHostAppeared()
+bool MainWindow::hasTray() const
 {
-    qDebug() << "status notifier host appeared";
-    createTrayIcon();
-}
-
-void MainWindow::setTrayHostWait(int ms)
-{
-    m_trayHostWait->setInterval(ms);
-    if (m_trayHostWait->isActive())
-        m_trayHostWait->start();
-}
-
-bool MainWindow::hasTrayHost() const
-{
-    return m_trayIcon && QSystemTrayIcon::isSystemTrayAvailable();
+    if (!m_trayIcon)
+        return false;
+    return m_trayKind == TrayKind::StatusNotifier ? m_statusNotifierHost : m_trayManager->hasOwner();
 }
 
 void MainWindow::setSystemSession(SystemSession* session)
@@ -270,18 +325,31 @@ void MainWindow::onUpdateCheck_triggered()
     dialog->setFixedSize(dialog->size());
 }
 
+bool MainWindow::isVisibleToUser() const
+{
+    return isVisible() && !isMinimized();
+}
+
+void MainWindow::showToUser()
+{
+    // show() alone leaves a minimised window where it is.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void MainWindow::onShowHide()
 {
-    if (isHidden())
-        show();
-    else
+    if (isVisibleToUser())
         hide();
+    else
+        showToUser();
 }
 
 void MainWindow::onExit()
 {
     m_exiting = true;
-    m_trayHostWait->stop();
     hide();
     if (m_trayIcon)
         m_trayIcon->hide();
@@ -291,7 +359,7 @@ void MainWindow::onExit()
 void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger)
-        show();
+        showToUser();
 }
 
 void MainWindow::onSystemThemeChanged()
@@ -307,20 +375,36 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    hide();
     event->ignore();
-    if (!hasTrayHost())
-        qDebug() << "no tray to return from: window hidden, start the application again to show it";
+    if (hasTray()) {
+        hide();
+        return;
+    }
+    // Hidden, the window could be reached again only by starting the application a second time.
+    qDebug() << "no tray to return to: window minimised instead of hidden, streams go on";
+    showMinimized();
 }
 
 void MainWindow::showEvent(QShowEvent* event)
 {
-    m_showHideAction->setText(tr("Hide"));
     QMainWindow::showEvent(event);
+    offerShowOrHide();
 }
 
 void MainWindow::hideEvent(QHideEvent* event)
 {
-    m_showHideAction->setText(tr("Show"));
     QMainWindow::hideEvent(event);
+    offerShowOrHide();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        offerShowOrHide();
+}
+
+void MainWindow::offerShowOrHide()
+{
+    m_showHideAction->setText(isVisibleToUser() ? tr("Hide") : tr("Show"));
 }

@@ -4,9 +4,11 @@
 
 #include <QDebug>
 
-#include <iphlpapi.h>
+// WinSock first: the IP Helper header needs its types.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <iphlpapi.h>
 
 #include <cstdlib>
 #include <cstring>

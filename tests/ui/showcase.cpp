@@ -1,9 +1,11 @@
 // Shows one of the application's windows as a person would see it, for scripts/screenshot.sh:
-//   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|search|pairing
+//   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|mirror-device|
+//                     search|pairing
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
 #include "core/ApplicationShell.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
 #include "discovery/ColorChallengeDialog.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
 #include "effects/RazerSdkColorProvider.h"
@@ -51,16 +53,20 @@ int main(int argc, char** argv)
     config.name = QStringLiteral("Living room");
     config.id = QStringLiteral("showcase-panel");
     EmulatedPanel panel(config);
-    if (view == QLatin1String("razer-device")) {
+    if (view == QLatin1String("razer-device") || view == QLatin1String("mirror-device")) {
         if (!panel.start())
             return 1;
-        const QJsonObject record{{QStringLiteral("address"), config.address},
-                                 {QStringLiteral("port"), 16021},
-                                 {QStringLiteral("auth"), config.apiKey},
-                                 {QStringLiteral("name"), config.name},
-                                 {QStringLiteral("model"), config.model},
-                                 {QStringLiteral("id"), config.id},
-                                 {QStringLiteral("index"), 1}};
+        const QJsonObject record{
+            {QStringLiteral("address"), config.address},
+            {QStringLiteral("port"), 16021},
+            {QStringLiteral("auth"), config.apiKey},
+            {QStringLiteral("name"), config.name},
+            {QStringLiteral("model"), config.model},
+            {QStringLiteral("id"), config.id},
+            {QStringLiteral("index"), 1},
+            {QStringLiteral("screen_mirror"), QJsonObject{{QStringLiteral("effect_mode"), 2},
+                                                          {QStringLiteral("device_location"), 2},
+                                                          {QStringLiteral("color_mode"), 1}}}};
         QFile file(settings);
         if (!file.open(QIODevice::WriteOnly))
             return 1;
@@ -101,6 +107,10 @@ int main(int argc, char** argv)
     }
     ResourceManager::instance()->setAutostartRegistration(nullptr);
     ResourceManager::instance()->loadSettings(settings);
+    for (int i = 0; i < 100 && view == QLatin1String("mirror-device") &&
+                    !ResourceManager::instance()->devices().value(0)->isOnline();
+         ++i)
+        QTest::qWait(50);
 
     TestHttpServer service;
     service.body = "{\"version\":\"1.0.1\"}";
@@ -114,7 +124,7 @@ int main(int argc, char** argv)
     QWidget* shown = nullptr;
     MainWindow window;
     window.setFixedSize(window.size());
-    if (view == QLatin1String("main")) {
+    if (view == QLatin1String("main") || view == QLatin1String("mirror-device")) {
         shown = &window;
         window.show();
     } else if (view == QLatin1String("search")) {

@@ -1,0 +1,285 @@
+// The real application, each run on an X server and a session bus of its own: which tray hosts exist, and
+// when they appear, is then the run's alone (Qt settles its tray protocol once per process).
+#include "support/PrivateBus.h"
+#include "support/XvfbServer.h"
+
+#include <QDBusConnection>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+// A desktop panel's StatusNotifier watcher, as far as an application sees it.
+class FakeStatusNotifierWatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    int registrations = 0;
+    bool hostRegistered() const { return true; }
+public slots:
+    void RegisterStatusNotifierItem(const QString&) { ++registrations; }
+};
+
+// One X server, one session bus, one home; the application and the tray hosts the test plays.
+class Desktop
+{
+public:
+    XvfbServer x;
+    const bool xStarted = x.start(QSize(800, 600));
+    PrivateBus bus;
+    QTemporaryDir home;
+    xcb_connection_t* c = xcb_connect(x.display().constData(), nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    QDBusConnection dbus =
+        QDBusConnection::connectToBus(QString::fromLatin1(bus.address()), QStringLiteral("d"));
+    QProcess app, wm;
+    QByteArray output;
+    FakeStatusNotifierWatcher watcher;
+    xcb_window_t trayManager = 0;
+    int docks = 0;
+
+    ~Desktop()
+    {
+        for (QProcess* p : {&wm, &app}) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+        QDBusConnection::disconnectFromBus(QStringLiteral("d"));
+        xcb_disconnect(c);
+    }
+    bool isReady() const
+    {
+        return xStarted && !xcb_connection_has_error(c) && dbus.isConnected() && home.isValid();
+    }
+
+    void start(QProcess& p, const QString& program, const QStringList& args = {})
+    {
+        QDir(home.path()).mkpath(QStringLiteral("run"));
+        QFile::setPermissions(home.filePath(QStringLiteral("run")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x.display()));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(bus.address()));
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(program, args);
+    }
+    int times(const QByteArray& text)
+    {
+        output += app.readAll();
+        return output.count(text);
+    }
+    bool said(const QByteArray& text) { return times(text) > 0; }
+
+    xcb_atom_t atom(const char* name)
+    {
+        xcb_intern_atom_reply_t* r =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(r);
+        return a;
+    }
+    QByteArray property(xcb_window_t w, const char* name)
+    {
+        xcb_get_property_reply_t* r =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), XCB_ATOM_ANY, 0, 1024), nullptr);
+        const QByteArray value = r ? QByteArray(static_cast<const char*>(xcb_get_property_value(r)),
+                                                xcb_get_property_value_length(r))
+                                   : QByteArray();
+        std::free(r);
+        return value;
+    }
+    void send(xcb_window_t to, xcb_window_t about, const char* type, std::initializer_list<uint32_t> data,
+              uint32_t mask)
+    {
+        xcb_client_message_event_t m{};
+        m.response_type = XCB_CLIENT_MESSAGE;
+        m.format = 32;
+        m.window = about;
+        m.type = atom(type);
+        std::copy(data.begin(), data.end(), m.data.data32);
+        xcb_send_event(c, 0, to, mask, reinterpret_cast<const char*>(&m));
+        xcb_flush(c);
+    }
+
+    // The application's main window among the window manager's clients, or 0.
+    xcb_window_t managedMainWindow()
+    {
+        const QByteArray list = property(root, "_NET_CLIENT_LIST");
+        for (int i = 0; i + 4 <= list.size(); i += 4) {
+            const xcb_window_t w = *reinterpret_cast<const uint32_t*>(list.constData() + i);
+            if (property(w, "WM_NAME") == "Pivotrix Entertainment")
+                return w;
+        }
+        return 0;
+    }
+    // 1 normal, 3 iconic, 0 withdrawn.
+    uint32_t wmState(xcb_window_t w)
+    {
+        const QByteArray state = property(w, "WM_STATE");
+        return state.size() >= 4 ? *reinterpret_cast<const uint32_t*>(state.constData()) : 0;
+    }
+
+    bool startStatusNotifierHost()
+    {
+        return dbus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
+               dbus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+    // Takes the XEmbed tray selection and announces it, as a panel's notification area does.
+    void startTrayManager()
+    {
+        trayManager = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, trayManager, root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          xcb_setup_roots_iterator(xcb_get_setup(c)).data->root_visual, 0, nullptr);
+        xcb_set_selection_owner(c, trayManager, atom("_NET_SYSTEM_TRAY_S0"), XCB_CURRENT_TIME);
+        send(root, root, "MANAGER", {XCB_CURRENT_TIME, atom("_NET_SYSTEM_TRAY_S0"), trayManager},
+             XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    }
+    int dockRequests()
+    {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+            const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+            docks += (e->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                     m->type == atom("_NET_SYSTEM_TRAY_OPCODE") && m->data.data32[1] == 0;
+            std::free(e);
+        }
+        return docks;
+    }
+};
+
+class TestTrayProcess : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty())
+            QSKIP("needs Xvfb and openbox");
+    }
+
+    // A host, of either kind, gets the icon whenever it comes: before the start, long after it, and again
+    // when it restarts (a new host knows nothing of the icons the last one had).
+    void trayHostGetsTheIcon_data()
+    {
+        QTest::addColumn<bool>("statusNotifier");
+        QTest::addColumn<int>("delayMs"); // after the application settled; -1: before it starts
+        QTest::newRow("status notifier before the start") << true << -1;
+        QTest::newRow("status notifier 21 s after the start") << true << 21000;
+        QTest::newRow("tray manager before the start") << false << -1;
+        QTest::newRow("tray manager after the start") << false << 1000;
+    }
+
+    void trayHostGetsTheIcon()
+    {
+        QFETCH(bool, statusNotifier);
+        QFETCH(int, delayMs);
+        Desktop desktop;
+        QVERIFY(desktop.isReady());
+        auto startHost = [&] {
+            if (statusNotifier)
+                QVERIFY(desktop.startStatusNotifierHost());
+            else
+                desktop.startTrayManager();
+        };
+        if (delayMs < 0)
+            startHost();
+        desktop.start(desktop.app, QStringLiteral(APP_PATH));
+        if (delayMs >= 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray icon waits"), 20000);
+            QTest::qWait(delayMs);
+            QVERIFY2(!desktop.said("tray icon created"), desktop.output.constData());
+            startHost();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (statusNotifier ? desktop.watcher.registrations : desktop.dockRequests()) >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray icon created"), 5000);
+        QCOMPARE(desktop.times("tray icon created"), 1);
+
+        if (statusNotifier) {
+            QVERIFY(desktop.dbus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+            QTRY_VERIFY_WITH_TIMEOUT(desktop.said("status notifier host gone"), 10000);
+        } else {
+            xcb_destroy_window(desktop.c, desktop.trayManager);
+            xcb_flush(desktop.c);
+            QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray manager gone"), 10000);
+        }
+        if (statusNotifier)
+            QVERIFY(desktop.dbus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+        else
+            desktop.startTrayManager();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (statusNotifier ? desktop.watcher.registrations : desktop.dockRequests()) >= 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.times("tray icon created"), 2, 5000);
+    }
+
+    // Under a window manager, closing sends the window to the tray, or to the task bar when there is no tray
+    // (any more); from either, a second start brings it back.
+    void closeThenStartAgain_data()
+    {
+        QTest::addColumn<QString>("tray");
+        QTest::addColumn<uint32_t>("stateAfterClose");
+        QTest::newRow("no tray") << "" << 3u;                        // iconic
+        QTest::newRow("status notifier") << "status notifier" << 0u; // withdrawn
+        QTest::newRow("tray manager gone") << "tray manager" << 3u;
+    }
+
+    void closeThenStartAgain()
+    {
+        QFETCH(QString, tray);
+        QFETCH(uint32_t, stateAfterClose);
+        Desktop desktop;
+        QVERIFY(desktop.isReady());
+        desktop.start(desktop.wm, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QTRY_VERIFY_WITH_TIMEOUT(!desktop.property(desktop.root, "_NET_SUPPORTING_WM_CHECK").isEmpty(),
+                                 10000);
+        if (tray == QLatin1String("status notifier"))
+            QVERIFY(desktop.startStatusNotifierHost());
+        else if (!tray.isEmpty())
+            desktop.startTrayManager();
+        desktop.start(desktop.app, QStringLiteral(APP_PATH));
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.managedMainWindow(), 20000);
+        const xcb_window_t window = desktop.managedMainWindow();
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), 1u, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.said(tray.isEmpty() ? "tray icon waits" : "tray icon created"),
+                                 10000);
+        if (desktop.trayManager) {
+            xcb_destroy_window(desktop.c, desktop.trayManager);
+            xcb_flush(desktop.c);
+            QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray manager gone"), 10000);
+        }
+
+        // The window manager's close button.
+        desktop.send(desktop.root, window, "_NET_CLOSE_WINDOW", {0, 2},
+                     XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.said("close event"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), stateAfterClose, 10000);
+        QCOMPARE(desktop.said("no tray to return to"), stateAfterClose == 3u);
+
+        QProcess second;
+        desktop.start(second, QStringLiteral(APP_PATH));
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), 1u, 10000);
+        QCOMPARE(desktop.app.state(), QProcess::Running);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrayProcess)
+#include "tst_trayprocess.moc"

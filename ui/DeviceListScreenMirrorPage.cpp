@@ -1,0 +1,226 @@
+#include "ui/DeviceListScreenMirrorPage.h"
+
+#include "capture/GrabManager.h"
+#include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
+#include "effects/EffectGenerator.h"
+#include "effects/ScreenMirrorPipeline.h"
+#include "ui/ScreenMirrorDevicePage.h"
+#include "ui/ScreenMirrorPreview.h"
+
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QTabWidget>
+
+namespace {
+const QString kMirror = QStringLiteral("mirror");
+const QString kScreenMirror = QStringLiteral("screen_mirror");
+
+const QString kTabStyle = QStringLiteral(
+    "QTabBar::tab{ \n    border: 1px solid #CDCDCD;  \n\tborder-right-width: 0px;  "
+    "\n\tbackground-color:white;\n"
+    "\tborder-top-left-radius:8px;\n \tborder-bottom-left-radius:8px;\n\tborder-bottom-right-radius:0px;\n"
+    "\tborder-top-right-radius:0px;\n} \nQTabBar::tab:selected{\n\tbackground-color:white\n}\n\n"
+    "QTabBar::tab:!selected{\n\tbackground-color:#dadada;\n}\n\nQTabWidget::pane{\n\tborder-right: 0px;\n"
+    "\tmargin-left: -1px;\n}\nQTabBar::tab::first{\n\tmargin-left:0px;\n}");
+
+ResourceManager* registry()
+{
+    return ResourceManager::instance();
+}
+} // namespace
+
+DeviceListScreenMirrorPage::DeviceListScreenMirrorPage(QWidget* parent)
+    : DeviceListPage(parent)
+{
+    qRegisterMetaType<EffecType>("EffecType");
+    qRegisterMetaType<EffectDeviceLocation>("EffectDeviceLocation");
+    qRegisterMetaType<EffectDeviceSeasoning>("EffectDeviceSeasoning");
+    qRegisterMetaType<ColorMode>("ColorMode");
+
+    setObjectName(QStringLiteral("DeviceListScreenMirrorPage"));
+    resize(400, 348);
+    setWindowTitle(tr("Form"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setObjectName(QStringLiteral("gridLayout_2"));
+    layout->setContentsMargins(11, 19, 12, 19);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("tabWidget"));
+    m_tabs->setTabPosition(QTabWidget::West);
+    m_tabs->setDocumentMode(false);
+    m_tabs->setStyleSheet(kTabStyle);
+    m_tabs->setAttribute(Qt::WA_StyledBackground, true);
+    layout->addWidget(m_tabs);
+    m_previewPage = new ScreenMirrorPreview(this);
+    m_previewPage->setObjectName(QStringLiteral("previewPage"));
+    layout->addWidget(m_previewPage);
+
+    setTabWidget(m_tabs);
+    setPreviewWidget(m_previewPage);
+    setSourceName(kMirror);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &DeviceListScreenMirrorPage::activeTabChanged);
+    reloadList();
+    if (GrabManager* grab = registry()->grabManager())
+        connect(grab, SIGNAL(userDisabledGrab()), this, SLOT(userDisabledScreenGrab()));
+}
+
+DeviceListScreenMirrorPage::~DeviceListScreenMirrorPage() = default;
+
+QSharedPointer<ScreenMirrorPipeline> DeviceListScreenMirrorPage::pipeline(QWidget* page) const
+{
+    return m_pipelines.value(qobject_cast<ScreenMirrorDevicePage*>(page));
+}
+
+QWidget* DeviceListScreenMirrorPage::createDevicePage(PivotrixDeviceController* controller)
+{
+    Q_UNUSED(controller)
+    qDebug() << "create page DeviceListScreenMirrorPage";
+    auto* page = new ScreenMirrorDevicePage();
+    connect(page, &ScreenMirrorDevicePage::streamToggleChanged, this,
+            &DeviceListScreenMirrorPage::togleStream);
+    connect(page, &ScreenMirrorDevicePage::screenIdxChanged, this,
+            &DeviceListScreenMirrorPage::selectedMonitorChanged);
+    connect(page, &ScreenMirrorDevicePage::effectTypeChanged, this,
+            &DeviceListScreenMirrorPage::selectedModeChanged);
+    connect(page, &ScreenMirrorDevicePage::deviceLocationChanged, this,
+            &DeviceListScreenMirrorPage::locationChanged);
+    connect(page, &ScreenMirrorDevicePage::deviceSeasoningChanged, this,
+            &DeviceListScreenMirrorPage::seasoningChanged);
+    connect(page, &ScreenMirrorDevicePage::colorModeChanged, this,
+            &DeviceListScreenMirrorPage::colorModeChanged);
+    m_pipelines.insert(page, QSharedPointer<ScreenMirrorPipeline>::create(registry()->grabManager()));
+    return page;
+}
+
+void DeviceListScreenMirrorPage::removeDevicePage(QWidget* page, PivotrixDeviceController* controller)
+{
+    Q_UNUSED(controller)
+    // The pipeline takes its processors off the capture worker as it goes.
+    m_pipelines.remove(qobject_cast<ScreenMirrorDevicePage*>(page));
+}
+
+void DeviceListScreenMirrorPage::updatePageWithSettingsMap(QWidget* page, QVariantMap entry)
+{
+    auto* mirrorPage = qobject_cast<ScreenMirrorDevicePage*>(page);
+    if (!mirrorPage)
+        return;
+    const bool streaming = entry.value(QStringLiteral("stream_enabled")).toBool() &&
+                           entry.value(QStringLiteral("stream_source")).toString() == kMirror;
+    mirrorPage->setStreamEnabled(streaming);
+
+    const QSharedPointer<ScreenMirrorPipeline> pipe = m_pipelines.value(mirrorPage);
+    if (!pipe) {
+        qDebug() << page << "invalid settings in page";
+        return;
+    }
+    const ScreenMirrorSettings s = ScreenMirrorSettings::fromMap(entry.value(kScreenMirror).toMap());
+    PivotrixDeviceController* controller = pageControllers().value(page, nullptr);
+    if (!controller)
+        return;
+    mirrorPage->setMonitor(s.monitor);
+    mirrorPage->setMode(s.mode);
+    mirrorPage->setLocation(s.location);
+    mirrorPage->setSeasoning(s.seasoning);
+    mirrorPage->setColorMode(s.colorMode);
+
+    if (!streaming) {
+        pipe->tearDown();
+        return;
+    }
+    // Any settings save refreshes every page; only a change of this device's choices rebuilds.
+    if (!pipe->isBuiltFor(s))
+        pipe->rebuild(s);
+    reviewStreamParams(controller, entry);
+    controller->setEffectGenerator(pipe->generator());
+}
+
+void DeviceListScreenMirrorPage::reviewStreamParams(PivotrixDeviceController* dev, QVariantMap deviceMap)
+{
+    const int effect = ScreenMirrorSettings::fromMap(deviceMap.value(kScreenMirror).toMap()).seasoning;
+    QString postProcess = QStringLiteral("none");
+    QString renderMode = QStringLiteral("pixel");
+    if (effect == FadingPixels) {
+        postProcess = QStringLiteral("effect");
+    } else if (effect == FadingTriangles) {
+        postProcess = QStringLiteral("effect");
+        renderMode = QStringLiteral("triangle");
+    }
+    dev->setPostProcessType(postProcess);
+    dev->setRenderMode(renderMode);
+    dev->updateStreamParams();
+}
+
+void DeviceListScreenMirrorPage::reviewPreviewPage()
+{
+    const bool hasDevices = !pageControllers().isEmpty();
+    m_previewPage->setVisible(!hasDevices);
+    m_tabs->setVisible(hasDevices);
+}
+
+void DeviceListScreenMirrorPage::storeSetting(const QString& key, int value, const char* noSettings,
+                                              const char* unchanged)
+{
+    auto* page = qobject_cast<ScreenMirrorDevicePage*>(sender());
+    if (!page)
+        return;
+    PivotrixDeviceController* controller = pageControllers().value(page, nullptr);
+    if (!controller)
+        return;
+    QVariantMap record = registry()->deviceSettings(controller->deviceId());
+    if (record.isEmpty()) {
+        qDebug() << noSettings;
+        return;
+    }
+    QVariantMap mirror = record.value(kScreenMirror).toMap();
+    if (mirror.contains(key) && mirror.value(key).toInt() == value) {
+        if (unchanged)
+            qDebug() << unchanged;
+        return;
+    }
+    mirror.insert(key, value);
+    record.insert(kScreenMirror, mirror);
+    registry()->setDeviceSettings(controller->deviceId(), record);
+}
+
+void DeviceListScreenMirrorPage::selectedMonitorChanged(int idx)
+{
+    storeSetting(QStringLiteral("monitor_idx"), idx, "no device settings", nullptr);
+}
+
+void DeviceListScreenMirrorPage::selectedModeChanged(EffecType idx)
+{
+    storeSetting(QStringLiteral("effect_mode"), idx, "invalid controller", "same mode");
+}
+
+void DeviceListScreenMirrorPage::locationChanged(EffectDeviceLocation idx)
+{
+    storeSetting(QStringLiteral("device_location"), idx, "invalid controller", "same mode");
+}
+
+void DeviceListScreenMirrorPage::seasoningChanged(EffectDeviceSeasoning idx)
+{
+    storeSetting(QStringLiteral("effect_type"), idx, "invalid controller", "same seasoning");
+}
+
+void DeviceListScreenMirrorPage::colorModeChanged(ColorMode mode)
+{
+    storeSetting(QStringLiteral("color_mode"), mode, "invalid controller", "same mode");
+}
+
+void DeviceListScreenMirrorPage::userDisabledScreenGrab()
+{
+    const QMap<QWidget*, PivotrixDeviceController*> pages = pageControllers();
+    for (auto it = pages.cbegin(); it != pages.cend(); ++it) {
+        PivotrixDeviceController* controller = it.value();
+        if (!controller || !controller->isOnline() || !controller->isStreaming())
+            continue;
+        QVariantMap record = registry()->deviceSettings(controller->deviceId());
+        // Capture going away is no reason to switch off a panel that another tab drives.
+        if (record.value(QStringLiteral("stream_source")).toString() != kMirror)
+            continue;
+        record.insert(QStringLiteral("stream_enabled"), false);
+        registry()->setDeviceSettings(controller->deviceId(), record);
+        stopDeviceStream(controller);
+        updatePageWithSettingsMap(it.key(), record);
+    }
+}
