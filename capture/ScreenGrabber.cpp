@@ -116,7 +116,8 @@ void ScreenGrabber::processImg()
     const QList<QSharedPointer<FrameProcessorBase>> processors = m_processors;
     for (const auto& proc : processors) {
         const int i = proc->screenIndex();
-        if (i >= 0 && i < m_images.size())
+        // An unusable frame record left a null placeholder; its processors skip this tick.
+        if (i >= 0 && i < m_images.size() && !m_images.at(i).isNull())
             proc->processFrame(m_images.at(i));
     }
     emit frameProcessed();

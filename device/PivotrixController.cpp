@@ -254,6 +254,8 @@ QNetworkReply* PivotrixController::startRequest(const QByteArray& verb, const QU
 {
     QNetworkRequest request(url);
     request.setRawHeader(QByteArrayLiteral("Authorization"), authorizationHeader(apiKey));
+    // On the request rather than the manager, so a shared manager is bounded too.
+    request.setTransferTimeout(m_requestTimeoutMs);
     QNetworkReply* reply = manager->sendCustomRequest(request, verb, body);
     reply->ignoreSslErrors(
         {QSslError(QSslError::UnableToVerifyFirstCertificate), QSslError(QSslError::HostNameMismatch)});

@@ -52,6 +52,9 @@ public:
     static constexpr int kTrailerSize = 2;
     // Reply bodies beyond this are refused instead of being buffered.
     static constexpr qint64 kMaxReplyBytes = 1024 * 1024;
+    // A panel that accepts the connection and never answers must not hold its thread: every request
+    // gives up after this long without data, well inside one online check period.
+    static constexpr int kDefaultRequestTimeoutMs = 5000;
 
     using ReplyCallback = std::function<void(const QByteArray& body, int status, const QString& error)>;
     using JsonCallback = std::function<void(const QVariantMap& map, int status, const QString& error)>;
@@ -93,6 +96,7 @@ public:
     static QByteArray stopBody();
 
     QUrl deviceUrl(const QString& path) const;
+    void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
 
 public slots:
     virtual void init(QNetworkAccessManager* sharedManager = nullptr);
@@ -160,4 +164,5 @@ private:
     // Blocking requests on the stack; deletion must wait until none is left.
     int m_syncDepth = 0;
     std::atomic<quint64> m_framesSent{0};
+    std::atomic<int> m_requestTimeoutMs{kDefaultRequestTimeoutMs};
 };

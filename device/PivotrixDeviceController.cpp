@@ -7,13 +7,15 @@
 
 PivotrixDeviceController::PivotrixDeviceController(const QString& address, int port, const QString& apiKey,
                                                    const QString& name, const QString& model,
-                                                   const QString& id, int onlineCheckMs, int frameMs)
+                                                   const QString& id, int onlineCheckMs, int frameMs,
+                                                   int requestTimeoutMs)
     : m_onlineCheckMs(onlineCheckMs)
     , m_frameMs(frameMs)
 {
     PivotrixController::registerMetaTypes();
     m_thread = new QThread();
     m_controller = new PivotrixController(address, port, apiKey, model, name, id);
+    m_controller->setRequestTimeout(requestTimeoutMs);
     connect(m_controller, &PivotrixController::onlineChanged, this,
             &PivotrixDeviceController::onOnlineChanged);
     connect(m_controller, &PivotrixController::streamEnabledChanged, this,

@@ -22,7 +22,8 @@ public:
 
     PivotrixDeviceController(const QString& address, int port, const QString& apiKey, const QString& name,
                              const QString& model, const QString& id,
-                             int onlineCheckMs = kDefaultOnlineCheckMs, int frameMs = kDefaultFrameMs);
+                             int onlineCheckMs = kDefaultOnlineCheckMs, int frameMs = kDefaultFrameMs,
+                             int requestTimeoutMs = PivotrixController::kDefaultRequestTimeoutMs);
     ~PivotrixDeviceController() override;
 
     void startStream();

@@ -2,6 +2,7 @@
 
 #include "emulator/PanelDeviceApi.h"
 #include "emulator/PanelStreamReceiver.h"
+#include "emulator/PanelUserApi.h"
 
 #include <QJsonDocument>
 #include <QRandomGenerator>
@@ -55,10 +56,35 @@ struct EmulatedPanel::HttpServer
 EmulatedPanel::EmulatedPanel(const PanelConfig& config)
     : m_config(config)
     , m_fault(config.fault)
+    , m_apiKey(config.apiKey)
     , m_replyDelayMs(config.replyDelayMs)
     , m_reportCanvasSize(config.reportCanvasSize)
 {
     m_protocols.push_back(std::make_unique<PanelDeviceApi>(this));
+    m_protocols.push_back(std::make_unique<PanelUserApi>(this, config.pairingSupported,
+                                                         config.pairingDurationS, config.pairingColorIndex));
+}
+
+QString EmulatedPanel::apiKey() const
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    return m_apiKey;
+}
+
+void EmulatedPanel::setApiKey(const QString& key)
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    m_apiKey = key;
+}
+
+QColor EmulatedPanel::shownColor() const
+{
+    for (const auto& protocol : m_protocols) {
+        const QColor color = protocol->shownColor();
+        if (color.isValid())
+            return color;
+    }
+    return QColor();
 }
 
 EmulatedPanel::~EmulatedPanel()
@@ -233,7 +259,7 @@ bool EmulatedPanel::admit(const httplib::Request& request, httplib::Response& re
         return false;
     }
     if (needsKey) {
-        const QByteArray expected = QByteArrayLiteral("Basic ") + (m_config.apiKey.toUtf8() + ':').toBase64();
+        const QByteArray expected = QByteArrayLiteral("Basic ") + (apiKey().toUtf8() + ':').toBase64();
         if (authorization != expected) {
             countCall(QStringLiteral("unauthorized"));
             replyJson(response, 401, QJsonObject{{QStringLiteral("error"), QStringLiteral("unauthorized")}});
@@ -387,5 +413,7 @@ QJsonObject EmulatedPanel::statusJson() const
                               {QStringLiteral("port"), s.port},
                               {QStringLiteral("params"), s.params}});
     status.insert(QStringLiteral("requests"), calls);
+    for (const auto& protocol : m_protocols)
+        protocol->addStatus(status);
     return status;
 }

@@ -45,7 +45,9 @@ public:
     QString id() const { return m_config.id; }
     QString name() const { return m_config.name; }
     QString model() const { return m_config.model; }
-    QString apiKey() const { return m_config.apiKey; }
+    // The key the panel requires; pairing replaces it.
+    QString apiKey() const;
+    void setApiKey(const QString& key);
     QSize canvas() const { return m_config.canvas; }
     int apiPort() const { return m_config.apiPort; }
     int statusPort() const { return m_config.statusPort; }
@@ -83,6 +85,8 @@ public:
     FrameStatistics& statistics() { return m_statistics; }
     QImage lastFrame() const { return m_statistics.lastFrame(); }
     QJsonObject statusJson() const;
+    // What a protocol lights instead of the streamed picture (a pairing colour); invalid when nothing.
+    QColor shownColor() const;
     // The control endpoint: fault, reply delay and standby for panels in another process.
     QJsonObject control(const QByteArray& body, int* status);
 
@@ -103,6 +107,7 @@ private:
 
     mutable std::mutex m_lock;
     PanelFault m_fault;
+    QString m_apiKey;
     QString m_streamStatus = QStringLiteral("standby");
     QByteArray m_sessionId;
     QJsonObject m_params;

@@ -57,8 +57,13 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
                                   QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption window(QStringLiteral("window"),
                                     QStringLiteral("Show each panel's received canvas in a window."));
+    const QCommandLineOption noPairing(QStringLiteral("no-pairing"),
+                                       QStringLiteral("Answer pairing requests with 401 (feature missing)."));
+    const QCommandLineOption pairingDuration(QStringLiteral("pairing-duration"),
+                                             QStringLiteral("Seconds a pairing challenge lasts."),
+                                             QStringLiteral("s"), QStringLiteral("30"));
     parser.addOptions({address, count, name, id, model, serial, canvas, apiKey, sessionId, noCanvasSize,
-                       apiPort, statusPort, fault, slow, window});
+                       apiPort, statusPort, fault, slow, window, noPairing, pairingDuration});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -101,6 +106,12 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
     base.replyDelayMs = parser.value(slow).toInt(&ok);
     if (!ok || base.replyDelayMs < 0 || base.replyDelayMs > 600000) {
         *error = QStringLiteral("--slow wants milliseconds 0-600000");
+        return false;
+    }
+    base.pairingSupported = !parser.isSet(noPairing);
+    base.pairingDurationS = parser.value(pairingDuration).toInt(&ok);
+    if (!ok || base.pairingDurationS < 0 || base.pairingDurationS > 3600) {
+        *error = QStringLiteral("--pairing-duration wants seconds 0-3600");
         return false;
     }
     const int panelCount = parser.value(count).toInt(&ok);

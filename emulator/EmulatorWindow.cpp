@@ -28,8 +28,9 @@ void EmulatorWindow::refresh()
     const EmulatedPanel::Stream stream = m_panel->stream();
     const FrameStatistics::Snapshot stats = m_panel->statistics().snapshot();
     m_frame = m_panel->lastFrame();
+    m_shownColor = m_panel->shownColor();
     m_caption = QStringLiteral("%1 · %2 good · %3 rejected · %4")
-                    .arg(stream.status)
+                    .arg(m_shownColor.isValid() ? QStringLiteral("pairing, pick this colour") : stream.status)
                     .arg(stats.good)
                     .arg(stats.rejected)
                     .arg(faultName(m_panel->fault()));
@@ -41,7 +42,9 @@ void EmulatorWindow::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     const QRect area(0, 0, width(), height() - kCaptionHeight);
-    if (!m_frame.isNull()) {
+    if (m_shownColor.isValid()) {
+        painter.fillRect(area, m_shownColor);
+    } else if (!m_frame.isNull()) {
         QSize target = m_frame.size().scaled(area.size(), Qt::KeepAspectRatio);
         QRect place(QPoint(0, 0), target);
         place.moveCenter(area.center());

@@ -14,6 +14,7 @@ public:
     explicit EmulatorWindow(EmulatedPanel* panel, QWidget* parent = nullptr);
 
     QImage shownFrame() const { return m_frame; }
+    QColor shownColor() const { return m_shownColor; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -24,5 +25,6 @@ private:
     EmulatedPanel* m_panel;
     QTimer* m_timer;
     QImage m_frame;
+    QColor m_shownColor;
     QString m_caption;
 };

@@ -31,6 +31,11 @@ struct PanelConfig
     int statusPort = 8081;
     PanelFault fault = PanelFault::None;
     int replyDelayMs = 0;
+    // Pairing: without it the user API answers 401, as on panels that lack the feature.
+    bool pairingSupported = true;
+    int pairingDurationS = 30;
+    // Which of the six challenge colours the panel lights; -1 picks one at random per challenge.
+    int pairingColorIndex = -1;
 };
 
 QString faultName(PanelFault fault);

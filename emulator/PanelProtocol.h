@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QColor>
+#include <QJsonObject>
+
 namespace httplib {
 class Server;
 }
@@ -13,4 +16,8 @@ public:
     virtual void registerRoutes(httplib::Server& server) { (void)server; }
     virtual void panelOnline() {}
     virtual void panelOffline() {}
+    // Adds the protocol's own readings to the status endpoint's reply.
+    virtual void addStatus(QJsonObject& status) const { (void)status; }
+    // A colour the panel lights instead of the streamed picture; invalid when there is none.
+    virtual QColor shownColor() const { return QColor(); }
 };

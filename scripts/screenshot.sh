@@ -3,7 +3,8 @@
 #   scripts/screenshot.sh [build-dir] [output-dir]      (defaults: build, docs)
 # Writes main-window.png, about-dialog.png, update-dialog.png, update-dialog-latest.png,
 # update-dialog-error.png, razer-preview.png, razer-device.png, screen-mirror-preview.png (the main
-# window on its Screen Mirror tab, no panel) and screen-mirror-device.png (the same with a paired panel).
+# window on its Screen Mirror tab, no panel), screen-mirror-device.png (the same with a paired panel),
+# search-devices.png and pairing-dialog.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -61,6 +62,8 @@ shoot about about-dialog.png
 shoot update update-dialog.png
 shoot update-latest update-dialog-latest.png
 shoot update-error update-dialog-error.png
+shoot search search-devices.png
+shoot pairing pairing-dialog.png
 shoot razer-preview razer-preview.png
 shoot razer-device razer-device.png
 shoot main screen-mirror-preview.png

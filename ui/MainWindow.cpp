@@ -3,6 +3,7 @@
 #include "capture/session/SystemSession.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "discovery/SearchPivotrixDevicesPage.h"
 #include "ui/AboutDialog.h"
 #include "ui/DeviceListRazerPage.h"
 #include "ui/DeviceListScreenMirrorPage.h"
@@ -127,7 +128,7 @@ void MainWindow::setupForm()
     connect(m_razerPage, &DeviceListPage::deviceSelected, m_screenMirrorPage, &DeviceListPage::selectDevice);
     connect(m_screenMirrorPage, &DeviceListPage::deviceSelected, m_razerPage, &DeviceListPage::selectDevice);
     addPage(m_chapterTab, QStringLiteral("searchDevicesTab"), QStringLiteral("searchDevicesWidget"),
-            tr("Pivotrix Devices"));
+            tr("Pivotrix Devices"), new SearchPivotrixDevicesPage());
     m_chapterTab->setCurrentIndex(1);
     backgroundLayout->addWidget(m_chapterTab);
     centralLayout->addWidget(background);

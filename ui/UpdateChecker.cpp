@@ -1,6 +1,7 @@
 #include "ui/UpdateChecker.h"
 
 #include "device/SharedNetworkManager.h"
+#include "ui/UpdateOsCode.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -86,7 +87,7 @@ QUrl UpdateChecker::requestUrl() const
     QUrl url = m_serviceUrl;
     url.setPath(QStringLiteral("/api/razer/apps/latest"));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("os_code"), QStringLiteral("windows_x64"));
+    query.addQueryItem(QStringLiteral("os_code"), updateOsCode());
     url.setQuery(query);
     return url;
 }
@@ -127,21 +128,29 @@ void UpdateChecker::updateFinished()
         return;
     readyRead();
     const QNetworkReply::NetworkError error = reply->error();
-    qDebug() << "check update finished" << error
-             << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() << reply->url();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    qDebug() << "check update finished" << error << status << reply->url();
     reply->deleteLater();
     m_reply = nullptr;
 
+    // Only a well-formed record may say "latest"; anything else is reported as the failure it is.
     QString version = QStringLiteral("error");
     bool hasNewVersion = false;
     if (error == QNetworkReply::NoError && !m_overflow) {
         QJsonParseError parseError{};
-        const QJsonObject answer = QJsonDocument::fromJson(m_buffer, &parseError).object();
-        if (parseError.error != QJsonParseError::NoError)
-            qDebug() << "update answer is not JSON" << parseError.errorString();
-        version = answer.value(QStringLiteral("version")).toString();
-        hasNewVersion = isNewerVersion(currentVersion(), version);
-        m_downloadUrl = answer.value(QStringLiteral("download_url")).toString();
+        const QJsonDocument document = QJsonDocument::fromJson(m_buffer, &parseError);
+        const QJsonValue offered = document.object().value(QStringLiteral("version"));
+        if (status < 200 || status > 299)
+            qDebug() << "update answer has status" << status;
+        else if (!document.isObject())
+            qDebug() << "update answer is not a JSON object" << parseError.errorString();
+        else if (!offered.isString() || offered.toString().isEmpty())
+            qDebug() << "update answer has no version";
+        else {
+            version = offered.toString();
+            hasNewVersion = isNewerVersion(currentVersion(), version);
+            m_downloadUrl = document.object().value(QStringLiteral("download_url")).toString();
+        }
     }
     m_buffer.clear();
     m_overflow = false;

@@ -45,12 +45,9 @@ private:
 
 private slots:
     void initTestCase();
-    void initAnnouncesScreens();
     void processorsReceiveFrames();
     void removedProcessorIsReleased();
-    void lockedFlagIsForwarded();
     void shutdownIsBounded();
-    void idleShutdownIsQuick();
 };
 
 void TestGrabManager::initTestCase()
@@ -58,20 +55,6 @@ void TestGrabManager::initTestCase()
     // A server of our own: the shared one resets whenever its last client leaves.
     QVERIFY(m_server.start(QSize(1920, 1080)));
     qputenv("DISPLAY", m_server.display());
-}
-
-void TestGrabManager::initAnnouncesScreens()
-{
-    GrabManager manager;
-    QCOMPARE(manager.workerThread()->objectName(), QStringLiteral("screen-grab-worker"));
-    QVERIFY(manager.workerThread()->isRunning());
-    QSignalSpy reinited(&manager, &GrabManager::screensReinited);
-    manager.init();
-    QTRY_COMPARE(reinited.count(), 1);
-    const QList<ScreenInfo> screens = manager.screens();
-    QCOMPARE(screens.size(), 1);
-    QCOMPARE(screens.first().name, QStringLiteral("Monitor 1"));
-    QCOMPARE(screens.first().geometry, QRect(0, 0, 1920, 1080));
 }
 
 void TestGrabManager::processorsReceiveFrames()
@@ -108,18 +91,6 @@ void TestGrabManager::removedProcessorIsReleased()
     QTRY_COMPARE(g_liveProcessors.load(), 0);
 }
 
-void TestGrabManager::lockedFlagIsForwarded()
-{
-    GrabManager manager;
-    manager.init();
-    manager.setSystemLocked(true);
-    manager.setSystemLocked(false);
-    auto probe = QSharedPointer<SlowProcessor>::create();
-    manager.addFrameProcessor(probe);
-    manager.start();
-    QTRY_VERIFY(probe->calls > 0);
-}
-
 void TestGrabManager::shutdownIsBounded()
 {
     auto* manager = new GrabManager;
@@ -138,21 +109,6 @@ void TestGrabManager::shutdownIsBounded()
     QWeakPointer<SlowProcessor> weak = probe;
     probe.reset();
     QTRY_VERIFY_WITH_TIMEOUT(weak.isNull(), 10000);
-}
-
-void TestGrabManager::idleShutdownIsQuick()
-{
-    QElapsedTimer timer;
-    timer.start();
-    {
-        GrabManager manager;
-        manager.init();
-        manager.start();
-        QTest::qWait(100);
-    }
-    QVERIFY(timer.elapsed() < 1500);
-    GrabManager neverStarted;
-    Q_UNUSED(neverStarted);
 }
 
 QTEST_GUILESS_MAIN(TestGrabManager)

@@ -54,9 +54,7 @@ private slots:
     void staticScreenHasNoNewFrame();
     void damagedBlocksOnly();
     void twoMonitors();
-    void monitorBelowOneBlock();
     void monitorPartlyOffScreen();
-    void withoutDamageEveryGrabReads();
     void layoutChangeRebuilds();
     void lockedRebuildWaits();
     void serverRestart();
@@ -226,26 +224,6 @@ void TestXcbGrabber::twoMonitors()
     QCOMPARE(backend->frames().at(right)->height, 37);
 }
 
-void TestXcbGrabber::monitorBelowOneBlock()
-{
-    XvfbServer server;
-    QVERIFY(server.start(QSize(640, 480), {}));
-    QVERIFY(server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("tiny"),
-                           QStringLiteral("15/4x40/10+0+0"), QStringLiteral("none")}));
-    XcbGrabber grabber(server.display());
-    const QList<ScreenInfo> screens = rebuild(grabber);
-    int tiny = -1;
-    for (int i = 0; i < screens.size(); ++i) {
-        if (screens.at(i).geometry == QRect(0, 0, 15, 40))
-            tiny = i;
-    }
-    QVERIFY(tiny >= 0);
-    QCOMPARE(grabber.state(), Ready);
-    QCOMPARE(grabber.frames().at(tiny)->width, 0);
-    QCOMPARE(grabber.frames().at(tiny)->height, 2);
-    grabber.grabFrames();
-}
-
 void TestXcbGrabber::monitorPartlyOffScreen()
 {
     XvfbServer server;
@@ -274,21 +252,6 @@ void TestXcbGrabber::monitorPartlyOffScreen()
             QCOMPARE(line[x], want);
         }
     }
-}
-
-void TestXcbGrabber::withoutDamageEveryGrabReads()
-{
-    XvfbServer server;
-    QVERIFY(server.start(QSize(320, 240), {QStringLiteral("-extension"), QStringLiteral("DAMAGE")}));
-    const QImage screen = checker(QSize(320, 240), 3, qRgb(255, 0, 0), qRgb(0, 255, 0));
-    QVERIFY(server.paint(screen));
-    XcbGrabber grabber(server.display());
-    const QList<ScreenInfo> screens = rebuild(grabber);
-    QCOMPARE(grabber.state(), Ready);
-    QVERIFY(!grabber.usesDamage());
-    QVERIFY(grabber.grabFrames());
-    QVERIFY(grabber.grabFrames());
-    QCOMPARE(firstDifference(grabber.frames().first(), reduced(screen, screens.first().geometry)), -1);
 }
 
 void TestXcbGrabber::layoutChangeRebuilds()

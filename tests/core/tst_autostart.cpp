@@ -50,13 +50,6 @@ private slots:
         QVERIFY(!QFile::exists(autostart.filePath()));
     }
 
-    void defaultDirectoryFollowsXdgConfigHome()
-    {
-        qputenv("XDG_CONFIG_HOME", "/tmp/pivotrix-xdg-test");
-        QCOMPARE(XdgAutostart().filePath(),
-                 QStringLiteral("/tmp/pivotrix-xdg-test/autostart/PivotrixEntertainment.desktop"));
-    }
-
     void registryFollowsRunOnStart()
     {
         QTemporaryDir dir;

@@ -1,6 +1,7 @@
 #include "device/PivotrixDeviceController.h"
 #include "support/PanelFixture.h"
 #include "support/TestGenerator.h"
+#include "support/TestHttpServer.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -38,37 +39,17 @@ class TestDeviceController : public QObject
 {
     Q_OBJECT
 private slots:
-    void initialisesOnItsThread();
     void streamsGeneratorFrames();
     void sameGeneratorTwice();
     void replacingGeneratorDisconnectsOld();
     void generatorResizedWhenOnline();
-    void stopThenDestroySendsStop();
     void destroyWhileStreamingSendsStop();
-    void markRemovedIsOffline();
-    void neverAnsweringDevice();
     void panelDiesAndComesBack();
-    void defaultIntervals();
+    void hungPanelTimesOut();
 
 private:
     PanelFixture m_panels{4};
 };
-
-void TestDeviceController::initialisesOnItsThread()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QCOMPARE(device->controllerThread()->objectName(), QStringLiteral("controller-thread") + panel->id());
-    QTRY_COMPARE(device->networkState(), PivotrixController::Online);
-    QVERIFY(device->isOnline());
-    QCOMPARE(device->name(), panel->name());
-    QCOMPARE(device->canvasSize(), QSize(4, 8));
-    QCOMPARE(device->port(), 1234);
-    QCOMPARE(device->deviceId(), panel->id());
-    QCOMPARE(device->controller()->thread(), device->controllerThread());
-    destroyAndWait(device);
-}
 
 void TestDeviceController::streamsGeneratorFrames()
 {
@@ -170,20 +151,6 @@ void TestDeviceController::generatorResizedWhenOnline()
     destroyAndWait(device);
 }
 
-void TestDeviceController::stopThenDestroySendsStop()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QTRY_VERIFY(device->isOnline());
-    device->startStream();
-    QTRY_VERIFY(device->isStreaming());
-    device->stopStream();
-    destroyAndWait(device);
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
-    QCOMPARE(panel->stream().status, QStringLiteral("standby"));
-}
-
 void TestDeviceController::destroyWhileStreamingSendsStop()
 {
     auto panel = m_panels.start();
@@ -201,41 +168,6 @@ void TestDeviceController::destroyWhileStreamingSendsStop()
     QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
     QCOMPARE(panel->stream().status, QStringLiteral("standby"));
     QVERIFY(watch.isNull());
-}
-
-void TestDeviceController::markRemovedIsOffline()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QTRY_VERIFY(device->isOnline());
-    device->markRemoved();
-    QVERIFY(!device->isOnline());
-    QCOMPARE(device->networkState(), PivotrixController::Online);
-    destroyAndWait(device);
-}
-
-void TestDeviceController::neverAnsweringDevice()
-{
-    PanelConfig config;
-    config.fault = PanelFault::Offline;
-    auto panel = m_panels.start(config);
-    QVERIFY(panel);
-    auto device = deviceFor(*panel, 600);
-    QSignalSpy online(device.get(), &PivotrixDeviceController::onlineChanged);
-    // init gave up at once; nothing changes before the first check.
-    QTest::qWait(300);
-    QCOMPARE(device->networkState(), PivotrixController::NotChecked);
-    QCOMPARE(online.count(), 0);
-    QTRY_COMPARE(online.count(), 1);
-    QCOMPARE(device->networkState(), PivotrixController::Offline);
-    QVERIFY(!device->lastError().isEmpty());
-    // Checks go on after a failure, each one re-armed when the previous finished.
-    QTRY_VERIFY_WITH_TIMEOUT(panel->requestCounts().isEmpty(), 100); // the port is closed: nothing arrives
-    panel->setFault(PanelFault::None);
-    QTRY_COMPARE_WITH_TIMEOUT(online.count(), 2, 5000);
-    QVERIFY(device->isOnline());
-    destroyAndWait(device);
 }
 
 void TestDeviceController::panelDiesAndComesBack()
@@ -263,12 +195,29 @@ void TestDeviceController::panelDiesAndComesBack()
     destroyAndWait(device);
 }
 
-void TestDeviceController::defaultIntervals()
+// A panel that accepts connections and never answers: every request gives up, the device reads Offline
+// and keeps checking, and a hung device can still be destroyed.
+void TestDeviceController::hungPanelTimesOut()
 {
+    const QByteArray info = "GET /api/v2/device";
+    const QByteArray stream = "GET /api/v2/device/stream";
+    const QByteArray start = "PUT /api/v2/device/stream/start";
+    TestHttpServer server;
+    const QString address = m_panels.nextAddress();
+    QVERIFY(server.listen(QHostAddress(address)));
+    for (const QByteArray& route : {info, stream, start})
+        server.setMode(route, TestHttpServer::Mode::Silent);
     auto device = std::make_unique<PivotrixDeviceController>(
-        QStringLiteral("127.0.4.250"), 0, QString(), QString(), QString(), QStringLiteral("defaults"));
-    QCOMPARE(device->onlineCheckInterval(), 15000);
-    QCOMPARE(device->frameInterval(), 30);
+        address, 0, QStringLiteral("k"), QString(), QString(), QStringLiteral("hung"), 500, kFrameMs, 800);
+    QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 10000);
+    QCOMPARE(device->lastError(), QStringLiteral("Timeout"));
+
+    server.setReply(info, 200, R"({"name":"n"})");
+    server.setReply(stream, 200, R"({"status":"standby"})");
+    QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Online, 10000);
+
+    device->startStream();
+    QTRY_COMPARE(server.requestCount(start), 1);
     destroyAndWait(device);
 }
 

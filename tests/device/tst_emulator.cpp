@@ -1,6 +1,4 @@
 #include "device/PivotrixController.h"
-#include "emulator/EmulatorCommandLine.h"
-#include "emulator/EmulatorWindow.h"
 #include "emulator/PanelFrameParser.h"
 #include "support/PanelFixture.h"
 
@@ -60,11 +58,6 @@ QImage canvasImage(int width = 4, int height = 8)
     return image;
 }
 
-QStringList args(const char* text)
-{
-    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
 QByteArray goodFrame(const QByteArray& session)
 {
     return PivotrixController::buildFrame(canvasImage(), session);
@@ -78,19 +71,11 @@ private slots:
     void frameVerdicts_data();
     void frameVerdicts();
     void receiverCountsHostileDatagrams();
-    void httpCalls_data();
-    void httpCalls();
-    void startReplacesSession();
     void http500Fault();
     void slowReplies();
     void standbyFault();
-    void statusAndControlEndpoints();
     void hostileControlBodies_data();
     void hostileControlBodies();
-    void commandLine_data();
-    void commandLine();
-    void windowShowsLastFrame();
-    void executableServesSeveralPanels();
 
 private:
     PanelFixture m_panels{6};
@@ -180,103 +165,6 @@ void TestEmulator::receiverCountsHostileDatagrams()
     QCOMPARE(panel->statistics().snapshot().good, quint64(2));
 }
 
-void TestEmulator::httpCalls_data()
-{
-    QTest::addColumn<QByteArray>("verb");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("authorization");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("status");
-    const QByteArray key = PivotrixController::authorizationHeader(QStringLiteral("emulator-key"));
-    QTest::newRow("device") << QByteArray("GET") << "/api/v2/device" << key << QByteArray() << 200;
-    QTest::newRow("stream") << QByteArray("GET") << "/api/v2/device/stream" << key << QByteArray() << 200;
-    QTest::newRow("no key") << QByteArray("GET") << "/api/v2/device" << QByteArray() << QByteArray() << 401;
-    QTest::newRow("wrong key") << QByteArray("GET") << "/api/v2/device/stream"
-                               << PivotrixController::authorizationHeader(QStringLiteral("nope"))
-                               << QByteArray() << 401;
-    QTest::newRow("key without colon")
-        << QByteArray("GET") << "/api/v2/device"
-        << QByteArray("Basic ") + QByteArray("emulator-key").toBase64() << QByteArray() << 401;
-    QTest::newRow("bearer") << QByteArray("GET") << "/api/v2/device" << QByteArray("Bearer emulator-key")
-                            << QByteArray() << 401;
-    QTest::newRow("start") << QByteArray("PUT") << "/api/v2/device/stream/start" << key << QByteArray("{}")
-                           << 200;
-    QTest::newRow("start, not JSON") << QByteArray("PUT") << "/api/v2/device/stream/start" << key
-                                     << QByteArray("{oops") << 400;
-    QTest::newRow("start, JSON array")
-        << QByteArray("PUT") << "/api/v2/device/stream/start" << key << QByteArray("[]") << 400;
-    QTest::newRow("start without key")
-        << QByteArray("PUT") << "/api/v2/device/stream/start" << QByteArray() << QByteArray("{}") << 401;
-    QTest::newRow("stop") << QByteArray("PUT") << "/api/v2/device/stream/stop" << key << QByteArray() << 200;
-    QTest::newRow("unknown path") << QByteArray("GET") << "/api/v2/nothing" << key << QByteArray() << 404;
-    QTest::newRow("start with GET") << QByteArray("GET") << "/api/v2/device/stream/start" << key
-                                    << QByteArray() << 404;
-}
-
-void TestEmulator::httpCalls()
-{
-    QFETCH(QByteArray, verb);
-    QFETCH(QString, path);
-    QFETCH(QByteArray, authorization);
-    QFETCH(QByteArray, body);
-    QFETCH(int, status);
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    const Reply reply = request(verb, api(*panel, path), authorization, body);
-    QCOMPARE(reply.status, status);
-    if (status != 200)
-        return;
-    const QJsonObject json = reply.json();
-    if (path == QLatin1String("/api/v2/device")) {
-        QCOMPARE(json.value(QStringLiteral("name")).toString(), panel->name());
-        QCOMPARE(json.value(QStringLiteral("model")).toString(), QStringLiteral("px3"));
-        QVERIFY(json.contains(QStringLiteral("serial")));
-        QVERIFY(json.contains(QStringLiteral("os_version")));
-    } else if (path.endsWith(QLatin1String("/stream"))) {
-        QCOMPARE(json.value(QStringLiteral("status")).toString(), QStringLiteral("standby"));
-        const QJsonObject size = json.value(QStringLiteral("canvas"))
-                                     .toObject()
-                                     .value(QStringLiteral("pixel"))
-                                     .toObject()
-                                     .value(QStringLiteral("size"))
-                                     .toObject();
-        QCOMPARE(size.value(QStringLiteral("width")).toInt(), 4);
-        QCOMPARE(size.value(QStringLiteral("height")).toInt(), 8);
-    } else if (path.endsWith(QLatin1String("/start"))) {
-        QCOMPARE(panel->stream().status, QStringLiteral("receiving"));
-    } else if (path.endsWith(QLatin1String("/stop"))) {
-        QCOMPARE(json.value(QStringLiteral("status")).toString(), QStringLiteral("standby"));
-    }
-}
-
-void TestEmulator::startReplacesSession()
-{
-    PanelConfig config;
-    config.sessionId = QStringLiteral("aa00bb");
-    auto panel = m_panels.start(config);
-    QVERIFY(panel);
-    int code = 0;
-    panel->startStream("{}", &code);
-    const int firstPort = panel->stream().port;
-    QCOMPARE(panel->stream().sessionId, QByteArray::fromHex("aa00bb"));
-    QUdpSocket socket;
-    socket.writeDatagram(goodFrame(QByteArray::fromHex("aa00bb")), QHostAddress(panel->address()),
-                         quint16(firstPort));
-    QTRY_COMPARE(panel->statistics().snapshot().good, quint64(1));
-    panel->startStream(R"({"canvas":{"render_mode":"pixel"}})", &code);
-    QVERIFY(panel->stream().port > 0);
-    QCOMPARE(panel->stream()
-                 .params.value(QStringLiteral("canvas"))
-                 .toObject()
-                 .value(QStringLiteral("render_mode")),
-             QJsonValue(QStringLiteral("pixel")));
-    socket.writeDatagram(goodFrame(QByteArray::fromHex("aa00bb")), QHostAddress(panel->address()),
-                         quint16(panel->stream().port));
-    QTRY_COMPARE(panel->statistics().snapshot().good, quint64(2));
-    // A new session does not count the gap from the old one.
-    QCOMPARE(panel->statistics().snapshot().gapCount, quint64(0));
-}
-
 void TestEmulator::http500Fault()
 {
     PanelConfig config;
@@ -328,43 +216,6 @@ void TestEmulator::standbyFault()
     QCOMPARE(panel->stream().status, QStringLiteral("standby"));
 }
 
-void TestEmulator::statusAndControlEndpoints()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    int code = 0;
-    panel->startStream("{}", &code);
-    QUdpSocket socket;
-    for (int i = 0; i < 3; ++i)
-        socket.writeDatagram(goodFrame(panel->stream().sessionId), QHostAddress(panel->address()),
-                             quint16(panel->stream().port));
-    QTRY_COMPARE(panel->statistics().snapshot().good, quint64(3));
-
-    Reply reply = request("GET", status(*panel));
-    QCOMPARE(reply.status, 200);
-    QJsonObject json = reply.json();
-    QCOMPARE(json.value(QStringLiteral("id")).toString(), panel->id());
-    QCOMPARE(json.value(QStringLiteral("stream")).toObject().value(QStringLiteral("status")).toString(),
-             QStringLiteral("receiving"));
-    QCOMPARE(json.value(QStringLiteral("frames")).toObject().value(QStringLiteral("good")).toInt(), 3);
-    QCOMPARE(
-        json.value(QStringLiteral("last_frame")).toObject().value(QStringLiteral("rgb")).toString().left(12),
-        QStringLiteral("ff00000ac81e"));
-    QCOMPARE(json.value(QStringLiteral("inter_arrival_ms")).toObject().value(QStringLiteral("count")).toInt(),
-             2);
-
-    reply = request("PUT", status(*panel, QStringLiteral("/emulator/control")), {}, R"({"fault":"offline"})");
-    QCOMPARE(reply.status, 200);
-    QCOMPARE(reply.json().value(QStringLiteral("fault")).toString(), QStringLiteral("offline"));
-    QCOMPARE(request("GET", api(*panel, QStringLiteral("/api/v2/device"))).status, 0); // refused
-    QCOMPARE(request("GET", status(*panel)).status, 200);                              // status stays up
-    reply = request("PUT", status(*panel, QStringLiteral("/emulator/control")), {},
-                    R"({"fault":"none","reply_delay_ms":5})");
-    QCOMPARE(reply.status, 200);
-    QCOMPARE(panel->replyDelay(), 5);
-    QCOMPARE(request("GET", api(*panel, QStringLiteral("/api/v2/device"))).status, 401);
-}
-
 void TestEmulator::hostileControlBodies_data()
 {
     QTest::addColumn<QByteArray>("body");
@@ -384,105 +235,6 @@ void TestEmulator::hostileControlBodies()
     QCOMPARE(request("PUT", status(*panel, QStringLiteral("/emulator/control")), {}, body).status, 400);
     QCOMPARE(int(panel->fault()), int(PanelFault::None));
     QCOMPARE(panel->replyDelay(), 0);
-}
-
-void TestEmulator::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("panels");
-    QTest::addColumn<QString>("lastAddress");
-    QTest::newRow("defaults") << QStringList() << true << 1 << "127.0.0.2";
-    QTest::newRow("count") << args("--address 127.0.0.9 --count 3") << true << 3 << "127.0.0.11";
-    QTest::newRow("two addresses") << args("--address 127.0.0.2 --address 127.0.0.7") << true << 2
-                                   << "127.0.0.7";
-    QTest::newRow("canvas") << args("--canvas 16x9") << true << 1 << "127.0.0.2";
-    QTest::newRow("bad canvas") << args("--canvas 16*9") << false << 0 << "";
-    QTest::newRow("zero canvas") << args("--canvas 0x9") << false << 0 << "";
-    QTest::newRow("bad address") << args("--address panel.local") << false << 0 << "";
-    QTest::newRow("ipv6") << args("--address ::1") << false << 0 << "";
-    QTest::newRow("bad fault") << args("--fault fire") << false << 0 << "";
-    QTest::newRow("fault") << args("--fault http500 --slow 20") << true << 1 << "127.0.0.2";
-    QTest::newRow("bad session") << args("--session-id xyz") << false << 0 << "";
-    QTest::newRow("odd session") << args("--session-id abc") << false << 0 << "";
-    QTest::newRow("same ports") << args("--api-port 9000 --status-port 9000") << false << 0 << "";
-    QTest::newRow("port out of range") << args("--api-port 70000") << false << 0 << "";
-    QTest::newRow("negative delay") << args("--slow -1") << false << 0 << "";
-    QTest::newRow("count zero") << args("--count 0") << false << 0 << "";
-    QTest::newRow("unknown option") << args("--frobnicate") << false << 0 << "";
-}
-
-void TestEmulator::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, ok);
-    QFETCH(int, panels);
-    QFETCH(QString, lastAddress);
-    arguments.prepend(QStringLiteral("prism-emulator"));
-    EmulatorCommandLine commandLine;
-    QString error;
-    QCOMPARE(commandLine.parse(arguments, &error), ok);
-    QCOMPARE(error.isEmpty(), ok);
-    if (!ok)
-        return;
-    QCOMPARE(commandLine.panels.size(), panels);
-    QCOMPARE(commandLine.panels.constLast().address, lastAddress);
-    QSet<QString> ids;
-    for (const PanelConfig& config : qAsConst(commandLine.panels))
-        ids.insert(config.id);
-    QCOMPARE(ids.size(), panels);
-}
-
-void TestEmulator::windowShowsLastFrame()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    EmulatorWindow window(panel.get());
-    window.show();
-    QVERIFY(window.shownFrame().isNull());
-    int code = 0;
-    panel->startStream("{}", &code);
-    QUdpSocket socket;
-    socket.writeDatagram(goodFrame(panel->stream().sessionId), QHostAddress(panel->address()),
-                         quint16(panel->stream().port));
-    QTRY_COMPARE(window.shownFrame(), canvasImage().convertToFormat(QImage::Format_RGB888));
-    const QImage shot = window.grab().toImage();
-    QVERIFY(window.width() >= 200);
-    // The top-left panel pixel is red, drawn large.
-    QCOMPARE(QColor(shot.pixel(window.width() / 2 - 10, 10)).red() > 0 ||
-                 QColor(shot.pixel(10, 10)).red() > 0,
-             true);
-}
-
-void TestEmulator::executableServesSeveralPanels()
-{
-    QProcess process;
-    process.setProgram(QStringLiteral(PRISM_EMULATOR));
-    process.setArguments({QStringLiteral("--address"), QStringLiteral("127.0.6.200"),
-                          QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--canvas"),
-                          QStringLiteral("3x2"), QStringLiteral("--api-key"), QStringLiteral("secret")});
-    process.start();
-    QVERIFY(process.waitForStarted());
-    QByteArray out;
-    QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).contains("ready"), 10000);
-    for (const char* address : {"127.0.6.200", "127.0.6.201"}) {
-        const QString base = QStringLiteral("http://%1:8080").arg(QLatin1String(address));
-        const Reply stream = request("GET", base + QStringLiteral("/api/v2/device/stream"),
-                                     PivotrixController::authorizationHeader(QStringLiteral("secret")));
-        QCOMPARE(stream.status, 200);
-        const Reply st =
-            request("GET", QStringLiteral("http://%1:8081/emulator/status").arg(QLatin1String(address)));
-        QCOMPARE(st.status, 200);
-        QCOMPARE(st.json().value(QStringLiteral("canvas")).toObject().value(QStringLiteral("width")).toInt(),
-                 3);
-    }
-    // A second emulator on the same address must fail instead of sharing the port.
-    QProcess clash;
-    clash.start(QStringLiteral(PRISM_EMULATOR), {QStringLiteral("--address"), QStringLiteral("127.0.6.200")});
-    QVERIFY(clash.waitForFinished(10000));
-    QCOMPARE(clash.exitCode(), 1);
-    process.terminate();
-    QVERIFY(process.waitForFinished(10000));
 }
 
 QTEST_MAIN(TestEmulator)

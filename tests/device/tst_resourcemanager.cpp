@@ -47,16 +47,11 @@ class TestResourceManager : public QObject
 private slots:
     void init();
     void cleanup();
-    void nextIndex_data();
-    void nextIndex();
     void loadBuildsSortedControllers();
-    void recordsWithoutIndex();
     void rePairingStartsFresh();
     void removeSignalsBeforeDeletion();
-    void pairedPanelComesOnline();
     void shutdownStopsEveryStream();
     void shutdownIsBounded();
-    void sessionChangesReachTheGrabManager();
 
 private:
     ResourceManager* registry(const QVariantMap& devices = {});
@@ -96,39 +91,6 @@ ResourceManager* TestResourceManager::registry(const QVariantMap& devices)
     return r;
 }
 
-void TestResourceManager::nextIndex_data()
-{
-    QTest::addColumn<QVariantMap>("devices");
-    QTest::addColumn<int>("index");
-    QTest::newRow("empty registry") << QVariantMap() << 1;
-    QTest::newRow("1 and 5") << QVariantMap{{QStringLiteral("a"), record(QStringLiteral("a"), 1)},
-                                            {QStringLiteral("b"), record(QStringLiteral("b"), 5)}}
-                             << 6;
-    QTest::newRow("negative only") << QVariantMap{{QStringLiteral("a"), record(QStringLiteral("a"), -4)}}
-                                   << 1;
-}
-
-void TestResourceManager::nextIndex()
-{
-    QFETCH(QVariantMap, devices);
-    QFETCH(int, index);
-    ResourceManager* r = registry(devices);
-    QSignalSpy added(r, &ResourceManager::deviceAdded);
-    PivotrixDeviceController* dev =
-        r->addDevice(QStringLiteral("127.0.5.251"), 16021, QStringLiteral("key"), QStringLiteral("New"),
-                     QStringLiteral("px3"), QStringLiteral("new"));
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).value<PivotrixDeviceController*>(), dev);
-    QCOMPARE(dev->index(), index);
-    QCOMPARE(r->devices().constLast(), dev);
-    const QJsonObject stored = fileDevices(m_path).value(QStringLiteral("new")).toObject();
-    QCOMPARE(stored.value(QStringLiteral("index")).toInt(), index);
-    QCOMPARE(stored.value(QStringLiteral("auth")).toString(), QStringLiteral("key"));
-    QCOMPARE(stored.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.5.251"));
-    QCOMPARE(stored.value(QStringLiteral("port")).toInt(), 16021);
-    QCOMPARE(stored.keys().size(), 7);
-}
-
 void TestResourceManager::loadBuildsSortedControllers()
 {
     const QVariantMap devices{{QStringLiteral("x"), record(QStringLiteral("x"), 3)},
@@ -146,25 +108,6 @@ void TestResourceManager::loadBuildsSortedControllers()
     QCOMPARE(list.at(0)->onlineCheckInterval(), 300);
     QCOMPARE(r->deviceSettings(QStringLiteral("z")).value(QStringLiteral("index")).toInt(), 2);
     QVERIFY(r->deviceSettings(QStringLiteral("nope")).isEmpty());
-}
-
-void TestResourceManager::recordsWithoutIndex()
-{
-    QVariantMap broken = record(QStringLiteral("c"), QVariant());
-    broken.remove(QStringLiteral("address"));
-    const QVariantMap devices{{QStringLiteral("a"), record(QStringLiteral("a"), QVariant())},
-                              {QStringLiteral("b"), record(QStringLiteral("b"), QVariant())},
-                              {QStringLiteral("c"), broken},
-                              {QStringLiteral("d"), QStringLiteral("not a record")}};
-    ResourceManager* r = registry(devices);
-    QCOMPARE(r->devices().size(), 4);
-    for (const PivotrixDeviceController* dev : r->devices())
-        QCOMPARE(dev->index(), 0);
-    PivotrixDeviceController* dev =
-        r->addDevice(QStringLiteral("127.0.5.252"), 1, QStringLiteral("k"), QStringLiteral("n"),
-                     QStringLiteral("m"), QStringLiteral("e"));
-    QCOMPARE(dev->index(), 1);
-    QCOMPARE(r->devices().constLast(), dev);
 }
 
 void TestResourceManager::rePairingStartsFresh()
@@ -200,6 +143,8 @@ void TestResourceManager::removeSignalsBeforeDeletion()
     PivotrixDeviceController* dev = r->addDevice(panel->address(), 1, panel->apiKey(), QStringLiteral("n"),
                                                  QStringLiteral("m"), panel->id());
     QTRY_VERIFY(dev->isOnline());
+    dev->startStream();
+    QTRY_VERIFY(dev->isStreaming());
     QPointer<PivotrixDeviceController> watch = dev;
     bool aliveAtSignal = false;
     bool offlineAtSignal = false;
@@ -215,22 +160,8 @@ void TestResourceManager::removeSignalsBeforeDeletion()
     QVERIFY(recordGoneAtSignal);
     QVERIFY(!fileDevices(m_path).contains(panel->id()));
     QTRY_VERIFY(watch.isNull());
-}
-
-void TestResourceManager::pairedPanelComesOnline()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    const QVariantMap devices{{panel->id(), record(panel->id(), 4, panel->address())}};
-    QVariantMap withKey = devices;
-    QVariantMap rec = withKey.value(panel->id()).toMap();
-    rec.insert(QStringLiteral("auth"), panel->apiKey());
-    withKey.insert(panel->id(), rec);
-    ResourceManager* r = registry(withKey);
-    QCOMPARE(r->devices().size(), 1);
-    PivotrixDeviceController* dev = r->devices().constFirst();
-    QTRY_VERIFY(dev->isOnline());
-    QCOMPARE(dev->name(), panel->name()); // the panel's own answer replaces the stored name
+    // Unpairing a streaming panel stops its stream.
+    QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
 }
 
 void TestResourceManager::shutdownStopsEveryStream()
@@ -278,14 +209,3 @@ void TestResourceManager::shutdownIsBounded()
 
 QTEST_MAIN(TestResourceManager)
 #include "tst_resourcemanager.moc"
-
-void TestResourceManager::sessionChangesReachTheGrabManager()
-{
-    ResourceManager* rm = ResourceManager::instance();
-    QVERIFY(rm->grabManager());
-    SystemSession* session = rm->systemSession();
-    QVERIFY(session);
-    QCOMPARE(rm->systemSession(), session);
-    QTest::ignoreMessage(QtDebugMsg, "ss changed 1");
-    emit session->systemStateChanged(1);
-}

@@ -3,7 +3,6 @@
 #include "effects/RazerIndexedColorProvider.h"
 #include "support/ManualClock.h"
 
-#include <QMetaMethod>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -23,14 +22,6 @@ QList<QColor> palette(int n)
                                QColor(255, 255, 0), QColor(0, 255, 255), QColor(255, 0, 255),
                                QColor(10, 20, 30)};
     return all.mid(0, n);
-}
-
-QByteArrayList ownMethods(const QMetaObject* mo)
-{
-    QByteArrayList names;
-    for (int i = mo->methodOffset(); i < mo->methodCount(); ++i)
-        names << mo->method(i).methodSignature();
-    return names;
 }
 
 // An interpolation that has blended once, so that from and to both hold the given list.
@@ -78,22 +69,6 @@ class TestColorProviders : public QObject
 {
     Q_OBJECT
 private slots:
-    void metaObjectsListOnlyTheirOwnMethods()
-    {
-        QCOMPARE(ownMethods(&AbstractColorProvider::staticMetaObject), QByteArrayList{"colorsChanged()"});
-        QCOMPARE(ownMethods(&RazerIndexedColorProvider::staticMetaObject),
-                 QByteArrayList{"updateIndexes(QList<int>)"});
-        QCOMPARE(ownMethods(&ColorInterpolation::staticMetaObject), QByteArrayList());
-    }
-
-    void baseInitDoesNothing()
-    {
-        AbstractColorProvider p;
-        QVERIFY(!p.isInitialized());
-        QVERIFY(!p.init());
-        QVERIFY(!p.isInitialized());
-        QVERIFY(p.colors().isEmpty());
-    }
 
     void updateColorsSignalsOnlyRealChanges_data()
     {
@@ -126,17 +101,6 @@ private slots:
         QCOMPARE(p.colors(), second);
     }
 
-    void updateColorsWithTheStoredListIsIgnored()
-    {
-        AbstractColorProvider p;
-        QSignalSpy spy(&p, &AbstractColorProvider::colorsChanged);
-        p.updateColors(palette(5));
-        const QList<QColor> stored = p.colors();
-        p.updateColors(stored);
-        QCOMPARE(spy.count(), 1);
-        QVERIFY(p.colors().isSharedWith(stored));
-    }
-
     void indexedPicksByPosition_data()
     {
         QTest::addColumn<QList<int>>("indexes");
@@ -162,45 +126,6 @@ private slots:
         for (int i : qAsConst(expected))
             want.append(palette(5).at(i));
         QCOMPARE(p.colors(), want);
-    }
-
-    void indexedFollowsTheSourceAndEmitsNothing()
-    {
-        AbstractColorProvider source;
-        RazerIndexedColorProvider p(&source);
-        QSignalSpy spy(&p, &AbstractColorProvider::colorsChanged);
-        p.updateIndexes({4, 0});
-        QVERIFY(p.colors().isEmpty());
-        source.updateColors(palette(5));
-        QCOMPARE(p.colors(), (QList<QColor>{palette(5).at(4), palette(5).at(0)}));
-        source.updateColors(palette(3));
-        QCOMPARE(p.colors(), QList<QColor>{palette(5).at(0)});
-        QCOMPARE(spy.count(), 0);
-
-        RazerIndexedColorProvider orphan(nullptr);
-        orphan.updateIndexes({0});
-        QVERIFY(orphan.colors().isEmpty());
-    }
-
-    void indexesArriveByNameFromAnotherThread()
-    {
-        AbstractColorProvider source;
-        source.updateColors(palette(5));
-        RazerIndexedColorProvider p(&source);
-        QVERIFY(QMetaType::type("QList<int>") != QMetaType::UnknownType);
-
-        // The page lives on the GUI thread and hands the selection over queued, by name.
-        QThread worker;
-        worker.start();
-        p.moveToThread(&worker);
-        QVERIFY(QMetaObject::invokeMethod(&p, "updateIndexes", Qt::QueuedConnection,
-                                          Q_ARG(QList<int>, QList<int>({2, 3}))));
-        QTRY_COMPARE_WITH_TIMEOUT(p.colors(), (QList<QColor>{palette(5).at(2), palette(5).at(3)}), 5000);
-        QVERIFY(QMetaObject::invokeMethod(&p, "updateIndexes", Qt::BlockingQueuedConnection,
-                                          Q_ARG(QList<int>, QList<int>())));
-        QVERIFY(p.colors().isEmpty());
-        worker.quit();
-        QVERIFY(worker.wait(5000));
     }
 
     void interpolationStartsEmptyThenFollows()

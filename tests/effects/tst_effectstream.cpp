@@ -134,32 +134,6 @@ private slots:
         QCOMPARE(m_panel->statistics().snapshot().rejected, quint64(0));
     }
 
-    void fadingShimmersWithinTheBands()
-    {
-        auto source = shared<AbstractColorProvider>();
-        source->updateColors({QColor(255, 255, 255)});
-        auto generator = shared<EffectGeneratorFadingPixel>();
-        generator->setColorProvider(source);
-        generator->setShowFadingPixels(true);
-        m_device->setEffectGenerator(generator);
-        m_device->startStream();
-        QTRY_VERIFY_WITH_TIMEOUT(m_panel->statistics().snapshot().good >= 5, kWaitMs);
-        const QImage img = m_panel->lastFrame();
-        QCOMPARE(img.size(), QSize(4, 8));
-        QSet<QRgb> levels;
-        for (int y = 0; y < 8; ++y) {
-            for (int x = 0; x < 4; ++x) {
-                const QRgb p = img.pixel(x, y);
-                QCOMPARE(qRed(p), qGreen(p));
-                QCOMPARE(qRed(p), qBlue(p));
-                QVERIFY(qRed(p) >= 24);
-                levels.insert(p);
-            }
-        }
-        // Cells start at random brightness: 32 cells at one level would be a broken grid.
-        QVERIFY(levels.size() > 1);
-    }
-
     // The screen-mirror "Dominant Season" pipeline: a provider blended over 800 ms by ColorInterpolation.
     void blendedColoursSettleOnThePanel()
     {
@@ -178,23 +152,6 @@ private slots:
         dominant->updateColors({QColor(0, 60, 240)});
         QTRY_VERIFY_WITH_TIMEOUT(
             sameRgb(m_panel->lastFrame(), picture(repeat(8, "aaaa"), {QColor(0, 60, 240)})), kWaitMs);
-    }
-
-    void largerCanvasIsPaintedWhole()
-    {
-        // The panel reports its own canvas; the generator is resized to it on the controller thread.
-        auto source = shared<AbstractColorProvider>();
-        const QList<QColor> four{kBroadcast.at(0), kBroadcast.at(1), kBroadcast.at(2), kBroadcast.at(3)};
-        source->updateColors(four);
-        auto generator = shared<EffectGeneratorFadingPixel>();
-        generator->setColorProvider(source);
-        generator->setAngle(directionAngle(6));
-        m_device->setEffectGenerator(generator);
-        m_device->startStream();
-        const QImage want = picture(repeat(4, "dddddddddddddddd") + repeat(4, "cccccccccccccccc") +
-                                        repeat(4, "bbbbbbbbbbbbbbbb") + repeat(4, "aaaaaaaaaaaaaaaa"),
-                                    four);
-        QTRY_VERIFY_WITH_TIMEOUT(sameRgb(m_panel->lastFrame(), want), kWaitMs);
     }
 
 private:

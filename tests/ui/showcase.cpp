@@ -1,10 +1,13 @@
 // Shows one of the application's windows as a person would see it, for scripts/screenshot.sh:
-//   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|mirror-device
+//   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|mirror-device|
+//                     search|pairing
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
 #include "core/ApplicationShell.h"
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "discovery/ColorChallengeDialog.h"
+#include "discovery/SearchPivotrixDevicesPage.h"
 #include "effects/RazerSdkColorProvider.h"
 #include "emulator/EmulatedPanel.h"
 #include "support/TestHttpServer.h"
@@ -70,6 +73,38 @@ int main(int argc, char** argv)
         file.write(QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject{{config.id, record}}}})
                        .toJson());
     }
+    // Emulated panels on loopback: one paired and online, one found by a scan, one to pair with.
+    PanelConfig pairedConfig;
+    pairedConfig.address = QStringLiteral("127.0.70.1");
+    pairedConfig.id = QStringLiteral("emu-living-room");
+    pairedConfig.name = QStringLiteral("Living Room");
+    PanelConfig foundConfig = pairedConfig;
+    foundConfig.address = QStringLiteral("127.0.70.2");
+    foundConfig.id = QStringLiteral("emu-desk");
+    foundConfig.name = QStringLiteral("Desk");
+    foundConfig.pairingColorIndex = 4;
+    EmulatedPanel paired(pairedConfig);
+    EmulatedPanel found(foundConfig);
+    const bool panels = view == QLatin1String("search") || view == QLatin1String("pairing");
+    if (panels && (!paired.start() || !found.start()))
+        return 1;
+    if (view == QLatin1String("search")) {
+        QFile settingsFile(settings);
+        if (settingsFile.open(QIODevice::WriteOnly))
+            settingsFile.write(
+                QJsonDocument(
+                    QJsonObject{{QStringLiteral("devices"),
+                                 QJsonObject{{pairedConfig.id,
+                                              QJsonObject{{QStringLiteral("address"), pairedConfig.address},
+                                                          {QStringLiteral("port"), 8080},
+                                                          {QStringLiteral("auth"), pairedConfig.apiKey},
+                                                          {QStringLiteral("name"), pairedConfig.name},
+                                                          {QStringLiteral("model"), QStringLiteral("px3")},
+                                                          {QStringLiteral("id"), pairedConfig.id},
+                                                          {QStringLiteral("index"), 1}}}}},
+                                {QStringLiteral("run_on_start"), false}})
+                    .toJson());
+    }
     ResourceManager::instance()->setAutostartRegistration(nullptr);
     ResourceManager::instance()->loadSettings(settings);
     for (int i = 0; i < 100 && view == QLatin1String("mirror-device") &&
@@ -92,6 +127,26 @@ int main(int argc, char** argv)
     if (view == QLatin1String("main") || view == QLatin1String("mirror-device")) {
         shown = &window;
         window.show();
+    } else if (view == QLatin1String("search")) {
+        window.chapterTab()->setCurrentIndex(2);
+        auto* page = window.findChild<SearchPivotrixDevicesPage*>();
+        page->on_DeviceFound(PivotrixBSS{foundConfig.name, 8080, QStringLiteral("px3"), foundConfig.address,
+                                         foundConfig.id, 1});
+        // A paired panel found again by the scan keeps its one row.
+        page->on_DeviceFound(PivotrixBSS{pairedConfig.name, 8080, QStringLiteral("px3"), pairedConfig.address,
+                                         pairedConfig.id, 1});
+        shown = &window;
+        window.show();
+    } else if (view == QLatin1String("pairing")) {
+        auto* dialog = new ColorChallengeDialog();
+        dialog->setBaseUrl(QStringLiteral("http://%1:8080").arg(foundConfig.address));
+        dialog->show();
+        dialog->adjustSize();
+        dialog->setFixedSize(dialog->size());
+        for (int i = 0; i < 100 && dialog->stage() != PairingStage::ChoosingColor; ++i)
+            QTest::qWait(50);
+        QTest::qWait(400);
+        shown = dialog;
     } else if (view.startsWith(QLatin1String("razer-"))) {
         shown = &window;
         window.chapterTab()->setCurrentIndex(0);

@@ -1,0 +1,186 @@
+#include "discovery/SearchDeviceEntry.h"
+
+#include "core/ResourceManager.h"
+#include "device/PivotrixController.h"
+#include "discovery/ColorChallengeDialog.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+
+namespace {
+const char kContext[] = "SearchDeviceEntry";
+
+const QString kPairedStyle =
+    QStringLiteral("QWidget#SearchDeviceEntry {\n        background-color:#DADADA;\n"
+                   "        border: 1px solid #CDCDCD;\n        border-radius:9px;\n    }\n"
+                   "    QLabel{\n        color:black;\n        background-color:transparent;\n"
+                   "    }\n");
+const QString kButtonStyle =
+    QStringLiteral("QPushButton {\n\tbackground-color:#e4e4e4;\n\tborder-radius:3px;\n"
+                   "\tborder: 1px solid  #b7b7b7;\n\tcolor:black;\n}\n\n"
+                   "QPushButton::pressed {\n\tbackground-color:#bfbfbf;\n"
+                   "\tborder: 1px solid #a1a1a1;\n}");
+
+QString text(const char* source)
+{
+    return QCoreApplication::translate(kContext, source);
+}
+
+// Names, addresses and errors come from the network: never read as rich text.
+QLabel* plainLabel(const QString& value, QWidget* parent)
+{
+    auto* label = new QLabel(value, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QString redacted(const QString& key)
+{
+    return QStringLiteral("<redacted, %1 characters>").arg(key.size());
+}
+} // namespace
+
+SearchDeviceEntry::SearchDeviceEntry(const PivotrixBSS& device, const QString& apiKey, QWidget* parent)
+    : QWidget(parent)
+    , m_device(device)
+    , m_apiKey(apiKey)
+    , m_paired(!apiKey.isEmpty())
+{
+    setupForm();
+    m_nameValue->setText(device.name);
+    m_addressValue->setText(device.address);
+    m_errorLabel->hide();
+    applyPairedState();
+}
+
+void SearchDeviceEntry::setupForm()
+{
+    setObjectName(QStringLiteral("SearchDeviceEntry"));
+    resize(446, 238);
+    QFont labelFont = font();
+    labelFont.setPointSize(12);
+    setFont(labelFont);
+
+    auto* grid = new QGridLayout(this);
+    grid->setVerticalSpacing(10);
+    grid->setContentsMargins(15, 15, 10, 16);
+
+    grid->addWidget(plainLabel(text("Name:"), this), 0, 0);
+    auto* nameRow = new QHBoxLayout();
+    m_nameValue = plainLabel(QString(), this);
+    m_nameValue->setObjectName(QStringLiteral("DeviceNameValue"));
+    QFont bold = labelFont;
+    bold.setBold(true);
+    m_nameValue->setFont(bold);
+    nameRow->addWidget(m_nameValue);
+    m_errorLabel = plainLabel(QString(), this);
+    m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
+    m_errorLabel->setStyleSheet(QStringLiteral("color:red"));
+    nameRow->addWidget(m_errorLabel);
+    nameRow->addStretch();
+    grid->addLayout(nameRow, 0, 1);
+
+    grid->addWidget(plainLabel(text("Type:"), this), 1, 0);
+    auto* typeValue = plainLabel(text("Pivotrix PRISM"), this);
+    typeValue->setObjectName(QStringLiteral("deviceTypeValue"));
+    grid->addWidget(typeValue, 1, 1);
+
+    grid->addWidget(plainLabel(text("IP:"), this), 2, 0);
+    m_addressValue = plainLabel(QString(), this);
+    m_addressValue->setObjectName(QStringLiteral("DeviceAddressValue"));
+    grid->addWidget(m_addressValue, 2, 1);
+
+    m_verifyButton = new QPushButton(this);
+    m_verifyButton->setObjectName(QStringLiteral("VerifyButton"));
+    m_verifyButton->setMinimumHeight(36);
+    m_verifyButton->setStyleSheet(kButtonStyle);
+    connect(m_verifyButton, &QPushButton::clicked, this, &SearchDeviceEntry::onVerifyButton_clicked);
+    grid->addWidget(m_verifyButton, 4, 1);
+}
+
+void SearchDeviceEntry::setMessage(const QString& message)
+{
+    m_errorLabel->setText(message);
+    m_errorLabel->setVisible(!message.isEmpty());
+}
+
+void SearchDeviceEntry::setNameLabel(const QString& name)
+{
+    m_nameValue->setText(name);
+}
+
+void SearchDeviceEntry::setAddressLabel(const QString& address)
+{
+    m_addressValue->setText(address);
+}
+
+QString SearchDeviceEntry::baseUrl() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(m_device.address);
+    url.setPort(PivotrixController::kApiPort);
+    // An address that is no host gives no URL, so the challenge fails instead of going elsewhere.
+    if (!url.isValid() || url.host().isEmpty()) {
+        qDebug() << "not a device address" << m_device.address;
+        return QString();
+    }
+    return url.toString(QUrl::FullyEncoded);
+}
+
+void SearchDeviceEntry::onVerifyButton_clicked()
+{
+    if (m_paired) {
+        qDebug() << "remove device";
+        emit forgetPressed();
+        return;
+    }
+    // A second click while the challenge runs must not open a second one.
+    if (m_dialog) {
+        m_dialog->raise();
+        m_dialog->activateWindow();
+        return;
+    }
+    auto* dialog = new ColorChallengeDialog();
+    m_dialog = dialog;
+    dialog->setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    dialog->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setBaseUrl(baseUrl());
+    dialog->show();
+    dialog->adjustSize();
+    dialog->setFixedSize(dialog->size());
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    connect(dialog, &ColorChallengeDialog::keyAvailable, this, &SearchDeviceEntry::onKeyAvailable,
+            Qt::DirectConnection);
+}
+
+void SearchDeviceEntry::onKeyAvailable(const QString& key)
+{
+    qDebug() << "received device key" << redacted(key);
+    if (m_paired)
+        return;
+    m_apiKey = key;
+    ResourceManager::instance()->addDevice(m_device.address, m_device.port, key, m_device.name,
+                                           m_device.model, m_device.id);
+    m_errorLabel->hide();
+    m_paired = true;
+    applyPairedState();
+    emit deviceAdded(m_device.id);
+}
+
+void SearchDeviceEntry::applyPairedState()
+{
+    m_verifyButton->setText(m_paired ? text("Unpair") : text("Pair"));
+    QString style = kPairedStyle;
+    if (!m_paired)
+        style.replace(QStringLiteral("#DADADA"), QStringLiteral("#F4f4f4"));
+    setStyleSheet(style);
+    update();
+    layout()->activate();
+}

@@ -1,0 +1,268 @@
+#include "discovery/SearchPivotrixDevicesPage.h"
+
+#include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
+#include "discovery/PivotrixScanningThread.h"
+#include "discovery/SearchDeviceEntry.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMovie>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+const char kContext[] = "SearchPivotrixDevicePage";
+
+QString text(const char* source)
+{
+    return QCoreApplication::translate(kContext, source);
+}
+
+QFont pointFont(const QFont& base, int points)
+{
+    QFont font = base;
+    font.setPointSize(points);
+    return font;
+}
+} // namespace
+
+SearchPivotrixDevicesPage::SearchPivotrixDevicesPage(QWidget* parent)
+    : QWidget(parent)
+{
+    setupForm();
+    connect(m_scanButton, &QPushButton::clicked, this, &SearchPivotrixDevicesPage::onScanButton_clicked);
+    m_devicesEntryList->hide();
+
+    m_loadingMovie = new QMovie(QStringLiteral(":videos/loading.gif"), QByteArrayLiteral("gif"), this);
+    m_loadingMovie->setScaledSize(m_loading->maximumSize());
+    m_loading->setMovie(m_loadingMovie);
+    m_loading->hide();
+
+    m_scanTimer = new QTimer(this);
+    m_scanTimer->setSingleShot(true);
+    m_scanTimer->setInterval(kDefaultScanPeriodMs);
+    connect(m_scanTimer, &QTimer::timeout, this, &SearchPivotrixDevicesPage::scanFinished);
+    reloadList();
+}
+
+SearchPivotrixDevicesPage::~SearchPivotrixDevicesPage()
+{
+    // A scan ends by itself after a quiet spell; do not leave it running into the process's end.
+    for (const QPointer<PivotrixScanningThread>& scan : qAsConst(m_scans)) {
+        if (!scan)
+            continue;
+        disconnect(scan, nullptr, this, nullptr);
+        scan->requestInterruption();
+        if (!scan->wait(kScanWaitMs))
+            qDebug() << "scan still running at close";
+    }
+}
+
+void SearchPivotrixDevicesPage::setupForm()
+{
+    setObjectName(QStringLiteral("SearchPivotrixDevicePage"));
+    setWindowTitle(text("Device Search"));
+    resize(834, 712);
+    setStyleSheet(QStringLiteral("QLabel {\n\tcolor:rgb(132, 132, 132)\n}"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(13, 14, 13, 10);
+
+    auto* listGroup = new QFrame(this);
+    m_listGroup = listGroup;
+    listGroup->setObjectName(QStringLiteral("listGroup"));
+    listGroup->setStyleSheet(
+        QStringLiteral("QFrame#listGroup{\n\tbackground-color:white;\n \tborder-style: solid;\n"
+                       "    border-width:1px; \n    border-color:rgb(205, 205, 205); \n"
+                       "\tborder-radius:8px;\n}"));
+    auto* groupLayout = new QHBoxLayout(listGroup);
+
+    m_devicesEntryList = new QListWidget(listGroup);
+    m_devicesEntryList->setObjectName(QStringLiteral("devicesEntryList"));
+    m_devicesEntryList->setFont(pointFont(font(), 13));
+    m_devicesEntryList->setFrameShape(QFrame::NoFrame);
+    m_devicesEntryList->setSelectionMode(QAbstractItemView::NoSelection);
+    m_devicesEntryList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_devicesEntryList->setSpacing(10);
+    m_devicesEntryList->setStyleSheet(QStringLiteral("background-color:transparent;"));
+    groupLayout->addWidget(m_devicesEntryList);
+
+    m_hintLabel = new QLabel(listGroup);
+    m_hintLabel->setObjectName(QStringLiteral("hintLabel"));
+    m_hintLabel->setStyleSheet(QStringLiteral("color:#848484;"));
+    m_hintLabel->setTextFormat(Qt::RichText);
+    m_hintLabel->setText(QStringLiteral("<p align=\"center\">%1</p><p align=\"center\">%2</p>"
+                                        "<p align=\"center\">%3</p>")
+                             .arg(text("Click &quot;Scan for devices&quot; button "),
+                                  text("to search Pivotrix devices "), text("in your Wi-Fi network")));
+    groupLayout->addWidget(m_hintLabel);
+
+    m_loading = new QLabel(listGroup);
+    m_loading->setObjectName(QStringLiteral("loading"));
+    m_loading->setMaximumSize(34, 34);
+    m_loading->setStyleSheet(QStringLiteral("background-color:transparent;"));
+    groupLayout->addWidget(m_loading);
+    layout->addWidget(listGroup);
+
+    m_scanButton = new QPushButton(text("Scan for devices"), this);
+    m_scanButton->setObjectName(QStringLiteral("ScanButton"));
+    m_scanButton->setMinimumHeight(36);
+    m_scanButton->setFont(pointFont(font(), 13));
+    layout->addWidget(m_scanButton);
+}
+
+void SearchPivotrixDevicesPage::setScanPeriod(int ms)
+{
+    m_scanTimer->setInterval(ms);
+}
+
+void SearchPivotrixDevicesPage::onScanButton_clicked()
+{
+    qRegisterMetaType<PivotrixBSS>("PivotrixBSS");
+    auto* scan = new PivotrixScanningThread();
+    connect(scan, &PivotrixScanningThread::DeviceFound, this, &SearchPivotrixDevicesPage::on_DeviceFound);
+    connect(scan, &QThread::finished, scan, &QObject::deleteLater);
+    m_scans.removeAll(nullptr);
+    m_scans.append(scan);
+    scan->start(QThread::InheritPriority);
+    m_scanTimer->start();
+    m_loadingMovie->start();
+    reviewVisibility();
+}
+
+void SearchPivotrixDevicesPage::on_DeviceFound(PivotrixBSS device)
+{
+    if (device.model != QLatin1String("px3"))
+        return;
+    qDebug() << "Device found" << device.address << device.name;
+    auto known = m_discovered.find(device.id);
+    if (known != m_discovered.end()) {
+        known->address = device.address;
+        known->name = device.name;
+        known->port = device.port;
+        known->model = device.model;
+        known->id = device.id;
+        return;
+    }
+    m_discovered.insert(device.id, device);
+    reloadList();
+}
+
+void SearchPivotrixDevicesPage::reloadList()
+{
+    ResourceManager* registry = ResourceManager::instance();
+    for (PivotrixDeviceController* dev : registry->devices()) {
+        if (m_entries.contains(dev->deviceId())) {
+            qDebug() << "selected";
+            continue;
+        }
+        PivotrixBSS record;
+        record.name = dev->name();
+        record.port = dev->port();
+        record.model = dev->model();
+        record.address = dev->address();
+        record.id = dev->deviceId();
+        record.ssFlag = 1;
+        if (!record.isComplete())
+            continue;
+        auto* entry = new SearchDeviceEntry(record, dev->apiKey());
+        entry->setMessage(dev->lastError());
+        connect(entry, &SearchDeviceEntry::forgetPressed, this, &SearchPivotrixDevicesPage::forgetDevice);
+        connect(entry, &SearchDeviceEntry::deviceAdded, this, &SearchPivotrixDevicesPage::addDeviceTracking);
+        appendEntry(entry);
+        connect(dev, &PivotrixDeviceController::onlineChanged, this,
+                &SearchPivotrixDevicesPage::onDeviceOnline, Qt::UniqueConnection);
+    }
+    for (const PivotrixBSS& record : qAsConst(m_discovered)) {
+        if (SearchDeviceEntry* entry = m_entries.value(record.id)) {
+            entry->setNameLabel(record.name);
+            entry->setAddressLabel(record.address);
+            continue;
+        }
+        auto* entry = new SearchDeviceEntry(record, QString());
+        connect(entry, &SearchDeviceEntry::forgetPressed, this, &SearchPivotrixDevicesPage::forgetDevice);
+        connect(entry, &SearchDeviceEntry::deviceAdded, this, &SearchPivotrixDevicesPage::addDeviceTracking);
+        appendEntry(entry);
+        m_devicesEntryList->show();
+    }
+    reviewVisibility();
+}
+
+void SearchPivotrixDevicesPage::appendEntry(SearchDeviceEntry* entry)
+{
+    entry->setAttribute(Qt::WA_StyledBackground, true);
+    m_entries.insert(entry->device().id, entry);
+    auto* item = new QListWidgetItem();
+    item->setSizeHint(entry->sizeHint());
+    m_devicesEntryList->addItem(item);
+    m_devicesEntryList->setItemWidget(item, entry);
+}
+
+void SearchPivotrixDevicesPage::reviewVisibility()
+{
+    if (m_scanTimer->isActive()) {
+        m_loading->show();
+        m_devicesEntryList->hide();
+        m_hintLabel->hide();
+        return;
+    }
+    m_loading->hide();
+    m_devicesEntryList->setVisible(!m_entries.isEmpty());
+    m_hintLabel->setVisible(m_entries.isEmpty());
+}
+
+void SearchPivotrixDevicesPage::scanFinished()
+{
+    qDebug() << "scan finished";
+    m_loading->hide();
+    m_loadingMovie->stop();
+    reviewVisibility();
+}
+
+void SearchPivotrixDevicesPage::addDeviceTracking(QString devId)
+{
+    for (PivotrixDeviceController* dev : ResourceManager::instance()->devices()) {
+        if (dev->deviceId() == devId)
+            connect(dev, &PivotrixDeviceController::onlineChanged, this,
+                    &SearchPivotrixDevicesPage::onDeviceOnline, Qt::UniqueConnection);
+    }
+}
+
+void SearchPivotrixDevicesPage::onDeviceOnline(PivotrixController::NetworkState state)
+{
+    auto* dev = qobject_cast<PivotrixDeviceController*>(sender());
+    // A controller already unpaired may still report once; its id may now belong to an unpaired row.
+    if (!dev || dev->isRemoved())
+        return;
+    SearchDeviceEntry* entry = m_entries.value(dev->deviceId());
+    qDebug() << "search online changed" << dev->name() << dev->lastError();
+    if (!entry)
+        return;
+    entry->setMessage(state == PivotrixController::Offline ? dev->lastError() : QString());
+}
+
+void SearchPivotrixDevicesPage::forgetDevice()
+{
+    QString id;
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+        if (it.value() == sender())
+            id = it.key();
+    }
+    if (!id.isEmpty())
+        ResourceManager::instance()->removeDevice(id);
+    // The sender is among the rows and its button's signal is still running: delete them later.
+    for (SearchDeviceEntry* entry : qAsConst(m_entries)) {
+        entry->hide();
+        entry->deleteLater();
+    }
+    m_devicesEntryList->clear();
+    m_entries.clear();
+    reloadList();
+    qDebug() << "forget here" << id;
+}

@@ -1,0 +1,6 @@
+#include "ui/UpdateOsCode.h"
+
+QString updateOsCode()
+{
+    return QStringLiteral("linux_x64");
+}

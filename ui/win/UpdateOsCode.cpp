@@ -1,0 +1,6 @@
+#include "ui/UpdateOsCode.h"
+
+QString updateOsCode()
+{
+    return QStringLiteral("windows_x64");
+}
