@@ -57,21 +57,11 @@ Bytes pointerChain(int chain)
 }
 QList<Bytes> junk(int count)
 {
-    QList<Bytes> strings;
-    for (int i = 0; i < count; ++i)
-        strings << "x=1";
-    return strings;
+    return QVector<Bytes>(count, "x=1").toList();
 }
 QString describe(const PivotrixBSS& d)
 {
     return QStringLiteral("%1/%2/%3/%4/%5").arg(d.name, d.model, d.id).arg(d.port).arg(d.ssFlag);
-}
-QStringList strings(std::initializer_list<const char*> items)
-{
-    QStringList list;
-    for (const char* item : items)
-        list << QString::fromUtf8(item);
-    return list;
 }
 const MdnsSource v4 = MdnsSource::fromNumericHost(QStringLiteral("192.168.1.20"), false);
 } // namespace
@@ -103,7 +93,6 @@ private slots:
         EmulatedPanel panel(config);
 
         row("TXT then SRV", {reply({txt(full), srv(8080)})}, 1, kitchen);
-        row("SRV then TXT", {complete}, 1, kitchen);
         row("complete again: every update", {complete, complete}, 6, kitchen);
         row("across datagrams", {reply({txt(full)}), reply({srv(8080)})}, 1, kitchen);
         row("emulator reply, compressed names", PanelMdnsResponder(&panel).replies(0), 1,
@@ -132,15 +121,12 @@ private slots:
         row("16 chained pointers", {pointerChain(16)}, 1, kitchen);
 
         // Hostile datagrams: each ends quickly and reports nothing incomplete.
-        const Bytes cut = complete.mid(12);
+        row("empty datagram", {Bytes()}, 0, {});
+        row("header cut short", {complete.left(11)}, 0, {});
         row("name of 256 bytes", {srvOwnedBy(labels({63, 63, 63, 62}))}, 0, {});
         row("65 labels", {srvOwnedBy(labels(QVector<int>(65, 1).toList()))}, 0, {});
         row("17 chained pointers", {pointerChain(17)}, 0, {});
-        row("counts beyond the data", {header(0, 65535) + cut}, 1, kitchen);
-        row("huge counts, no data", {Bytes::fromHex("0000840000ffffffffffff")}, 0, {});
-        row("self pointer", {header(1, 2) + u16(0xC00C) + u16(12) + u16(1) + cut}, 0, {});
-        row("mutual pointers", {header(1, 2) + u16(0xC00E) + u16(0xC00C) + cut}, 0, {});
-        row("pointer past the end", {srvOwnedBy(u16(0xFFFF))}, 0, {});
+        row("counts beyond the data", {header(0, 65535) + complete.mid(12)}, 1, kitchen);
         row("pointer cut off", {reply({txt(full)}) + "\xc0"}, 0, {});
         row("pointer into header", {srvOwnedBy(u16(0xC004))}, 0, {});
         row("forward pointer", {header(0, 2) + rr(16, txt(full).mid(13), u16(0xC00E)) + srv(8080)}, 0, {});
@@ -175,36 +161,29 @@ private slots:
         QCOMPARE(found.isEmpty() ? QString() : describe(found.last()), last);
     }
 
-    void shortDatagramsYieldNothing()
-    {
-        const Bytes datagram = reply({srv(8080), txt(full)});
-        MdnsRecordCollector collector;
-        for (int size = 0; size <= 12; ++size)
-            QVERIFY(collector.addDatagram(datagram.left(size).constData(), size, v4).isEmpty());
-        QVERIFY(collector.records().isEmpty());
-    }
-
     void addressFamilies_data()
     {
-        QTest::addColumn<QStringList>("hosts"); // one complete reply from each, in order; "6:" marks IPv6
-        QTest::addColumn<QStringList>("reported");
-        QTest::newRow("IPv6 link-local only") << strings({"6:fe80::1%eth0"}) << strings({"[fe80::1%25eth0]"});
-        QTest::newRow("IPv6 global only") << strings({"6:2001:db8::7"}) << strings({"[2001:db8::7]"});
-        QTest::newRow("IPv4 first keeps IPv4")
-            << strings({"10.0.0.5", "6:fe80::1%eth0"}) << strings({"10.0.0.5"});
-        QTest::newRow("IPv4 after IPv6 is reported")
-            << strings({"6:fe80::1%eth0", "10.0.0.5"}) << strings({"[fe80::1%25eth0]", "10.0.0.5"});
-        QTest::newRow("host text over 63 characters")
-            << QStringList{QString(64, QLatin1Char('1'))} << QStringList();
+        // One complete reply from each host, in order; "6:" marks IPv6. Blank-separated lists.
+        QTest::addColumn<QString>("hosts");
+        QTest::addColumn<QString>("reported");
+        QTest::newRow("IPv6 link-local only") << "6:fe80::1%eth0"
+                                              << "[fe80::1%25eth0]";
+        QTest::newRow("IPv6 global only") << "6:2001:db8::7"
+                                          << "[2001:db8::7]";
+        QTest::newRow("IPv4 first keeps IPv4") << "10.0.0.5 6:fe80::1%eth0"
+                                               << "10.0.0.5";
+        QTest::newRow("IPv4 after IPv6 is reported") << "6:fe80::1%eth0 10.0.0.5"
+                                                     << "[fe80::1%25eth0] 10.0.0.5";
+        QTest::newRow("host text over 63 characters") << QString(64, QLatin1Char('1')) << "";
     }
     void addressFamilies()
     {
-        QFETCH(QStringList, hosts);
-        QFETCH(QStringList, reported);
+        QFETCH(QString, hosts);
+        QFETCH(QString, reported);
         const Bytes datagram = reply({srv(8080), txt(full)});
         MdnsRecordCollector collector;
         QStringList addresses;
-        for (const QString& host : hosts) {
+        for (const QString& host : hosts.split(QLatin1Char(' '))) {
             const bool ipv6 = host.startsWith(QLatin1String("6:"));
             const MdnsSource source = MdnsSource::fromNumericHost(ipv6 ? host.mid(2) : host, ipv6);
             for (const PivotrixBSS& device :
@@ -216,7 +195,7 @@ private slots:
                 addresses << device.address;
             }
         }
-        QCOMPARE(addresses, reported);
+        QCOMPARE(addresses.join(QLatin1Char(' ')), reported);
     }
 
     void query_data()

@@ -1,9 +1,9 @@
 // Real scans: the scan thread's sockets against emulated panels' responders, inside a private network.
-#include "support/PrivateNetwork.h"
 #include "discovery/MdnsTransport.h"
 #include "discovery/PivotrixScanningThread.h"
 #include "emulator/EmulatedPanel.h"
 #include "emulator/PanelMdnsResponder.h"
+#include "support/PrivateNetwork.h"
 
 #include <QElapsedTimer>
 #include <QSet>
@@ -63,62 +63,45 @@ private slots:
         QCOMPARE(QSet<QString>(local.begin(), local.end()).size(), MdnsTransport::maxSockets);
     }
 
-    void onlyCompleteRecordsAreReported_data()
-    {
-        QTest::addColumn<QList<int>>("ssFlags");   // per panel; -1 leaves "ss" out
-        QTest::addColumn<QList<int>>("ports");     // per panel SRV port; -1 leaves the SRV record out
-        QTest::addColumn<bool>("apart");           // SRV and TXT in separate datagrams
-        QTest::addColumn<QList<bool>>("reported"); // per panel
-
-        QTest::newRow("three complete panels")
-            << QList<int>{1, 1, 1} << QList<int>{8080, 8080, 8080} << false << QList<bool>{true, true, true};
-        QTest::newRow("ss 0, ss missing, no SRV, port 0")
-            << QList<int>{1, 0, -1, 1, 1} << QList<int>{8080, 8080, 8080, -1, 0} << false
-            << QList<bool>{true, false, false, false, false};
-        QTest::newRow("SRV and TXT apart")
-            << QList<int>{1, 1} << QList<int>{8080, 0} << true << QList<bool>{true, false};
-    }
+    // Panels answering together or in two datagrams are reported; incomplete ones are not.
     void onlyCompleteRecordsAreReported()
     {
-        QFETCH(QList<int>, ssFlags);
-        QFETCH(QList<int>, ports);
-        QFETCH(bool, apart);
-        QFETCH(QList<bool>, reported);
-
+        struct Kind
+        {
+            int ss, port; // port -1: no SRV record
+            bool apart, reported;
+        };
+        const QList<Kind> kinds{{1, 8080, false, true},
+                                {1, 8080, true, true},
+                                {0, 8080, false, false},
+                                {1, -1, false, false},
+                                {1, 0, true, false}};
         std::vector<std::unique_ptr<EmulatedPanel>> panels;
         QSet<QString> expected;
-        for (int i = 0; i < ssFlags.size(); ++i) {
+        for (int i = 0; i < kinds.size(); ++i) {
             PanelConfig config;
             config.address = QStringLiteral("127.0.0.%1").arg(10 + i);
             config.id = QStringLiteral("panel-%1").arg(i);
             config.name = QStringLiteral("Panel %1").arg(i);
             PanelMdnsAnswer answer;
-            answer.srv = ports[i] >= 0;
-            answer.srvPort = ports[i] == 8080 ? -1 : ports[i];
-            answer.srvAndTxtApart = apart;
-            if (ssFlags[i] >= 0) {
-                answer.ssFlag = ssFlags[i];
-            } else {
-                answer.txtStrings = {"nm=" + config.name.toUtf8(), "md=px3", "id=" + config.id.toUtf8()};
-            }
+            answer.srv = kinds[i].port >= 0;
+            answer.srvPort = kinds[i].port == 8080 ? -1 : kinds[i].port;
+            answer.srvAndTxtApart = kinds[i].apart;
+            answer.ssFlag = kinds[i].ss;
             auto panel = std::make_unique<EmulatedPanel>(config);
             panel->addProtocol(std::make_unique<PanelMdnsResponder>(panel.get(), answer));
             QString error;
             QVERIFY2(panel->start(&error), qPrintable(error));
-            if (reported[i])
+            if (kinds[i].reported)
                 expected << config.id;
             panels.push_back(std::move(panel));
         }
-
-        const Scan result = scan(1500);
         QSet<QString> ids;
-        for (const PivotrixBSS& device : result.found) {
-            QVERIFY(device.isComplete());
+        for (const PivotrixBSS& device : scan(1500).found) {
             const int index = device.id.section(QLatin1Char('-'), 1).toInt();
             QCOMPARE(device.address, QStringLiteral("127.0.0.%1").arg(10 + index));
             QCOMPARE(device.name, QStringLiteral("Panel %1").arg(index));
-            QCOMPARE(device.model, QStringLiteral("px3"));
-            QCOMPARE(device.port, 8080);
+            QVERIFY(device.isComplete() && device.model == QLatin1String("px3") && device.port == 8080);
             ids << device.id;
         }
         QCOMPARE(ids, expected);

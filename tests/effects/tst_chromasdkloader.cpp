@@ -50,38 +50,25 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("safe file") << "plain" << QString();
-        QTest::newRow("sticky parent") << "parent 01777" << QString();
-        QTest::newRow("group-writable file") << "mode 0775"
-                                             << "writable by group or others";
-        QTest::newRow("other-writable file") << "mode 0757"
-                                             << "writable by group or others";
-        QTest::newRow("folder writable by group") << "folder 0775"
-                                                  << "folder writable by group or others";
-        QTest::newRow("folder writable by others") << "folder 0757"
-                                                   << "folder writable by group or others";
-        QTest::newRow("parent writable by others") << "parent 0757"
-                                                   << "folder inside one that others may change";
-        QTest::newRow("symbolic link") << "symlink"
-                                       << "not a regular file";
-        QTest::newRow("directory") << "directory"
-                                   << "not a regular file";
-        QTest::newRow("fifo") << "fifo"
-                              << "not a regular file";
-        QTest::newRow("relative path") << "relative"
-                                       << "not an absolute path";
-        QTest::newRow("outside the folders") << "outside"
-                                             << "not in an accepted folder";
-        QTest::newRow("in a subfolder") << "subfolder"
-                                        << "not in an accepted folder";
-        QTest::newRow("dot-dot out of a folder") << "dotdot"
-                                                 << "path not in canonical form";
-        QTest::newRow("missing") << "missing"
-                                 << "missing";
-        QTest::newRow("folder owned by another user") << "chown folder"
-                                                      << "folder owned by another user";
-        QTest::newRow("owned by another user") << "chown"
-                                               << "owned by another user";
+        const auto row = [](const char* name, const char* setup, const char* reason) {
+            QTest::newRow(name) << QString::fromLatin1(setup) << QString::fromLatin1(reason);
+        };
+        row("safe file", "plain", "");
+        row("sticky parent", "parent 01777", "");
+        row("group-writable file", "file 0775", "writable by group or others");
+        row("other-writable file", "file 0757", "writable by group or others");
+        row("folder writable by group", "folder 0775", "folder writable by group or others");
+        row("folder writable by others", "folder 0757", "folder writable by group or others");
+        row("parent writable by others", "parent 0757", "folder inside one that others may change");
+        row("symbolic link", "symlink", "not a regular file");
+        row("directory", "directory", "not a regular file");
+        row("relative path", "relative", "not an absolute path");
+        row("outside the folders", "outside", "not in an accepted folder");
+        row("in a subfolder", "subfolder", "not in an accepted folder");
+        row("dot-dot out of a folder", "dotdot", "path not in canonical form");
+        row("missing", "missing", "missing");
+        row("folder owned by another user", "chown folder", "folder owned by another user");
+        row("owned by another user", "chown file", "owned by another user");
     }
     void fileChecks()
     {
@@ -90,41 +77,33 @@ private slots:
         const QString library = QStringLiteral(CHROMA_LIBRARY);
         QString path = install(m_folder, library);
         QVERIFY(!path.isEmpty());
-        const QByteArray file = QFile::encodeName(path);
-        if (setup.startsWith(QLatin1String("mode ")))
-            QCOMPARE(::chmod(file.constData(), mode_t(setup.mid(5).toInt(nullptr, 8))), 0);
-        if (setup.startsWith(QLatin1String("parent ")))
-            QCOMPARE(
-                ::chmod(QFile::encodeName(m_dir.path()).constData(), mode_t(setup.mid(7).toInt(nullptr, 8))),
-                0);
-        if (setup.startsWith(QLatin1String("folder ")))
-            QCOMPARE(::chmod(QFile::encodeName(m_folder).constData(), mode_t(setup.mid(7).toInt(nullptr, 8))),
-                     0);
-        if (setup == QLatin1String("symlink")) {
+        const QString what = setup.section(QLatin1Char(' '), 0, 0), arg = setup.section(QLatin1Char(' '), 1);
+        const QString on = what == QLatin1String("chown") ? arg : what; // file, folder or parent
+        const QString target = on == QLatin1String("file")     ? path
+                               : on == QLatin1String("parent") ? m_dir.path()
+                                                               : m_folder;
+        if (arg.startsWith(QLatin1Char('0')))
+            QCOMPARE(::chmod(QFile::encodeName(target).constData(), mode_t(arg.toInt(nullptr, 8))), 0);
+        if (what == QLatin1String("symlink")) {
             QVERIFY(QFile::rename(path, m_dir.filePath(QStringLiteral("elsewhere.so"))));
             QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("elsewhere.so")), path));
-        } else if (setup == QLatin1String("directory")) {
-            QVERIFY(QFile::remove(path));
-            QVERIFY(QDir().mkdir(path));
-        } else if (setup == QLatin1String("fifo")) {
-            QVERIFY(QFile::remove(path));
-            QCOMPARE(::mkfifo(file.constData(), 0644), 0);
-        } else if (setup == QLatin1String("relative")) {
+        } else if (what == QLatin1String("directory")) {
+            QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+        } else if (what == QLatin1String("relative")) {
             QVERIFY(QDir::setCurrent(m_dir.path()));
             path = QStringLiteral("lib/") + ChromaModule::fileName();
-        } else if (setup == QLatin1String("outside")) {
+        } else if (what == QLatin1String("outside")) {
             path = install(m_dir.path(), library);
-        } else if (setup == QLatin1String("subfolder")) {
+        } else if (what == QLatin1String("subfolder")) {
             QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/sub")));
             path = install(m_folder + QStringLiteral("/sub"), library);
-        } else if (setup == QLatin1String("dotdot")) {
+        } else if (what == QLatin1String("dotdot")) {
             path = m_folder + QStringLiteral("/../") + QFileInfo(install(m_dir.path(), library)).fileName();
-        } else if (setup == QLatin1String("missing")) {
+        } else if (what == QLatin1String("missing")) {
             QVERIFY(QFile::remove(path));
-        } else if (setup.startsWith(QLatin1String("chown"))) {
+        } else if (what == QLatin1String("chown")) {
             if (::geteuid() != 0)
                 QSKIP("only root can give a file to another user");
-            const QString target = setup == QLatin1String("chown") ? path : m_folder;
             QCOMPARE(::chown(QFile::encodeName(target).constData(), 4242, 4242), 0);
         }
         QCOMPARE(LibraryFileCheck::reject(path, {m_folder}), reason);

@@ -11,6 +11,7 @@
 #include "support/PrivateBus.h"
 #include "support/StandInLogind.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -49,16 +50,21 @@ public:
         return m_bus->isConnected() && m_logind.registerOn(*m_bus);
     }
 
-    // Lock or unlock this session the way logind announces it; waits until the registry's session saw it.
+    // Lock or unlock this session the way logind announces it.
+    bool sendLock(bool locked)
+    {
+        return m_bus->send(QDBusMessage::createSignal(
+            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
+            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock")));
+    }
+
+    // As sendLock, and waits until the registry's session saw it.
     void setLocked(bool locked)
     {
         auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
         QVERIFY(session);
         QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::ourSession(), 10000);
-        QDBusMessage message = QDBusMessage::createSignal(
-            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
-            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock"));
-        QVERIFY(m_bus->send(message));
+        QVERIFY(sendLock(locked));
         QTRY_COMPARE_WITH_TIMEOUT(session->isLocked(), locked, 10000);
     }
 
@@ -88,20 +94,24 @@ public:
         return r;
     }
 
-    // Writes the settings file with these records and loads the registry from it.
-    ResourceManager* loadRegistry(const QList<QVariantMap>& records, int onlineCheckMs = 400)
+    static bool writeSettings(const QString& path, const QList<QVariantMap>& records)
     {
         QVariantMap devices;
         for (const QVariantMap& r : records)
             devices.insert(r.value(QStringLiteral("id")).toString(), r);
-        const QString path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(++m_files));
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(
-                QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(QJsonDocument(
+                              QJsonObject{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
                                           {QStringLiteral("run_on_start"), false}})
-                    .toJson());
-        file.close();
+                              .toJson()) > 0;
+    }
+
+    // Writes the settings file with these records and loads the registry from it.
+    ResourceManager* loadRegistry(const QList<QVariantMap>& records, int onlineCheckMs = 400)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(++m_files));
+        writeSettings(path, records);
         ResourceManager* registry = ResourceManager::instance();
         registry->setAutostartRegistration(nullptr);
         registry->setDeviceTimerIntervals(onlineCheckMs, 30);
@@ -123,17 +133,32 @@ public:
         return ResourceManager::instance()->deviceSettings(panel->id());
     }
 
-    static quint64 requests(const EmulatedPanel* panel, const QString& kind)
-    {
-        return panel->requestCounts().value(kind);
-    }
-
     static bool receiving(const EmulatedPanel* panel)
     {
         return panel->stream().status == QLatin1String("receiving");
     }
 
     static quint64 goodFrames(EmulatedPanel* panel) { return panel->statistics().snapshot().good; }
+
+    // True when no frame arrives for half a second once those in flight landed.
+    static bool framesStopped(EmulatedPanel* panel)
+    {
+        QTest::qWait(200);
+        const quint64 before = goodFrames(panel);
+        QTest::qWait(500);
+        return goodFrames(panel) == before;
+    }
+
+    // "<post-process type> <render mode>" of the stream the panel was last asked for.
+    static QString streamKind(const EmulatedPanel* panel)
+    {
+        const QJsonObject canvas = panel->stream().params.value(QStringLiteral("canvas")).toObject();
+        return canvas.value(QStringLiteral("post_process"))
+                   .toObject()
+                   .value(QStringLiteral("type"))
+                   .toString() +
+               QLatin1Char(' ') + canvas.value(QStringLiteral("render_mode")).toString();
+    }
 
     // Ends the test's panels and registry; the pages must be gone already.
     void reset()
@@ -150,3 +175,13 @@ private:
     QTemporaryDir m_dir;
     int m_files = 0;
 };
+
+#define PAGE_TEST_MAIN(TestClass)                                                                            \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        if (!PageTestBench::startBus()->isRunning())                                                         \
+            qFatal("dbus-daemon did not start");                                                             \
+        QApplication app(argc, argv);                                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }

@@ -2,7 +2,6 @@
 #include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
-#include "support/LogCapture.h"
 #include "support/PrivateBus.h"
 #include "support/TestHttpServer.h"
 #include "ui/AboutDialog.h"
@@ -12,7 +11,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -56,12 +54,10 @@ class TestMainWindow : public QObject
 private:
     QTemporaryDir m_dir;
     TestHttpServer m_server;
-    std::unique_ptr<LogCapture> m_log;
 
 private slots:
     void initTestCase()
     {
-        m_log = std::make_unique<LogCapture>(); // after the test framework's own handler
         QVERIFY(m_dir.isValid());
         ResourceManager* registry = ResourceManager::instance();
         registry->setAutostartRegistration(nullptr);
@@ -69,11 +65,7 @@ private slots:
         UpdateChecker::instance()->setServiceUrl(m_server.baseUrl());
     }
 
-    void init()
-    {
-        m_log->clear();
-        m_server.body = "{\"version\":\"1.0.1\"}";
-    }
+    void init() { m_server.body = "{\"version\":\"1.0.1\"}"; }
 
     void cleanup()
     {
@@ -86,11 +78,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void cleanupTestCase()
-    {
-        ResourceManager::destroyInstance();
-        m_log.reset();
-    }
+    void cleanupTestCase() { ResourceManager::destroyInstance(); }
 
     // The tray entry offers what the user can do with the window as it stands; showing brings a minimised
     // window back to the front.
@@ -100,14 +88,16 @@ private slots:
         QTest::addColumn<int>("reason"); // -1: the tray menu's entry
         QTest::addColumn<QString>("offered");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("hidden, entry") << "hidden" << -1 << "Show" << true;
-        QTest::newRow("visible, entry") << "visible" << -1 << "Hide" << false;
-        QTest::newRow("minimised, entry") << "minimised" << -1 << "Show" << true;
-        QTest::newRow("minimised, click") << "minimised" << int(QSystemTrayIcon::Trigger) << "Show" << true;
-        QTest::newRow("hidden, double click")
-            << "hidden" << int(QSystemTrayIcon::DoubleClick) << "Show" << false;
-        QTest::newRow("minimised, context")
-            << "minimised" << int(QSystemTrayIcon::Context) << "Show" << false;
+        const auto row = [](const char* name, const char* state, int reason, const char* offered,
+                            bool shown) {
+            QTest::newRow(name) << QString::fromLatin1(state) << reason << QString::fromLatin1(offered)
+                                << shown;
+        };
+        row("hidden, entry", "hidden", -1, "Show", true);
+        row("visible, entry", "visible", -1, "Hide", false);
+        row("minimised, entry", "minimised", -1, "Show", true);
+        row("minimised, click", "minimised", QSystemTrayIcon::Trigger, "Show", true);
+        row("hidden, double click", "hidden", QSystemTrayIcon::DoubleClick, "Show", false);
     }
 
     void trayShowsAndHides()
@@ -164,27 +154,6 @@ private slots:
                  }),
                  result);
         QCOMPARE(window.isHidden(), exit);
-    }
-
-    void handleMessage_data()
-    {
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<int>("shows");
-        QTest::newRow("show") << QStringLiteral("show") << 1;
-        QTest::newRow("capitalised") << QStringLiteral("Show") << 0;
-        QTest::newRow("trailing blank") << QStringLiteral("show ") << 0;
-        QTest::newRow("empty") << QString() << 0;
-    }
-
-    void handleMessage()
-    {
-        QFETCH(QString, message);
-        QFETCH(int, shows);
-        MainWindow window;
-        QSignalSpy spy(&window, &MainWindow::needToShow);
-        window.handleMessage(message);
-        QCOMPARE(spy.count(), shows);
-        QCOMPARE(m_log->count(QStringLiteral("handle external msg")), 1);
     }
 
     void launchOnStartupFollowsTheStoredChoice()

@@ -3,7 +3,6 @@
 #include "PageTestBench.h"
 #include "support/XvfbServer.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -64,37 +63,9 @@ private:
         QVERIFY(app.waitForStarted());
     }
 
-    void writeSettings(const EmulatedPanel* panel, const QVariantMap& screenMirror)
-    {
-        const QVariantMap record =
-            PageTestBench::record(panel, 1,
-                                  {{QStringLiteral("stream_enabled"), true},
-                                   {QStringLiteral("stream_source"), QStringLiteral("mirror")},
-                                   {QStringLiteral("screen_mirror"), screenMirror}});
-        const QString dir = m_home.filePath(QStringLiteral("data/PivotrixEntertainment"));
-        QVERIFY(QDir().mkpath(dir));
-        QFile file(dir + QStringLiteral("/settings.json"));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(
-            QJsonDocument(QJsonObject{{QStringLiteral("devices"),
-                                       QJsonObject{{panel->id(), QJsonObject::fromVariantMap(record)}}},
-                                      {QStringLiteral("run_on_start"), false}})
-                .toJson());
-    }
-
     static bool waitFor(const std::function<bool()>& condition)
     {
         return QTest::qWaitFor(condition, kWaitMs);
-    }
-
-    void lock(bool locked)
-    {
-        QDBusMessage message = QDBusMessage::createSignal(
-            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
-            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock"));
-        QVERIFY(QDBusConnection::connectToBus(QString::fromLatin1(PageTestBench::startBus()->address()),
-                                              QStringLiteral("logind"))
-                    .send(message));
     }
 
 private slots:
@@ -129,7 +100,14 @@ private slots:
                             {QStringLiteral("color_mode"), 1}};
         if (seasoning >= 0)
             choices.insert(QStringLiteral("effect_type"), seasoning);
-        writeSettings(panel, choices);
+        const QString dir = m_home.filePath(QStringLiteral("data/PivotrixEntertainment"));
+        QVERIFY(QDir().mkpath(dir) &&
+                PageTestBench::writeSettings(
+                    dir + QStringLiteral("/settings.json"),
+                    {PageTestBench::record(panel, 1,
+                                           {{QStringLiteral("stream_enabled"), true},
+                                            {QStringLiteral("stream_source"), QStringLiteral("mirror")},
+                                            {QStringLiteral("screen_mirror"), choices}})}));
         QVERIFY(m_server.paint(block(kScreen, Qt::red)));
         QVERIFY(m_server.paint(block(QSize(64, 480), Qt::green), 512, 0));
         QVERIFY(m_server.paint(block(QSize(64, 480), Qt::blue), 576, 0));
@@ -141,22 +119,16 @@ private slots:
         QProcess app;
         startApp(app);
         QVERIFY2(shows(first), qPrintable(columns(panel->lastFrame())));
-        const QJsonObject canvas = panel->stream().params.value(QStringLiteral("canvas")).toObject();
-        QCOMPARE(
-            canvas.value(QStringLiteral("post_process")).toObject().value(QStringLiteral("type")).toString() +
-                QLatin1Char(' ') + canvas.value(QStringLiteral("render_mode")).toString(),
-            stream);
+        QCOMPARE(PageTestBench::streamKind(panel), stream);
         QVERIFY(m_server.paint(block(kScreen, Qt::green)));
         QVERIFY2(shows(QStringLiteral("gggg")), qPrintable(columns(panel->lastFrame())));
 
-        lock(true);
+        QVERIFY(m_bench.sendLock(true));
         QVERIFY2(waitFor([&] { return !PageTestBench::receiving(panel); }),
                  "the lock did not stop the stream");
-        const quint64 frames = PageTestBench::goodFrames(panel);
         QVERIFY(m_server.paint(block(kScreen, Qt::blue)));
-        QTest::qWait(300);
-        QCOMPARE(PageTestBench::goodFrames(panel), frames);
-        lock(false);
+        QVERIFY(PageTestBench::framesStopped(panel));
+        QVERIFY(m_bench.sendLock(false));
         QVERIFY2(shows(QStringLiteral("bbbb")), "the unlock did not resume the stream");
 
         app.kill();
@@ -165,15 +137,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    if (!PageTestBench::startBus()->isRunning()) {
-        std::fprintf(stderr, "dbus-daemon did not start\n");
-        return 1;
-    }
-    QApplication app(argc, argv);
-    TestMirrorProcess test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+PAGE_TEST_MAIN(TestMirrorProcess)
 #include "tst_mirrorprocess.moc"

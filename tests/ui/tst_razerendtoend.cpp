@@ -7,7 +7,6 @@
 #include "ui/RazerDevicePage.h"
 #include "ui/UpdateChecker.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QProcess>
 #include <QTabWidget>
@@ -18,10 +17,10 @@ class TestRazerEndToEnd : public QObject
 private:
     PageTestBench m_bench{23};
 
-    static bool publish(const QStringList& arguments)
+    static bool publish(const QString& arguments)
     {
         QProcess publisher;
-        publisher.start(QStringLiteral(CHROMA_PUBLISHER), arguments);
+        publisher.start(QStringLiteral(CHROMA_PUBLISHER), arguments.split(QLatin1Char(' ')));
         return publisher.waitForFinished(10000) && publisher.exitStatus() == QProcess::NormalExit &&
                publisher.exitCode() == 0;
     }
@@ -39,9 +38,8 @@ private slots:
         window->show();
         window->chapterTab()->setCurrentIndex(0);
 
-        QVERIFY(publish({QStringLiteral("live"), QStringLiteral("on")}));
-        QVERIFY(publish({QStringLiteral("colors"), QStringLiteral("#ff0000"), QStringLiteral("#00ff00"),
-                         QStringLiteral("#0000ff"), QStringLiteral("#ffff00"), QStringLiteral("#00ffff")}));
+        QVERIFY(publish(QStringLiteral("live on")));
+        QVERIFY(publish(QStringLiteral("colors #ff0000 #00ff00 #0000ff #ffff00 #00ffff")));
         RazerDevicePage* page = nullptr;
         QVERIFY(QTest::qWaitFor(
             [&]() { return (page = window->findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
@@ -57,13 +55,13 @@ private slots:
                                      panel->lastFrame().pixelColor(3, 7) == QColor(0, 255, 255),
                                  10000);
 
-        const quint64 stops = PageTestBench::requests(panel, QStringLiteral("stop"));
+        const auto stops = [panel] {
+            return panel->requestCounts().value(QStringLiteral("stop"));
+        };
+        const quint64 stopsBefore = stops();
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(PageTestBench::requests(panel, QStringLiteral("stop")), stops + 1, 10000);
-        QTest::qWait(200);
-        const quint64 frames = PageTestBench::goodFrames(panel);
-        QTest::qWait(500);
-        QCOMPARE(PageTestBench::goodFrames(panel), frames);
+        QTRY_COMPARE_WITH_TIMEOUT(stops(), stopsBefore + 1, 10000);
+        QVERIFY(PageTestBench::framesStopped(panel));
         QVERIFY(!PageTestBench::storedRecord(panel).value(QStringLiteral("stream_enabled")).toBool());
 
         window.reset();
@@ -71,15 +69,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    if (!PageTestBench::startBus()->isRunning()) {
-        std::fprintf(stderr, "dbus-daemon did not start\n");
-        return 1;
-    }
-    QApplication app(argc, argv);
-    TestRazerEndToEnd test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+PAGE_TEST_MAIN(TestRazerEndToEnd)
 #include "tst_razerendtoend.moc"

@@ -55,23 +55,20 @@ public:
         QDBusConnection::disconnectFromBus(QStringLiteral("d"));
         xcb_disconnect(c);
     }
-    bool isReady() const
-    {
-        return xStarted && !xcb_connection_has_error(c) && dbus.isConnected() && home.isValid();
-    }
+    bool isReady() const { return xStarted && !xcb_connection_has_error(c) && dbus.isConnected(); }
 
     void start(QProcess& p, const QString& program, const QStringList& args = {})
     {
-        QDir(home.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(home.filePath(QStringLiteral("run")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString run = home.filePath(QStringLiteral("run"));
+        QDir().mkpath(run);
+        QFile::setPermissions(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x.display()));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(bus.address()));
         env.insert(QStringLiteral("HOME"), home.path());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
         env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         p.setProcessEnvironment(env);
@@ -134,15 +131,15 @@ public:
         return state.size() >= 4 ? *reinterpret_cast<const uint32_t*>(state.constData()) : 0;
     }
 
-    bool startStatusNotifierHost()
+    // A StatusNotifier watcher (statusNotifier) or an XEmbed tray manager, as a desktop panel runs them.
+    bool startHost(bool statusNotifier)
     {
-        return dbus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
-                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
-               dbus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-    }
-    // Takes the XEmbed tray selection and announces it, as a panel's notification area does.
-    void startTrayManager()
-    {
+        if (statusNotifier)
+            return (dbus.objectRegisteredAt(QStringLiteral("/StatusNotifierWatcher")) ||
+                    dbus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                        QDBusConnection::ExportAllSlots |
+                                            QDBusConnection::ExportAllProperties)) &&
+                   dbus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
         trayManager = xcb_generate_id(c);
         xcb_create_window(c, XCB_COPY_FROM_PARENT, trayManager, root, 0, 0, 1, 1, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT,
@@ -150,7 +147,18 @@ public:
         xcb_set_selection_owner(c, trayManager, atom("_NET_SYSTEM_TRAY_S0"), XCB_CURRENT_TIME);
         send(root, root, "MANAGER", {XCB_CURRENT_TIME, atom("_NET_SYSTEM_TRAY_S0"), trayManager},
              XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+        return true;
     }
+    bool stopHost(bool statusNotifier)
+    {
+        if (statusNotifier)
+            return dbus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+        xcb_destroy_window(c, trayManager);
+        xcb_flush(c);
+        return true;
+    }
+    // Icons the host was asked to show.
+    int hostRequests(bool statusNotifier) { return statusNotifier ? watcher.registrations : dockRequests(); }
     int dockRequests()
     {
         while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
@@ -192,40 +200,24 @@ private slots:
         QFETCH(int, delayMs);
         Desktop desktop;
         QVERIFY(desktop.isReady());
-        auto startHost = [&] {
-            if (statusNotifier)
-                QVERIFY(desktop.startStatusNotifierHost());
-            else
-                desktop.startTrayManager();
-        };
         if (delayMs < 0)
-            startHost();
+            QVERIFY(desktop.startHost(statusNotifier));
         desktop.start(desktop.app, QStringLiteral(APP_PATH));
         if (delayMs >= 0) {
             QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray icon waits"), 20000);
             QTest::qWait(delayMs);
             QVERIFY2(!desktop.said("tray icon created"), desktop.output.constData());
-            startHost();
+            QVERIFY(desktop.startHost(statusNotifier));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (statusNotifier ? desktop.watcher.registrations : desktop.dockRequests()) >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.hostRequests(statusNotifier) >= 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray icon created"), 5000);
         QCOMPARE(desktop.times("tray icon created"), 1);
 
-        if (statusNotifier) {
-            QVERIFY(desktop.dbus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher")));
-            QTRY_VERIFY_WITH_TIMEOUT(desktop.said("status notifier host gone"), 10000);
-        } else {
-            xcb_destroy_window(desktop.c, desktop.trayManager);
-            xcb_flush(desktop.c);
-            QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray manager gone"), 10000);
-        }
-        if (statusNotifier)
-            QVERIFY(desktop.dbus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
-        else
-            desktop.startTrayManager();
+        QVERIFY(desktop.stopHost(statusNotifier));
         QTRY_VERIFY_WITH_TIMEOUT(
-            (statusNotifier ? desktop.watcher.registrations : desktop.dockRequests()) >= 2, 10000);
+            desktop.said(statusNotifier ? "status notifier host gone" : "tray manager gone"), 10000);
+        QVERIFY(desktop.startHost(statusNotifier));
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.hostRequests(statusNotifier) >= 2, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.times("tray icon created"), 2, 5000);
     }
 
@@ -249,10 +241,8 @@ private slots:
         desktop.start(desktop.wm, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
         QTRY_VERIFY_WITH_TIMEOUT(!desktop.property(desktop.root, "_NET_SUPPORTING_WM_CHECK").isEmpty(),
                                  10000);
-        if (tray == QLatin1String("status notifier"))
-            QVERIFY(desktop.startStatusNotifierHost());
-        else if (!tray.isEmpty())
-            desktop.startTrayManager();
+        if (!tray.isEmpty())
+            QVERIFY(desktop.startHost(tray == QLatin1String("status notifier")));
         desktop.start(desktop.app, QStringLiteral(APP_PATH));
         QTRY_VERIFY_WITH_TIMEOUT(desktop.managedMainWindow(), 20000);
         const xcb_window_t window = desktop.managedMainWindow();
@@ -260,8 +250,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(desktop.said(tray.isEmpty() ? "tray icon waits" : "tray icon created"),
                                  10000);
         if (desktop.trayManager) {
-            xcb_destroy_window(desktop.c, desktop.trayManager);
-            xcb_flush(desktop.c);
+            QVERIFY(desktop.stopHost(false));
             QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray manager gone"), 10000);
         }
 
