@@ -25,7 +25,6 @@ void TestBlockAverage::matchesReference_data()
     QTest::newRow("padded rows") << 7 << 3 << 12 << 3u;
     QTest::newRow("odd width") << 13 << 5 << 4 << 4u;
     QTest::newRow("wider than one chunk") << 300 << 2 << 0 << 5u;
-    QTest::newRow("4k") << 240 << 135 << 0 << 6u;
 }
 
 void TestBlockAverage::matchesReference()

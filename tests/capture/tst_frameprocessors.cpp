@@ -97,8 +97,6 @@ void TestFrameProcessors::brightnessThreshold_data()
     QTest::newRow("red 69 is dark") << qRgb(69, 0, 0) << qRgb(0, 0, 0);
     QTest::newRow("grey 40 is dark (69.28)") << qRgb(40, 40, 40) << qRgb(0, 0, 0);
     QTest::newRow("grey 41 counts (71.01)") << qRgb(41, 41, 41) << qRgb(41, 41, 41);
-    QTest::newRow("blue 70 counts") << qRgb(0, 0, 70) << qRgb(0, 0, 70);
-    QTest::newRow("black") << qRgb(0, 0, 0) << qRgb(0, 0, 0);
 }
 
 void TestFrameProcessors::brightnessThreshold()

@@ -87,7 +87,6 @@ void TestXcbGrabber::reducesKnownContent_data()
         QTest::addRow("%s solid", mode) << shm << solid(FullHd, qRgb(200, 30, 90));
         QTest::addRow("%s checker 16", mode)
             << shm << checker(FullHd, 16, qRgb(255, 255, 255), qRgb(0, 0, 0));
-        QTest::addRow("%s checker 8", mode) << shm << checker(FullHd, 8, qRgb(250, 10, 0), qRgb(3, 90, 255));
         QTest::addRow("%s checker 5", mode) << shm << checker(FullHd, 5, qRgb(17, 18, 19), qRgb(254, 1, 128));
         QTest::addRow("%s gradient", mode) << shm << gradient(FullHd);
         QTest::addRow("%s noise", mode) << shm << noise(FullHd, 7);

@@ -68,7 +68,6 @@ private slots:
         QTest::newRow("json array") << QByteArray("[1, 2, 3]");
         QTest::newRow("not json") << QByteArray("devices: none");
         QTest::newRow("truncated object") << QByteArray("{\"devices\": {\"a\": {\"auth\": \"k");
-        QTest::newRow("bare string") << QByteArray("\"text\"");
         QTest::newRow("binary") << QByteArray("\x00\xff\xfe{}", 5);
     }
     void unparsableFilesLoadEmptyAndAreKeptAside()

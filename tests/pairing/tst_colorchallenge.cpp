@@ -284,7 +284,6 @@ void TestColorChallenge::hostileStart_data()
         return "{\"challenge\":{" + inner + "}}";
     };
     QTest::newRow("not JSON") << 200 << QByteArray("<html>") << PairingStage::Failed << 0 << 6;
-    QTest::newRow("array") << 200 << QByteArray("[1,2]") << PairingStage::Failed << 0 << 6;
     QTest::newRow("challenge is text")
         << 200 << QByteArray("{\"challenge\":\"x\"}") << PairingStage::Failed << 0 << 6;
     QTest::newRow("no state") << 200 << challenge("\"uuid\":\"u\",\"duration\":30") << PairingStage::Failed

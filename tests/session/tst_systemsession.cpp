@@ -178,7 +178,6 @@ private slots:
         QTest::addColumn<bool>("lockedAfter");
         QTest::newRow("lock then unlock")
             << QStringLiteral("lock,unlock").split(QLatin1Char(',')) << QList<int>{1, 4} << false;
-        QTest::newRow("lock only") << QStringLiteral("lock").split(QLatin1Char(',')) << QList<int>{1} << true;
         QTest::newRow("locked hint on and off")
             << QStringLiteral("hint-on,hint-off").split(QLatin1Char(',')) << QList<int>{1, 4} << false;
         QTest::newRow("lock and its hint count once")
@@ -188,14 +187,10 @@ private slots:
             << QStringLiteral("unlock,hint-off").split(QLatin1Char(',')) << QList<int>{} << false;
         QTest::newRow("other session's lock")
             << QStringLiteral("other-lock").split(QLatin1Char(',')) << QList<int>{} << false;
-        QTest::newRow("other session's hint")
-            << QStringLiteral("other-hint").split(QLatin1Char(',')) << QList<int>{} << false;
         QTest::newRow("lock from a stranger")
             << QStringLiteral("stranger-lock").split(QLatin1Char(',')) << QList<int>{} << false;
         QTest::newRow("hint of the wrong type")
             << QStringLiteral("hint-text").split(QLatin1Char(',')) << QList<int>{} << false;
-        QTest::newRow("hint of another interface")
-            << QStringLiteral("user-hint").split(QLatin1Char(',')) << QList<int>{} << false;
         QTest::newRow("display on clears a lock")
             << QStringLiteral("lock,sync,saver-on,saver-off").split(QLatin1Char(',')) << QList<int>{1, 5, 6}
             << false;
@@ -267,8 +262,6 @@ private slots:
                               << true << QStringLiteral("System is locking");
         QTest::newRow("sleep") << kManagerPath << kManager << QStringLiteral("PrepareForSleep")
                                << QVariantList{true} << 2 << true << QStringLiteral("System is go to sleep");
-        QTest::newRow("resume") << kManagerPath << kManager << QStringLiteral("PrepareForSleep")
-                                << QVariantList{false} << 3 << false << QStringLiteral("System is resuming");
         QTest::newRow("shutdown") << kManagerPath << kManager << QStringLiteral("PrepareForShutdown")
                                   << QVariantList{true} << 0 << true << QStringLiteral("Session is ending");
     }
