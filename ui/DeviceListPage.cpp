@@ -11,6 +11,13 @@
 #include <QTabWidget>
 
 namespace {
+const QString kTabStyle = QStringLiteral(
+    "QTabBar::tab{ \n    border: 1px solid #CDCDCD;  \n\tborder-right-width: 0px;  "
+    "\n\tbackground-color:white;\n"
+    "\tborder-top-left-radius:8px;\n \tborder-bottom-left-radius:8px;\n\tborder-bottom-right-radius:0px;\n"
+    "\tborder-top-right-radius:0px;\n} \nQTabBar::tab:selected{\n\tbackground-color:white\n}\n\n"
+    "QTabBar::tab:!selected{\n\tbackground-color:#dadada;\n}\n\nQTabWidget::pane{\n\tborder-right: 0px;\n"
+    "\tmargin-left: -1px;\n}\nQTabBar::tab::first{\n\tmargin-left:0px;\n}");
 const QString kStreamEnabled = QStringLiteral("stream_enabled");
 const QString kStreamSource = QStringLiteral("stream_source");
 
@@ -303,4 +310,16 @@ void DeviceListPage::forgetController(PivotrixDeviceController* controller)
     // The address may be reused by a controller created later.
     m_lastStreamingState.remove(controller);
     stopsOutstanding().remove(controller);
+}
+
+QTabWidget* DeviceListPage::createDeviceTabs()
+{
+    auto* tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("tabWidget"));
+    tabs->setTabPosition(QTabWidget::West);
+    tabs->setDocumentMode(false);
+    tabs->setStyleSheet(kTabStyle);
+    tabs->setAttribute(Qt::WA_StyledBackground, true);
+    setTabWidget(tabs);
+    return tabs;
 }

@@ -37,6 +37,8 @@ signals:
 
 protected:
     void setTabWidget(QTabWidget* tabWidget) { m_tabWidget = tabWidget; }
+    // The vertical device tabs both source tabs show, styled alike; becomes this page's tab widget.
+    QTabWidget* createDeviceTabs();
     void setPreviewWidget(QWidget* previewWidget) { m_previewWidget = previewWidget; }
     void setSourceName(const QString& name) { m_sourceName = name; }
 

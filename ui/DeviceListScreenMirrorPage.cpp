@@ -16,14 +16,6 @@ namespace {
 const QString kMirror = QStringLiteral("mirror");
 const QString kScreenMirror = QStringLiteral("screen_mirror");
 
-const QString kTabStyle = QStringLiteral(
-    "QTabBar::tab{ \n    border: 1px solid #CDCDCD;  \n\tborder-right-width: 0px;  "
-    "\n\tbackground-color:white;\n"
-    "\tborder-top-left-radius:8px;\n \tborder-bottom-left-radius:8px;\n\tborder-bottom-right-radius:0px;\n"
-    "\tborder-top-right-radius:0px;\n} \nQTabBar::tab:selected{\n\tbackground-color:white\n}\n\n"
-    "QTabBar::tab:!selected{\n\tbackground-color:#dadada;\n}\n\nQTabWidget::pane{\n\tborder-right: 0px;\n"
-    "\tmargin-left: -1px;\n}\nQTabBar::tab::first{\n\tmargin-left:0px;\n}");
-
 ResourceManager* registry()
 {
     return ResourceManager::instance();
@@ -44,18 +36,12 @@ DeviceListScreenMirrorPage::DeviceListScreenMirrorPage(QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->setObjectName(QStringLiteral("gridLayout_2"));
     layout->setContentsMargins(11, 19, 12, 19);
-    m_tabs = new QTabWidget(this);
-    m_tabs->setObjectName(QStringLiteral("tabWidget"));
-    m_tabs->setTabPosition(QTabWidget::West);
-    m_tabs->setDocumentMode(false);
-    m_tabs->setStyleSheet(kTabStyle);
-    m_tabs->setAttribute(Qt::WA_StyledBackground, true);
+    m_tabs = createDeviceTabs();
     layout->addWidget(m_tabs);
     m_previewPage = new ScreenMirrorPreview(this);
     m_previewPage->setObjectName(QStringLiteral("previewPage"));
     layout->addWidget(m_previewPage);
 
-    setTabWidget(m_tabs);
     setPreviewWidget(m_previewPage);
     setSourceName(kMirror);
     connect(m_tabs, &QTabWidget::currentChanged, this, &DeviceListScreenMirrorPage::activeTabChanged);
