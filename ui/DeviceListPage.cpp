@@ -4,6 +4,7 @@
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "effects/EffectDeviceSeasoning.h"
 #include "ui/RazerDeviceTabLabel.h"
 
 #include <QDebug>
@@ -322,4 +323,19 @@ QTabWidget* DeviceListPage::createDeviceTabs()
     tabs->setAttribute(Qt::WA_StyledBackground, true);
     setTabWidget(tabs);
     return tabs;
+}
+
+void DeviceListPage::applySeasoning(PivotrixDeviceController* controller, int seasoning)
+{
+    QString postProcess = QStringLiteral("none");
+    QString renderMode = QStringLiteral("pixel");
+    if (seasoning == FadingPixels) {
+        postProcess = QStringLiteral("effect");
+    } else if (seasoning == FadingTriangles) {
+        postProcess = QStringLiteral("effect");
+        renderMode = QStringLiteral("triangle");
+    }
+    controller->setPostProcessType(postProcess);
+    controller->setRenderMode(renderMode);
+    controller->updateStreamParams();
 }

@@ -48,6 +48,8 @@ protected:
     // Every start and stop of this tab goes through these, so that a stop of ours is told apart from
     // a panel leaving streaming on its own.
     void startDeviceStream(PivotrixDeviceController* controller);
+    // Hands the panel's own effect for a seasoning to the stream parameters and re-applies them.
+    static void applySeasoning(PivotrixDeviceController* controller, int seasoning);
     void stopDeviceStream(PivotrixDeviceController* controller);
 
 protected slots:

@@ -144,17 +144,7 @@ void DeviceListRazerPage::updatePageWithSettingsMap(QWidget* page, QVariantMap d
 void DeviceListRazerPage::reviewStreamParams(PivotrixDeviceController* dev, QVariantMap deviceMap)
 {
     const int effect = seasoningOf(deviceMap.value(kRazer).toMap());
-    QString postProcess = QStringLiteral("none");
-    QString renderMode = QStringLiteral("pixel");
-    if (effect == FadingPixels) {
-        postProcess = QStringLiteral("effect");
-    } else if (effect == FadingTriangles) {
-        postProcess = QStringLiteral("effect");
-        renderMode = QStringLiteral("triangle");
-    }
-    dev->setPostProcessType(postProcess);
-    dev->setRenderMode(renderMode);
-    dev->updateStreamParams();
+    applySeasoning(dev, effect);
 }
 
 bool DeviceListRazerPage::shouldRestartDeviceStream(PivotrixDeviceController* controller)

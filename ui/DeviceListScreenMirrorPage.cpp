@@ -123,17 +123,7 @@ void DeviceListScreenMirrorPage::updatePageWithSettingsMap(QWidget* page, QVaria
 void DeviceListScreenMirrorPage::reviewStreamParams(PivotrixDeviceController* dev, QVariantMap deviceMap)
 {
     const int effect = ScreenMirrorSettings::fromMap(deviceMap.value(kScreenMirror).toMap()).seasoning;
-    QString postProcess = QStringLiteral("none");
-    QString renderMode = QStringLiteral("pixel");
-    if (effect == FadingPixels) {
-        postProcess = QStringLiteral("effect");
-    } else if (effect == FadingTriangles) {
-        postProcess = QStringLiteral("effect");
-        renderMode = QStringLiteral("triangle");
-    }
-    dev->setPostProcessType(postProcess);
-    dev->setRenderMode(renderMode);
-    dev->updateStreamParams();
+    applySeasoning(dev, effect);
 }
 
 void DeviceListScreenMirrorPage::reviewPreviewPage()
