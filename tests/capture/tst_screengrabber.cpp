@@ -1,11 +1,19 @@
-// The capture worker over a fake back end whose frame records the tests spoil at will.
+// Frames without an X server: the block average, the frame processors and the capture worker over a fake
+// back end whose frame records the tests spoil at will.
 #include "support/LogCapture.h"
 
+#include "capture/FrameProccessorScaledFrame.h"
 #include "capture/FrameProcessorAvgRects.h"
 #include "capture/ScreenGrabber.h"
 #include "capture/ScreenGrabberImp.h"
+#include "capture/linux/BlockAverage.h"
 
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QThread>
 #include <QtTest>
+
+#include <atomic>
 
 #include <functional>
 
@@ -70,6 +78,14 @@ public:
 
 using Spoil = std::function<void(ScreenFrame&)>;
 
+QImage twoHalves(const QSize& size, QRgb left, QRgb right)
+{
+    QImage img(size, QImage::Format_ARGB32);
+    img.fill(left);
+    QPainter(&img).fillRect(QRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height()),
+                            QColor::fromRgba(right));
+    return img;
+}
 } // namespace
 
 Q_DECLARE_METATYPE(Spoil)
@@ -162,15 +178,12 @@ private slots:
         QCOMPARE(processors.first()->calls, calls.first());
     }
 
-    void noProcessorNoGrab()
-    {
-        m_grabber->grab();
-        QCOMPARE(m_backend->grabs, 0);
-    }
-
     // A rebuild frees the buffers behind the images; no processor may see them again.
     void rebuildDropsOldImages()
     {
+        // Without processors there is nothing to grab for.
+        m_grabber->grab();
+        QCOMPARE(m_backend->grabs, 0);
         auto proc = QSharedPointer<CountingProcessor>::create(0);
         m_grabber->addFrameProcessor(proc);
         m_grabber->grab();
@@ -180,6 +193,184 @@ private slots:
         QCOMPARE(proc->calls, 1);
         m_grabber->grab();
         QCOMPARE(proc->calls, 2);
+    }
+
+    void scaledCrop_data()
+    {
+        QTest::addColumn<QRectF>("crop");
+        QTest::addColumn<QRgb>("expected");
+        QTest::newRow("left half") << QRectF(0, 0, 0.5, 1) << qRgb(255, 0, 0);
+        QTest::newRow("right strip") << QRectF(0.9, 0.1, 0.1, 0.8) << qRgb(0, 0, 255);
+        // Too thin to keep a pixel, or no frame at all: the previous result stays.
+        QTest::newRow("truncated to zero") << QRectF(0.9, 0, 0.005, 1) << qRgb(10, 200, 10);
+        QTest::newRow("null frame") << QRectF() << qRgb(10, 200, 10);
+    }
+
+    void scaledCrop()
+    {
+        QFETCH(QRectF, crop);
+        QFETCH(QRgb, expected);
+        FrameProccessorScaledFrame proc;
+        proc.setTargetSize(QSize(3, 3));
+        proc.processFrame(twoHalves(QSize(8, 8), qRgb(10, 200, 10), qRgb(10, 200, 10)));
+        proc.setCropRect(crop);
+        proc.processFrame(QTest::currentDataTag() == QByteArray("null frame")
+                              ? QImage()
+                              : twoHalves(QSize(120, 67), qRgb(255, 0, 0), qRgb(0, 0, 255)));
+        const QImage out = proc.scaledFrame();
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(out.pixel(i % 3, i / 3), expected);
+    }
+
+    void dominantColour_data()
+    {
+        QTest::addColumn<QRgb>("fill");
+        QTest::addColumn<QRect>("rect");
+        QTest::addColumn<QRgb>("expected");
+        const QRect all(0, 0, 64, 64);
+        QTest::newRow("red 70 counts") << qRgb(70, 0, 0) << all << qRgb(70, 0, 0);
+        QTest::newRow("red 69 is dark") << qRgb(69, 0, 0) << all << qRgb(0, 0, 0);
+        QTest::newRow("grey 40 is dark (69.28)") << qRgb(40, 40, 40) << all << qRgb(0, 0, 0);
+        QTest::newRow("grey 41 counts (71.01)") << qRgb(41, 41, 41) << all << qRgb(41, 41, 41);
+        QTest::newRow("one row is black") << qRgb(255, 255, 255) << QRect(0, 10, 64, 1) << qRgb(0, 0, 0);
+        QTest::newRow("one column is black") << qRgb(255, 255, 255) << QRect(10, 0, 1, 64) << qRgb(0, 0, 0);
+    }
+
+    void dominantColour()
+    {
+        QFETCH(QRgb, fill);
+        QFETCH(QRect, rect);
+        QFETCH(QRgb, expected);
+        QImage img(64, 64, QImage::Format_ARGB32);
+        img.fill(fill);
+        QCOMPARE(FrameProcessorAvgRects::dominantColor(rect, img, 7).rgba(), expected);
+    }
+
+    void mostFrequentColourWins()
+    {
+        // Columns repeat every 3 (two red, one green) while the sampling steps 7: whatever the random phase,
+        // every row samples about two reds for each green.
+        QImage img(141, 40, QImage::Format_ARGB32);
+        for (int x = 0; x < img.width(); ++x)
+            QPainter(&img).fillRect(x, 0, 1, 40, (x % 3) < 2 ? QColor(200, 0, 0) : QColor(0, 200, 0));
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(FrameProcessorAvgRects::dominantColor(img.rect(), img, 7).rgba(), qRgb(200, 0, 0));
+    }
+
+    void oneColourPerRectangleInOrder()
+    {
+        FrameProcessorAvgRects proc;
+        proc.setRects({QRectF(0.5, 0, 0.5, 1), QRectF(0, 0, 0.5, 1), QRectF(0, 0, 0, 0), QRectF(-1, -1, 3, 3),
+                       QRectF(2, 2, 1, 1)});
+        QImage img = twoHalves(QSize(120, 67), qRgb(255, 0, 0), qRgb(0, 0, 255));
+        // The whole-screen region, clipped to the image: make red clearly dominant.
+        QPainter(&img).fillRect(QRect(60, 0, 20, 67), QColor(255, 0, 0));
+        proc.processFrame(img);
+        const QList<QColor> expected{QColor(0, 0, 255), QColor(255, 0, 0), QColor(0, 0, 0), QColor(255, 0, 0),
+                                     QColor(0, 0, 0)};
+        QCOMPARE(proc.colors(), expected);
+        // A null frame keeps the last colours.
+        QTest::ignoreMessage(QtDebugMsg, "invalid screen size 0 0");
+        proc.processFrame(QImage());
+        QCOMPARE(proc.colors(), expected);
+    }
+
+    void resultsCrossThreadsSafely()
+    {
+        FrameProccessorScaledFrame scaled;
+        FrameProcessorAvgRects avg;
+        avg.setRects({QRectF(0, 0, 1, 1)});
+        std::atomic<bool> stop{false};
+        QThread* worker = QThread::create([&] {
+            QImage a = twoHalves(QSize(120, 67), qRgb(255, 0, 0), qRgb(0, 0, 255));
+            while (!stop) {
+                scaled.processFrame(a);
+                avg.processFrame(a);
+            }
+        });
+        worker->start();
+        for (int i = 0; i < 2000; ++i) {
+            scaled.setTargetSize(QSize(1 + i % 17, 1 + i % 5));
+            const QImage img = scaled.scaledFrame();
+            QVERIFY(img.isNull() || img.width() <= 17);
+            QVERIFY(avg.colors().size() <= 1);
+        }
+        stop = true;
+        worker->wait();
+        delete worker;
+    }
+
+    void matchesReference_data()
+    {
+        QTest::addColumn<int>("blocksW");
+        QTest::addColumn<int>("blocksH");
+        QTest::addColumn<int>("padding");
+        QTest::addColumn<quint32>("seed");
+        QTest::newRow("1x1") << 1 << 1 << 0 << 1u;
+        QTest::newRow("full hd") << 120 << 67 << 0 << 2u;
+        QTest::newRow("padded rows") << 7 << 3 << 12 << 3u;
+        QTest::newRow("odd width") << 13 << 5 << 4 << 4u;
+        QTest::newRow("wider than one chunk") << 300 << 2 << 0 << 5u;
+    }
+
+    void matchesReference()
+    {
+        QFETCH(int, blocksW);
+        QFETCH(int, blocksH);
+        QFETCH(int, padding);
+        QFETCH(quint32, seed);
+        const qsizetype srcStride = qsizetype(blocksW) * 64 + padding;
+        QVector<uchar> src(int(srcStride * blocksH * 16));
+        QRandomGenerator gen(seed);
+        for (uchar& b : src)
+            b = uchar(gen.bounded(256));
+        // Saturated stretches reach the largest sums the 16-bit lanes must hold.
+        for (int i = 0; i < src.size() / 4; ++i)
+            src[i] = 255;
+
+        const qsizetype dstStride = qsizetype(blocksW) * 4 + 8;
+        QVector<uchar> fast(int(dstStride * blocksH), 0xAB);
+        QVector<uchar> plain(int(dstStride * blocksH), 0xAB);
+        blockAverage16(src.constData(), srcStride, blocksW, blocksH, fast.data(), dstStride);
+        blockAverage16Reference(src.constData(), srcStride, blocksW, blocksH, plain.data(), dstStride);
+        QVERIFY(fast == plain);
+        // Row padding of the destination is left alone.
+        QCOMPARE(fast.at(int(dstStride) - 1), uchar(0xAB));
+    }
+
+    void exactMeans_data()
+    {
+        QTest::addColumn<int>("low");
+        QTest::addColumn<int>("high");
+        QTest::addColumn<int>("highCount");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("all white") << 0 << 255 << 256 << 255;
+        QTest::newRow("all black") << 0 << 255 << 0 << 0;
+        QTest::newRow("half rounds up") << 0 << 1 << 128 << 1;
+        QTest::newRow("just below half") << 0 << 1 << 127 << 0;
+        QTest::newRow("mixed") << 10 << 200 << 100 << (10 * 156 + 200 * 100 + 128) / 256;
+    }
+
+    void exactMeans()
+    {
+        QFETCH(int, low);
+        QFETCH(int, high);
+        QFETCH(int, highCount);
+        QFETCH(int, expected);
+        QVector<uchar> src(16 * 64);
+        for (int i = 0; i < 256; ++i) {
+            const uchar v = uchar(i < highCount ? high : low);
+            src[i * 4] = v;
+            src[i * 4 + 1] = v;
+            src[i * 4 + 2] = uchar(255 - v);
+            src[i * 4 + 3] = 0;
+        }
+        uchar out[4] = {};
+        blockAverage16(src.constData(), 64, 1, 1, out, 4);
+        QCOMPARE(int(out[0]), expected);
+        QCOMPARE(int(out[1]), expected);
+        QCOMPARE(int(out[2]), (255 * 256 - (high * highCount + low * (256 - highCount)) + 128) / 256);
+        QCOMPARE(int(out[3]), 255);
     }
 };
 

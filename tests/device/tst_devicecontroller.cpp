@@ -1,29 +1,60 @@
+// Paired devices on their own threads: generators feeding emulated panels, panels that go away or hang,
+// and the registry that pairs, unpairs and shuts them down.
+#include "core/AutostartRegistration.h"
+#include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "effects/AbstractColorProvider.h"
+#include "effects/EffectDeviceSeasoning.h"
+#include "effects/EffectGeneratorFadingPixel.h"
+#include "effects/RazerIndexedColorProvider.h"
 #include "support/PanelFixture.h"
 #include "support/TestGenerator.h"
 #include "support/TestHttpServer.h"
+#include "support/TestPictures.h"
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
-#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <memory>
+#include <thread>
+
+Q_DECLARE_METATYPE(QList<QColor>)
+
+using namespace TestPictures;
 
 namespace {
-constexpr int kCheckMs = 200;
 constexpr int kFrameMs = 30;
+constexpr int kWaitMs = 10000;
 
-std::unique_ptr<PivotrixDeviceController> deviceFor(const EmulatedPanel& panel, int checkMs = kCheckMs)
+std::unique_ptr<PivotrixDeviceController> deviceFor(const EmulatedPanel& panel)
 {
-    return std::make_unique<PivotrixDeviceController>(panel.address(), 1234, panel.apiKey(),
-                                                      QStringLiteral("Stored"), QStringLiteral("px3"),
-                                                      panel.id(), checkMs, kFrameMs);
+    return std::make_unique<PivotrixDeviceController>(panel.address(), 1234, panel.apiKey(), QString(),
+                                                      QString(), panel.id(), 200, kFrameMs);
 }
 
 QSharedPointer<TestGenerator> newGenerator()
 {
     return QSharedPointer<TestGenerator>(new TestGenerator, &QObject::deleteLater);
+}
+
+quint64 goodFrames(EmulatedPanel& panel)
+{
+    return panel.statistics().snapshot().good;
+}
+
+// True when the generator gets no more updates: the frame timer stopped or the generator was detached.
+bool comesToRest(const TestGenerator& generator)
+{
+    QTest::qWait(3 * kFrameMs);
+    const int updates = generator.updates;
+    QTest::qWait(5 * kFrameMs);
+    return generator.updates == updates;
 }
 
 // Destroys the device and waits until its thread is gone, as the registry does at exit.
@@ -33,193 +64,314 @@ void destroyAndWait(std::unique_ptr<PivotrixDeviceController>& device)
     device.reset();
     QTRY_VERIFY_WITH_TIMEOUT(thread.isNull(), 10000);
 }
+
+template <typename T, typename... Args> QSharedPointer<T> shared(Args&&... args)
+{
+    // Pages share these with deleteLater, so the last owner's release ends them on their own thread.
+    return QSharedPointer<T>(new T(std::forward<Args>(args)...), &QObject::deleteLater);
+}
+
+// The panel shows red, green and blue only.
+bool shows(EmulatedPanel& panel, const QStringList& rows, const QList<QColor>& colors)
+{
+    return panel.lastFrame() == picture(rows, colors).convertToFormat(QImage::Format_RGB888);
+}
+
+QVariantMap record(const QString& id, int index)
+{
+    return {{QStringLiteral("address"), QStringLiteral("127.0.5.250")},
+            {QStringLiteral("port"), 16021},
+            {QStringLiteral("auth"), QStringLiteral("k")},
+            {QStringLiteral("name"), id},
+            {QStringLiteral("model"), QStringLiteral("px3")},
+            {QStringLiteral("id"), id},
+            {QStringLiteral("index"), index}};
+}
+
+QJsonObject fileDevices(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("devices")).toObject();
+}
+
+ResourceManager* registry(const QString& path, const QVariantMap& devices = {})
+{
+    QFile file(path);
+    if (!devices.isEmpty() && file.open(QIODevice::WriteOnly))
+        file.write(
+            QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
+                                      {QStringLiteral("run_on_start"), false}})
+                .toJson());
+    file.close();
+    ResourceManager* r = ResourceManager::instance();
+    r->setAutostartRegistration(nullptr);
+    r->setDeviceTimerIntervals(300, kFrameMs);
+    r->loadSettings(path);
+    return r;
+}
+
+// Pairs the panel and starts its stream; null when it does not come online and stream.
+PivotrixDeviceController* addStreaming(ResourceManager* r, EmulatedPanel& panel)
+{
+    PivotrixDeviceController* dev = r->addDevice(panel.address(), 1, panel.apiKey(), QStringLiteral("n"),
+                                                 QStringLiteral("m"), panel.id());
+    if (!QTest::qWaitFor([dev] { return dev->isOnline(); }, 5000))
+        return nullptr;
+    dev->startStream();
+    return QTest::qWaitFor([dev] { return dev->isStreaming(); }, 5000) ? dev : nullptr;
+}
 } // namespace
 
 class TestDeviceController : public QObject
 {
     Q_OBJECT
 private slots:
-    void streamsGeneratorFrames();
-    void sameGeneratorTwice();
-    void replacingGeneratorDisconnectsOld();
-    void generatorResizedWhenOnline();
-    void destroyWhileStreamingSendsStop();
-    void panelDiesAndComesBack();
-    void hungPanelTimesOut();
+    void generatorsFeedTheStream()
+    {
+        auto panel = m_panels.start();
+        QVERIFY(panel);
+        auto device = deviceFor(*panel);
+        QTRY_VERIFY(device->isOnline());
+        auto first = newGenerator();
+        QPointer<TestGenerator> firstWatch = first.data();
+        device->setEffectGenerator(first);
+        device->setEffectGenerator(first);
+        QTRY_VERIFY(first->resizes >= 1);
+        QCOMPARE(first->lastWidth.load(), 4);
+        QCOMPARE(first->thread(), device->controllerThread());
+        device->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) >= 10, 10000);
+        device->stopStream();
+        QTRY_COMPARE(panel->stream().status, QStringLiteral("standby"));
+        QVERIFY(comesToRest(*first));
+        // Attached twice is attached once: one datagram per update at most (before the session opens, none).
+        const quint64 sent = device->controller()->framesSent();
+        QVERIFY(sent > 0 && sent <= quint64(first->updates.load()));
+        QTRY_COMPARE(goodFrames(*panel), sent);
+
+        // A replacement takes over; the old one, no longer owned, is deleted on the controller thread.
+        device->startStream();
+        auto second = newGenerator();
+        QPointer<TestGenerator> secondWatch = second.data();
+        device->setEffectGenerator(second);
+        first.clear();
+        QTRY_VERIFY(firstWatch.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(second->updates >= 3, 10000);
+        device->setEffectGenerator({});
+        QVERIFY(comesToRest(*second));
+        device->setEffectGenerator(second);
+        second.clear();
+
+        // Unpairing a streaming device sends its stop.
+        QTRY_VERIFY(device->isStreaming());
+        destroyAndWait(device);
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(2));
+        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
+        QVERIFY(secondWatch.isNull());
+    }
+
+    void panelGoesAwayAndComesBack()
+    {
+        PanelConfig config;
+        config.canvas = QSize(7, 3);
+        auto panel = m_panels.start(config);
+        QVERIFY(panel);
+        panel->setFault(PanelFault::Offline);
+        auto device = deviceFor(*panel);
+        auto generator = newGenerator();
+        device->setEffectGenerator(generator);
+        QTRY_COMPARE(generator->resizes.load(), 1);
+        QCOMPARE(generator->lastWidth.load(), 0); // no canvas known yet
+        QTRY_COMPARE(device->networkState(), PivotrixController::Offline);
+        panel->setFault(PanelFault::None);
+        QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 10000);
+        QTRY_COMPARE(generator->lastWidth.load(), 7);
+        QCOMPARE(generator->lastHeight.load(), 3);
+
+        device->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) > 5, 10000);
+        panel->setFault(PanelFault::Offline);
+        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 5000);
+        panel->setFault(PanelFault::None);
+        QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 5000);
+        // The rebooted panel is idle; the next check reports it, and the page starts the stream again.
+        QTRY_COMPARE(device->streamingState(), PivotrixController::Standby);
+        const quint64 before = goodFrames(*panel);
+        device->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) > before + 5, 10000);
+        destroyAndWait(device);
+    }
+
+    // A panel that accepts connections and never answers: every request gives up, the device reads Offline
+    // and keeps checking, and a hung device can still be destroyed.
+    void hungPanelTimesOut()
+    {
+        const QByteArray info = "GET /api/v2/device";
+        const QByteArray stream = "GET /api/v2/device/stream";
+        const QByteArray start = "PUT /api/v2/device/stream/start";
+        TestHttpServer server;
+        const QString address = m_panels.nextAddress();
+        QVERIFY(server.listen(QHostAddress(address)));
+        for (const QByteArray& route : {info, stream, start})
+            server.setMode(route, TestHttpServer::Mode::Silent);
+        auto device =
+            std::make_unique<PivotrixDeviceController>(address, 0, QStringLiteral("k"), QString(), QString(),
+                                                       QStringLiteral("hung"), 500, kFrameMs, 800);
+        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 10000);
+        QCOMPARE(device->lastError(), QStringLiteral("Timeout"));
+
+        server.setReply(info, 200, R"({"name":"n"})");
+        server.setReply(stream, 200, R"({"status":"standby"})");
+        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Online, 10000);
+
+        device->startStream();
+        QTRY_COMPARE(server.requestCount(start), 1);
+        destroyAndWait(device);
+    }
+
+    void razerBandsReachThePanel()
+    {
+        auto panel = m_panels.start();
+        QVERIFY(panel);
+        auto device = deviceFor(*panel);
+        QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), kWaitMs);
+        const QList<QColor> colors{QColor(250, 20, 20), QColor(20, 250, 20), QColor(20, 20, 250),
+                                   QColor(240, 200, 10), QColor(255, 255, 255)};
+        auto broadcast = shared<AbstractColorProvider>();
+        broadcast->updateColors(colors);
+        auto indexed = shared<RazerIndexedColorProvider>(broadcast.data());
+        const auto tick = [&indexed](const QList<int>& boxes) {
+            return QMetaObject::invokeMethod(indexed.data(), "updateIndexes", Qt::QueuedConnection,
+                                             Q_ARG(QList<int>, boxes));
+        };
+        QVERIFY(tick({0, 3}));
+        auto generator = shared<EffectGeneratorFadingPixel>();
+        generator->setColorProvider(indexed);
+        generator->setAngle(directionAngle(0));
+        device->setEffectGenerator(generator);
+        device->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(shows(*panel, repeat(8, "aabb"), {colors.at(0), colors.at(3)}), kWaitMs);
+
+        // The direction combo turns the bands from the GUI thread while frames keep flowing.
+        generator->setAngle(directionAngle(2));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            shows(*panel, repeat(4, "aaaa") + repeat(4, "bbbb"), {colors.at(0), colors.at(3)}), kWaitMs);
+
+        // New broadcast colours arrive from another thread; one ticked box fills the canvas.
+        const QList<QColor> next{QColor(1, 2, 3), QColor(4, 5, 6), QColor(7, 8, 9), QColor(100, 0, 200),
+                                 QColor(9, 9, 9)};
+        std::thread([&broadcast, &next] { broadcast->updateColors(next); }).join();
+        QVERIFY(tick({4}));
+        QTRY_VERIFY_WITH_TIMEOUT(shows(*panel, repeat(8, "aaaa"), {next.at(4)}), kWaitMs);
+
+        // No box ticked: no frames at all, so the panel keeps the last one.
+        QVERIFY(tick({}));
+        QTest::qWait(5 * kFrameMs);
+        const quint64 good = panel->statistics().snapshot().good;
+        QTest::qWait(10 * kFrameMs);
+        QCOMPARE(panel->statistics().snapshot().good, good);
+        QVERIFY(shows(*panel, repeat(8, "aaaa"), {next.at(4)}));
+        QCOMPARE(panel->statistics().snapshot().rejected, quint64(0));
+
+        destroyAndWait(device);
+    }
+
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_path = m_dir.filePath(
+            QStringLiteral("settings-%1.json").arg(QLatin1String(QTest::currentTestFunction())));
+        QFile::remove(m_path);
+    }
+
+    void cleanup() { ResourceManager::destroyInstance(); }
+
+    void loadSortsByIndexAndRePairingStartsFresh()
+    {
+        const QVariantMap devices{{QStringLiteral("x"), record(QStringLiteral("x"), 3)},
+                                  {QStringLiteral("y"), record(QStringLiteral("y"), 1)},
+                                  {QStringLiteral("z"), record(QStringLiteral("z"), 2)}};
+        ResourceManager* r = registry(m_path, devices);
+        QStringList order;
+        for (const PivotrixDeviceController* dev : r->devices())
+            order << dev->deviceId();
+        QCOMPARE(order, (QStringList{QStringLiteral("y"), QStringLiteral("z"), QStringLiteral("x")}));
+
+        const QString id = QStringLiteral("y");
+        QVariantMap settings = r->deviceSettings(id);
+        settings.insert(QStringLiteral("stream_enabled"), true);
+        settings.insert(QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}});
+        r->setDeviceSettings(id, settings);
+        QVERIFY(fileDevices(m_path).value(id).toObject().contains(QStringLiteral("razer")));
+        r->removeDevice(id);
+        QVERIFY(!fileDevices(m_path).contains(id));
+        r->addDevice(QStringLiteral("127.0.5.253"), 1, QStringLiteral("k2"), QStringLiteral("n"),
+                     QStringLiteral("m"), id);
+        const QVariantMap fresh = r->deviceSettings(id);
+        QVERIFY(!fresh.contains(QStringLiteral("razer")) &&
+                !fresh.contains(QStringLiteral("stream_enabled")));
+        QCOMPARE(fresh.value(QStringLiteral("auth")).toString(), QStringLiteral("k2"));
+    }
+
+    void removeSignalsBeforeDeletion()
+    {
+        auto panel = m_panels.start();
+        QVERIFY(panel);
+        ResourceManager* r = registry(m_path);
+        PivotrixDeviceController* dev = addStreaming(r, *panel);
+        QVERIFY(dev);
+        QPointer<PivotrixDeviceController> watch = dev;
+        bool aliveAtSignal = false;
+        bool offlineAtSignal = false;
+        bool recordGoneAtSignal = false;
+        connect(r, &ResourceManager::deviceRemoved, this, [&](PivotrixDeviceController* removed) {
+            aliveAtSignal = watch == removed && !watch.isNull();
+            offlineAtSignal = !removed->isOnline() && removed->isRemoved();
+            recordGoneAtSignal = r->devices().isEmpty();
+        });
+        r->removeDevice(panel->id());
+        QVERIFY(aliveAtSignal);
+        QVERIFY(offlineAtSignal);
+        QVERIFY(recordGoneAtSignal);
+        QVERIFY(!fileDevices(m_path).contains(panel->id()));
+        QTRY_VERIFY(watch.isNull());
+        // Unpairing a streaming panel stops its stream.
+        QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
+    }
+
+    // At exit every stream is stopped, and a panel that answers late does not hold the exit up.
+    void shutdownStopsEveryStreamInBoundedTime()
+    {
+        auto prompt = m_panels.start();
+        auto late = m_panels.start();
+        QVERIFY(prompt && late);
+        ResourceManager* r = registry(m_path);
+        QVERIFY(addStreaming(r, *prompt));
+        PivotrixDeviceController* lateDevice = addStreaming(r, *late);
+        QVERIFY(lateDevice);
+        QPointer<QThread> thread = lateDevice->controllerThread();
+        late->setReplyDelay(8000);
+        QElapsedTimer clock;
+        clock.start();
+        ResourceManager::destroyInstance();
+        // Bounded well below the panel's delay; the exact figure is not the point.
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+        // The stop went out before the registry was gone, without any further event processing.
+        QCOMPARE(prompt->requestCounts().value(QStringLiteral("stop")), quint64(1));
+        QCOMPARE(prompt->stream().status, QStringLiteral("standby"));
+        // The late request was cut short, so the thread is over and only its object waits for deletion.
+        QVERIFY(!thread || thread->isFinished());
+        QTRY_VERIFY(thread.isNull());
+        late->stop();
+    }
 
 private:
+    QTemporaryDir m_dir;
+    QString m_path;
     PanelFixture m_panels{4};
 };
-
-void TestDeviceController::streamsGeneratorFrames()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QTRY_VERIFY(device->isOnline());
-    auto generator = newGenerator();
-    device->setEffectGenerator(generator);
-    // Attaching resizes it; the online report may still be on its way and resize it once more.
-    QTRY_VERIFY(generator->resizes >= 1);
-    QCOMPARE(generator->lastWidth.load(), 4);
-    QCOMPARE(generator->lastHeight.load(), 8);
-    QCOMPARE(generator->thread(), device->controllerThread());
-
-    QSignalSpy streaming(device.get(), &PivotrixDeviceController::streamEnabledChanged);
-    device->startStream();
-    QTRY_VERIFY(device->isStreaming());
-    QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good >= 10, 10000);
-    QCOMPARE(panel->statistics().snapshot().rejected, quint64(0));
-    QTRY_VERIFY(streaming.count() >= 1);
-
-    device->stopStream();
-    QTRY_VERIFY(!device->isStreaming());
-    QTRY_COMPARE(panel->stream().status, QStringLiteral("standby"));
-    // The frame timer is stopped: updates come to rest.
-    QTest::qWait(3 * kFrameMs);
-    const int updates = generator->updates;
-    QTest::qWait(5 * kFrameMs);
-    QCOMPARE(generator->updates.load(), updates);
-    destroyAndWait(device);
-}
-
-void TestDeviceController::sameGeneratorTwice()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QTRY_VERIFY(device->isOnline());
-    auto generator = newGenerator();
-    device->setEffectGenerator(generator);
-    device->setEffectGenerator(generator);
-    QTRY_VERIFY(generator->resizes >= 1);
-    device->startStream();
-    QTRY_VERIFY_WITH_TIMEOUT(generator->updates >= 10, 10000);
-    device->stopStream();
-    QTRY_VERIFY(!device->isStreaming());
-    QTest::qWait(3 * kFrameMs);
-    // One datagram per update at most (frames before the session opens fail); never two.
-    const quint64 sent = device->controller()->framesSent();
-    QVERIFY(sent > 0);
-    QVERIFY(sent <= quint64(generator->updates.load()));
-    QTRY_COMPARE(panel->statistics().snapshot().good, sent);
-    destroyAndWait(device);
-}
-
-void TestDeviceController::replacingGeneratorDisconnectsOld()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QTRY_VERIFY(device->isOnline());
-    auto first = newGenerator();
-    QPointer<TestGenerator> firstWatch = first.data();
-    device->setEffectGenerator(first);
-    device->startStream();
-    QTRY_VERIFY_WITH_TIMEOUT(first->updates >= 3, 10000);
-    auto second = newGenerator();
-    device->setEffectGenerator(second);
-    first.clear(); // the last owner: deleted on the controller thread
-    QTRY_VERIFY(firstWatch.isNull());
-    QTRY_VERIFY_WITH_TIMEOUT(second->updates >= 3, 10000);
-    device->setEffectGenerator({});
-    QVERIFY(!device->effectGenerator());
-    QTest::qWait(2 * kFrameMs);
-    const int updates = second->updates;
-    QTest::qWait(5 * kFrameMs);
-    QCOMPARE(second->updates.load(), updates);
-    destroyAndWait(device);
-}
-
-void TestDeviceController::generatorResizedWhenOnline()
-{
-    PanelConfig config;
-    config.canvas = QSize(7, 3);
-    auto panel = m_panels.start(config);
-    QVERIFY(panel);
-    panel->setFault(PanelFault::Offline);
-    auto device = deviceFor(*panel);
-    auto generator = newGenerator();
-    device->setEffectGenerator(generator);
-    QTRY_COMPARE(generator->resizes.load(), 1);
-    QCOMPARE(generator->lastWidth.load(), 0); // no canvas known yet
-    QTRY_COMPARE(device->networkState(), PivotrixController::Offline);
-    panel->setFault(PanelFault::None);
-    QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 10000);
-    QTRY_COMPARE(generator->lastWidth.load(), 7);
-    QCOMPARE(generator->lastHeight.load(), 3);
-    destroyAndWait(device);
-}
-
-void TestDeviceController::destroyWhileStreamingSendsStop()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QTRY_VERIFY(device->isOnline());
-    auto generator = newGenerator();
-    QPointer<TestGenerator> watch = generator.data();
-    device->setEffectGenerator(generator);
-    generator.clear();
-    device->startStream();
-    QTRY_VERIFY(device->isStreaming());
-    QTRY_VERIFY(panel->statistics().snapshot().good > 0);
-    destroyAndWait(device);
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
-    QCOMPARE(panel->stream().status, QStringLiteral("standby"));
-    QVERIFY(watch.isNull());
-}
-
-void TestDeviceController::panelDiesAndComesBack()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto device = deviceFor(*panel);
-    QTRY_VERIFY(device->isOnline());
-    auto generator = newGenerator();
-    device->setEffectGenerator(generator);
-    device->startStream();
-    QTRY_VERIFY(device->isStreaming());
-    QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good > 5, 10000);
-
-    panel->setFault(PanelFault::Offline);
-    QTRY_VERIFY_WITH_TIMEOUT(device->networkState() == PivotrixController::Offline, 5000);
-    panel->setFault(PanelFault::None);
-    QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 5000);
-    // The rebooted panel is idle; the next check reports it.
-    QTRY_COMPARE(device->streamingState(), PivotrixController::Standby);
-    const quint64 before = panel->statistics().snapshot().good;
-    device->startStream(); // what the device page does when the device is back
-    QTRY_VERIFY(device->isStreaming());
-    QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good > before + 5, 10000);
-    destroyAndWait(device);
-}
-
-// A panel that accepts connections and never answers: every request gives up, the device reads Offline
-// and keeps checking, and a hung device can still be destroyed.
-void TestDeviceController::hungPanelTimesOut()
-{
-    const QByteArray info = "GET /api/v2/device";
-    const QByteArray stream = "GET /api/v2/device/stream";
-    const QByteArray start = "PUT /api/v2/device/stream/start";
-    TestHttpServer server;
-    const QString address = m_panels.nextAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    for (const QByteArray& route : {info, stream, start})
-        server.setMode(route, TestHttpServer::Mode::Silent);
-    auto device = std::make_unique<PivotrixDeviceController>(
-        address, 0, QStringLiteral("k"), QString(), QString(), QStringLiteral("hung"), 500, kFrameMs, 800);
-    QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 10000);
-    QCOMPARE(device->lastError(), QStringLiteral("Timeout"));
-
-    server.setReply(info, 200, R"({"name":"n"})");
-    server.setReply(stream, 200, R"({"status":"standby"})");
-    QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Online, 10000);
-
-    device->startStream();
-    QTRY_COMPARE(server.requestCount(start), 1);
-    destroyAndWait(device);
-}
 
 QTEST_MAIN(TestDeviceController)
 #include "tst_devicecontroller.moc"

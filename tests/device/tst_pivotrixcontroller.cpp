@@ -1,37 +1,47 @@
+// The panel link against scripted servers and the emulator, and the emulator's own frame verdicts and faults.
 #include "device/PivotrixController.h"
 #include "emulator/PanelFrameParser.h"
 #include "support/PanelFixture.h"
 #include "support/TestHttpServer.h"
+#include "support/TestPictures.h"
 
-#include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
-const QString kKey = QStringLiteral("emulator-key");
+const QByteArray kInfo = "GET /api/v2/device";
+const QByteArray kCheck = "GET /api/v2/device/stream";
+const QByteArray kStart = "PUT /api/v2/device/stream/start";
+const QByteArray kStop = "PUT /api/v2/device/stream/stop";
+const QByteArray kGoodStart =
+    R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"0a0b"}}})";
 
-QImage gradient(int width, int height)
+std::unique_ptr<PivotrixController> controllerFor(const QString& address)
 {
-    QImage image(width, height, QImage::Format_ARGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgba(x * 10, y * 20, (x + y) & 0xFF, 0x80));
+    return std::make_unique<PivotrixController>(address, 1234, QStringLiteral("emulator-key"),
+                                                QStringLiteral("px3"), QStringLiteral("Stored name"),
+                                                QStringLiteral("dev-1"));
+}
+
+void waitForCheck(PivotrixController& controller)
+{
+    QSignalSpy finished(&controller, &PivotrixController::checkOnlineFinished);
+    controller.checkOnline();
+    QTRY_COMPARE(finished.count(), 1);
+}
+
+QImage canvasImage()
+{
+    QImage image(4, 8, QImage::Format_RGB32);
+    image.fill(qRgb(10, 200, 30));
+    image.setPixel(0, 0, qRgb(255, 0, 0));
     return image;
-}
-
-int le16(const QByteArray& data, int offset)
-{
-    return int(uchar(data.at(offset))) | (int(uchar(data.at(offset + 1))) << 8);
-}
-
-std::unique_ptr<PivotrixController> controllerFor(const QString& address, const QString& key = kKey)
-{
-    return std::make_unique<PivotrixController>(address, 1234, key, QStringLiteral("px3"),
-                                                QStringLiteral("Stored name"), QStringLiteral("dev-1"));
 }
 } // namespace
 
@@ -39,488 +49,363 @@ class TestPivotrixController : public QObject
 {
     Q_OBJECT
 private slots:
-    void frameLayout();
-    void frameSizeLimits_data();
-    void frameSizeLimits();
-    void initReadsIdentityAndCanvas();
-    void framesReachThePanel();
-    void startBodies_data();
-    void startBodies();
-    void updateStreamParamsStartsOnce();
-    void missingCanvasSize();
-    void checkRunsInitOnUninitialisedDevice();
-    void wrongKeyIsRefused();
-    void hostileInfoReplies_data();
-    void hostileInfoReplies();
-    void hostileStartReplies_data();
-    void hostileStartReplies();
-    void hostileCheckReplies_data();
-    void hostileCheckReplies();
-    void deinitStopsOnlyARunningStream();
-    void startWhileAStartIsOutstanding_data();
-    void startWhileAStartIsOutstanding();
-    void stopReplies_data();
-    void stopReplies();
+    void wireBytes_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<int>("size");
+        QImage square(2, 2, QImage::Format_ARGB32);
+        const QRgb pixels[] = {qRgba(0x10, 0x20, 0x30, 0x80), qRgba(0x40, 0x50, 0x60, 0x80),
+                               qRgba(0x70, 0x80, 0x90, 0), qRgba(0xa0, 0xb0, 0xc0, 0xff)};
+        for (int i = 0; i < 4; ++i)
+            square.setPixel(i % 2, i / 2, pixels[i]);
+        QTest::newRow("2x2, alpha dropped") << square << 50;
+        QTest::newRow("null image: empty frame") << QImage() << 38;
+        QTest::newRow("largest payload that fits") << TestPictures::gradient(QSize(151, 144)) << 38 + 65232;
+        QTest::newRow("payload of 65538 bytes") << TestPictures::gradient(QSize(1, 21846)) << 0;
+    }
+
+    void wireBytes()
+    {
+        QFETCH(QImage, image);
+        QFETCH(int, size);
+        const QByteArray session = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+        const QByteArray frame = PivotrixController::buildFrame(image, session);
+        QCOMPARE(frame.size(), size);
+        if (image.size() == QSize(2, 2)) {
+            QCOMPARE(frame.toHex(), QByteArray("707873700100" + session.toHex() +
+                                               "0001010000000000020002000c00102030405060708090a0b0c00000"));
+            const PanelFrameParser parser(session, QSize(2, 2));
+            QCOMPARE(int(parser.parse(frame).verdict), int(PanelFrameParser::Verdict::Good));
+        }
+    }
+
+    // Frames from the link and hostile datagrams from anyone, as the panel's receiver counts them.
+    void framesReachThePanel()
+    {
+        auto panel = m_panels.start();
+        QVERIFY(panel);
+        auto controller = controllerFor(panel->address());
+        controller->init();
+        controller->startStream();
+        QVERIFY(controller->isStreaming());
+        QCOMPARE(controller->sessionId(), panel->stream().sessionId);
+        const QImage image = canvasImage();
+        for (int i = 0; i < 3; ++i)
+            controller->sendStreamImage(image);
+        controller->sendStreamImage(TestPictures::gradient(QSize(5, 8))); // not the canvas
+        // Too big for the 16-bit length field: dropped whole, never sent cut short.
+        controller->sendStreamImage(TestPictures::gradient(QSize(148, 148)));
+        QCOMPARE(controller->framesSent(), quint64(4));
+        QUdpSocket socket;
+        const QHostAddress to(panel->address());
+        const quint16 port = quint16(panel->stream().port);
+        QByteArray badMagic = PivotrixController::buildFrame(image, panel->stream().sessionId);
+        badMagic[0] = 'x';
+        for (const QByteArray& datagram : {badMagic, badMagic.left(10), QByteArray(2000, '\xff')})
+            QVERIFY(socket.writeDatagram(datagram, to, port) >= 0);
+        QTRY_COMPARE(panel->statistics().snapshot().rejected, quint64(4));
+        const FrameStatistics::Snapshot s = panel->statistics().snapshot();
+        QCOMPARE(s.good, quint64(3));
+        QCOMPARE(s.rejectedByReason.value(QStringLiteral("size")), quint64(1));
+        QCOMPARE(s.rejectedByReason.value(QStringLiteral("magic")), quint64(2));
+        QCOMPARE(s.rejectedByReason.value(QStringLiteral("too_short")), quint64(1));
+        QCOMPARE(panel->lastFrame(), image.convertToFormat(QImage::Format_RGB888));
+
+        // Once stopped, the session's port no longer takes frames.
+        panel->stopStream();
+        controller->sendStreamImage(image);
+        QTest::qWait(100);
+        QCOMPARE(panel->statistics().snapshot().good, quint64(3));
+    }
+
+    // One panel from pairing to unpairing: its canvas, repeated parameters, a missing canvas size, deinit.
+    void emulatedSession()
+    {
+        PanelConfig config;
+        config.canvas = QSize(6, 10);
+        auto panel = m_panels.start(config);
+        QVERIFY(panel);
+        auto controller = controllerFor(panel->address());
+        QSignalSpy done(controller.get(), &PivotrixController::deinitFinished);
+        controller->init();
+        QCOMPARE(controller->networkState(), PivotrixController::Online);
+        QCOMPARE(controller->canvasSize(), QSize(6, 10));
+        // Nothing to stop yet.
+        controller->deinit();
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(0));
+
+        // Before any start there are no last parameters, so this starts a stream; unchanged ones do not.
+        controller->updateStreamParams();
+        controller->updateStreamParams();
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(1));
+        QVERIFY(controller->isStreaming());
+        controller->setRenderMode(QStringLiteral("pixel"));
+        controller->updateStreamParams();
+        controller->updateStreamParams();
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(2));
+
+        // Firmware that leaves the size out: no canvas, until it reports one again.
+        panel->setReportCanvasSize(false);
+        waitForCheck(*controller);
+        QCOMPARE(controller->canvasSize(), QSize(0, 0));
+        panel->setReportCanvasSize(true);
+        waitForCheck(*controller);
+        QCOMPARE(controller->canvasSize(), QSize(6, 10));
+
+        controller->deinit();
+        QTRY_COMPARE(done.count(), 2);
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
+        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
+        QCOMPARE(controller->streamingState(), PivotrixController::Standby);
+    }
+
+    // One route at a time answers badly while the others answer well.
+    void hostileReplies_data()
+    {
+        QTest::addColumn<QByteArray>("route");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>(
+            "state"); // network state after init or check; streaming state after start or stop
+        QTest::addColumn<QString>("name");
+        const int raw = int(TestHttpServer::Mode::Raw);
+        const auto start = [](const QByteArray& data) {
+            return R"({"success":{"data":{"status":"receiving",)" + data + "}}}";
+        };
+        const int online = PivotrixController::Online, offline = PivotrixController::Offline;
+        const int notChecked = PivotrixController::NotChecked, stopped = PivotrixController::Stopped;
+        QTest::newRow("info not JSON") << kInfo << raw << 200 << QByteArray("<html>") << online << QString();
+        QTest::newRow("info name is a number")
+            << kInfo << raw << 200 << QByteArray(R"({"name":5})") << online << QStringLiteral("5");
+        QTest::newRow("info 500: the check inits again")
+            << kInfo << raw << 500 << QByteArray("{}") << notChecked << QStringLiteral("Stored name");
+        QTest::newRow("check not JSON") << kCheck << raw << 200 << QByteArray("nope") << online << QString();
+        QTest::newRow("check size not an object")
+            << kCheck << raw << 200 << QByteArray(R"({"canvas":{"pixel":{"size":7}}})") << online
+            << QString();
+        QTest::newRow("check 500") << kCheck << raw << 500 << QByteArray() << offline << QString();
+        QTest::newRow("check reset") << kCheck << int(TestHttpServer::Mode::Reset) << 0 << QByteArray()
+                                     << offline << QString();
+        QTest::newRow("check huge body")
+            << kCheck << int(TestHttpServer::Mode::HugeBody) << 0 << QByteArray() << offline << QString();
+        QTest::newRow("start not JSON")
+            << kStart << raw << 200 << QByteArray("garbage") << stopped << QString();
+        QTest::newRow("start 500") << kStart << raw << 500 << QByteArray(kGoodStart) << stopped << QString();
+        QTest::newRow("start garbage session id")
+            << kStart << raw << 200 << start(R"("port":4000,"session_id":"zz12")") << stopped << QString();
+        QTest::newRow("start odd session id")
+            << kStart << raw << 200 << start(R"("port":4000,"session_id":"abc")") << stopped << QString();
+        QTest::newRow("start session id not text")
+            << kStart << raw << 200 << start(R"("port":4000,"session_id":12)") << stopped << QString();
+        QTest::newRow("start negative port")
+            << kStart << raw << 200 << start(R"("port":-5,"session_id":"0a0b")") << stopped << QString();
+        QTest::newRow("stop standby") << kStop << raw << 200 << QByteArray(R"({"status":"standby"})")
+                                      << int(PivotrixController::Standby) << QString();
+        QTest::newRow("stop without status")
+            << kStop << raw << 200 << QByteArray("{}") << stopped << QString();
+        QTest::newRow("stop not 200")
+            << kStop << raw << 500 << QByteArray(R"({"status":"standby"})") << stopped << QString();
+    }
+
+    void hostileReplies()
+    {
+        QFETCH(QByteArray, route);
+        QFETCH(int, mode);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(int, state);
+        QFETCH(QString, name);
+        TestHttpServer server;
+        const QString address = QStringLiteral("127.0.3.%1").arg(++m_scripted);
+        QVERIFY(server.listen(QHostAddress(address)));
+        server.setReply(kInfo, 200, R"({"name":"n"})");
+        server.setReply(kCheck, 200,
+                        R"({"status":"receiving","canvas":{"pixel":{"size":{"width":4,"height":8}}}})");
+        server.setReply(kStart, 200, kGoodStart);
+        auto controller = controllerFor(address);
+        if (route == kInfo) {
+            server.setReply(route, status, body);
+            controller->init();
+            QCOMPARE(int(controller->networkState()), state);
+            QCOMPARE(controller->name(), name);
+            // A failed init is tried again by the next check.
+            waitForCheck(*controller);
+            QCOMPARE(controller->networkState(), PivotrixController::Online);
+            QCOMPARE(server.requestCount(kInfo), state == PivotrixController::NotChecked ? 2 : 1);
+            return;
+        }
+        controller->init();
+        controller->startStream();
+        QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
+        server.setReply(route, status, body);
+        server.setMode(route, TestHttpServer::Mode(mode));
+        if (route == kCheck) {
+            waitForCheck(*controller);
+            QCOMPARE(int(controller->networkState()), state);
+            if (state == PivotrixController::Online) {
+                QCOMPARE(controller->streamingState(), PivotrixController::Stopped);
+                QCOMPARE(controller->canvasSize(), QSize(0, 0));
+            } else {
+                QVERIFY(!controller->lastError().isEmpty());
+            }
+        } else if (route == kStart) {
+            controller->setRenderMode(QStringLiteral("pixel"));
+            controller->updateStreamParams();
+            // No usable session in the reply: the old one is kept and the stream does not count as receiving.
+            QCOMPARE(int(controller->streamingState()), state);
+            QCOMPARE(controller->sessionId(), QByteArray::fromHex("0a0b"));
+            QCOMPARE(controller->streamPort(), 4000);
+            // The new parameters were never accepted, so asking again tries again.
+            const int attempts = server.requestCount(kStart);
+            controller->updateStreamParams();
+            QVERIFY(server.requestCount(kStart) > attempts);
+        } else {
+            controller->stopStream();
+            QCOMPARE(server.requestCount(kStop), 1);
+            QCOMPARE(int(controller->streamingState()), state);
+        }
+    }
+
+    // A start blocks in a nested event loop; a second start or parameter change queued meanwhile must not
+    // send a second request.
+    void startWhileAStartIsOutstanding_data()
+    {
+        QTest::addColumn<bool>("viaParams");
+        QTest::newRow("startStream") << false;
+        QTest::newRow("updateStreamParams") << true;
+    }
+
+    void startWhileAStartIsOutstanding()
+    {
+        QFETCH(bool, viaParams);
+        TestHttpServer server;
+        QVERIFY(server.listen(QHostAddress(QStringLiteral("127.0.3.%1").arg(++m_scripted))));
+        server.setReply(kStart, 200, kGoodStart);
+        server.delayMs = 300;
+        auto controller = controllerFor(server.baseUrl().host());
+        PivotrixController* c = controller.get();
+        QTimer::singleShot(50, c, [c, viaParams] {
+            c->setRenderMode(QStringLiteral("pixel"));
+            if (viaParams)
+                c->updateStreamParams();
+            else
+                c->startStream();
+        });
+        controller->startStream();
+        QTest::qWait(400);
+        QCOMPARE(server.requestCount(kStart), 1);
+        QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
+    }
+
+    void frameVerdicts_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<int>("verdict");
+        using V = PanelFrameParser::Verdict;
+        const QByteArray session = QByteArray::fromHex("0102030405");
+        const QByteArray good = PivotrixController::buildFrame(canvasImage(), session);
+        auto patched = [&good](int offset, char value) {
+            QByteArray d = good;
+            d[offset] = value;
+            return d;
+        };
+        QTest::newRow("good") << good << int(V::Good);
+        QTest::newRow("empty") << QByteArray() << int(V::TooShort);
+        QTest::newRow("magic") << patched(0, 'P') << int(V::Magic);
+        QTest::newRow("version 2") << patched(4, 2) << int(V::Version);
+        QTest::newRow("other session") << patched(6, 9) << int(V::Session);
+        QTest::newRow("png encoding") << patched(22, 1) << int(V::Encoding);
+        QTest::newRow("constant byte") << patched(23, 0) << int(V::Header);
+        QTest::newRow("width") << patched(30, 5) << int(V::Size);
+        QTest::newRow("length field") << patched(34, 95) << int(V::Length);
+        QTest::newRow("datagram cut short") << good.left(good.size() - 1) << int(V::Length);
+        QTest::newRow("trailer") << patched(good.size() - 1, 1) << int(V::Trailer);
+        QTest::newRow("header only, huge length")
+            << PivotrixController::buildFrame(QImage(), session).replace(34, 2, "\xff\xff") << int(V::Size);
+    }
+
+    void frameVerdicts()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(int, verdict);
+        const PanelFrameParser parser(QByteArray::fromHex("0102030405"), QSize(4, 8));
+        const PanelFrameParser::Frame frame = parser.parse(datagram);
+        QCOMPARE(PanelFrameParser::verdictName(frame.verdict),
+                 PanelFrameParser::verdictName(PanelFrameParser::Verdict(verdict)));
+        if (frame.verdict == PanelFrameParser::Verdict::Good)
+            QCOMPARE(frame.rgb.left(6), QByteArray::fromHex("ff00000ac81e"));
+    }
+
+    void faultModes()
+    {
+        PanelConfig config;
+        config.replyDelayMs = 300;
+        auto panel = m_panels.start(config);
+        QVERIFY(panel);
+        PivotrixController controller(panel->address(), 0, panel->apiKey(), QString(), QString(),
+                                      panel->id());
+        QElapsedTimer clock;
+        clock.start();
+        controller.init();
+        QVERIFY(clock.elapsed() >= 300);
+        QCOMPARE(controller.networkState(), PivotrixController::Online);
+        panel->setReplyDelay(0);
+
+        panel->setFault(PanelFault::Http500);
+        controller.startStream();
+        QVERIFY(!controller.isStreaming());
+        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
+        panel->setFault(PanelFault::None);
+        controller.startStream();
+        QVERIFY(controller.isStreaming());
+
+        // Standby ends the session, and a start answers "standby" without one.
+        panel->setFault(PanelFault::Standby);
+        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
+        int code = 0;
+        const QJsonObject data = panel->startStream("{}", &code)
+                                     .value(QStringLiteral("success"))
+                                     .toObject()
+                                     .value(QStringLiteral("data"))
+                                     .toObject();
+        QCOMPARE(code, 200);
+        QCOMPARE(data.value(QStringLiteral("status")).toString(), QStringLiteral("standby"));
+        QCOMPARE(panel->stream().port, 0);
+        panel->setFault(PanelFault::None);
+        panel->startStream("{}", &code);
+        QCOMPARE(panel->stream().status, QStringLiteral("receiving"));
+        panel->dropToStandby();
+        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
+    }
+
+    void hostileControlBodies_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("not JSON") << QByteArray("fault=offline");
+        QTest::newRow("unknown fault") << QByteArray(R"({"fault":"explode"})");
+        QTest::newRow("fault not text") << QByteArray(R"({"fault":3})");
+        QTest::newRow("negative delay") << QByteArray(R"({"reply_delay_ms":-1})");
+    }
+
+    void hostileControlBodies()
+    {
+        QFETCH(QByteArray, body);
+        auto panel = m_panels.start();
+        QVERIFY(panel);
+        int code = 0;
+        panel->control(body, &code);
+        QCOMPARE(code, 400);
+        QCOMPARE(int(panel->fault()), int(PanelFault::None));
+        QCOMPARE(panel->replyDelay(), 0);
+    }
 
 private:
     PanelFixture m_panels{3};
-    int m_hostile = 200;
-    QString nextHostileAddress() { return QStringLiteral("127.0.3.%1").arg(++m_hostile); }
+    // Scripted servers take the upper half of the block.
+    int m_scripted = 200;
 };
-
-void TestPivotrixController::frameLayout()
-{
-    const QByteArray session = QByteArray::fromHex("00112233445566778899aabbccddeeff");
-    const QImage image = gradient(4, 8);
-    const QByteArray frame = PivotrixController::buildFrame(image, session);
-    QCOMPARE(frame.size(), 134);
-    QCOMPARE(frame.left(4), QByteArray("pxsp"));
-    QCOMPARE(le16(frame, 4), 1);
-    QCOMPARE(frame.mid(6, 16), session);
-    QCOMPARE(frame.mid(22, 8), QByteArray::fromHex("0001010000000000"));
-    QCOMPARE(le16(frame, 30), 4);
-    QCOMPARE(le16(frame, 32), 8);
-    QCOMPARE(le16(frame, 34), 96);
-    QCOMPARE(frame.right(2), QByteArray(2, '\0'));
-    // Row by row from the top, red-green-blue, alpha dropped.
-    for (const QPoint p : {QPoint(0, 0), QPoint(1, 0), QPoint(3, 0), QPoint(0, 1), QPoint(3, 7)}) {
-        const int at = 36 + 3 * (p.y() * 4 + p.x());
-        const QRgb pixel = image.pixel(p);
-        QCOMPARE(uchar(frame.at(at)), uchar(qRed(pixel)));
-        QCOMPARE(uchar(frame.at(at + 1)), uchar(qGreen(pixel)));
-        QCOMPARE(uchar(frame.at(at + 2)), uchar(qBlue(pixel)));
-    }
-    // The panel's own parser agrees.
-    const PanelFrameParser parser(session, QSize(4, 8));
-    QCOMPARE(int(parser.parse(frame).verdict), int(PanelFrameParser::Verdict::Good));
-}
-
-void TestPivotrixController::frameSizeLimits_data()
-{
-    QTest::addColumn<QImage>("image");
-    QTest::addColumn<int>("size");
-    QTest::newRow("null image: empty frame") << QImage() << 38;
-    QTest::newRow("largest payload that fits") << gradient(151, 144) << 38 + 65232;
-    QTest::newRow("payload of 65536 bytes") << gradient(1, 21846) << 0; // 3 * 21846 = 65538
-    QTest::newRow("zero height") << QImage(300, 0, QImage::Format_RGB32) << 38;
-}
-
-void TestPivotrixController::frameSizeLimits()
-{
-    QFETCH(QImage, image);
-    QFETCH(int, size);
-    QCOMPARE(PivotrixController::buildFrame(image, QByteArray(16, 'x')).size(), size);
-}
-
-void TestPivotrixController::initReadsIdentityAndCanvas()
-{
-    PanelConfig config;
-    config.name = QStringLiteral("Living room");
-    config.serial = QStringLiteral("SN-42");
-    config.model = QStringLiteral("px3-pro");
-    config.canvas = QSize(6, 10);
-    auto panel = m_panels.start(config);
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address());
-    QCOMPARE(controller->networkState(), PivotrixController::NotChecked);
-    QCOMPARE(controller->canvasSize(), QSize(0, 0));
-    QSignalSpy online(controller.get(), &PivotrixController::onlineChanged);
-    controller->init();
-    QCOMPARE(online.count(), 1);
-    QCOMPARE(controller->name(), QStringLiteral("Living room"));
-    QCOMPARE(controller->serial(), QStringLiteral("SN-42"));
-    QCOMPARE(controller->model(), QStringLiteral("px3-pro"));
-    QCOMPARE(controller->osVersion(), QStringLiteral("1.0.0-emulator"));
-    QCOMPARE(controller->canvasSize(), QSize(6, 10));
-    QCOMPARE(controller->streamingState(), PivotrixController::Standby);
-}
-
-void TestPivotrixController::framesReachThePanel()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address());
-    controller->init();
-    controller->startStream();
-    QVERIFY(controller->isStreaming());
-    QCOMPARE(controller->sessionId(), panel->stream().sessionId);
-    QCOMPARE(controller->streamPort(), panel->stream().port);
-    const QImage image = gradient(4, 8);
-    for (int i = 0; i < 5; ++i)
-        controller->sendStreamImage(image);
-    controller->sendStreamImage(gradient(5, 8)); // not the canvas
-    QTRY_COMPARE(panel->statistics().snapshot().good, quint64(5));
-    QTRY_COMPARE(panel->statistics().snapshot().rejected, quint64(1));
-    QCOMPARE(panel->statistics().snapshot().rejectedByReason.value(QStringLiteral("size")), quint64(1));
-    QCOMPARE(panel->lastFrame(), image.convertToFormat(QImage::Format_RGB888));
-    QCOMPARE(controller->framesSent(), quint64(6));
-
-    // Too big for the 16-bit length field: dropped whole, never sent cut short.
-    controller->sendStreamImage(gradient(148, 148));
-    QCOMPARE(controller->framesSent(), quint64(6));
-    controller->sendStreamImage(image);
-    QTRY_COMPARE(panel->statistics().snapshot().good, quint64(6));
-    QCOMPARE(panel->statistics().snapshot().rejected, quint64(1));
-}
-
-void TestPivotrixController::startBodies_data()
-{
-    QTest::addColumn<int>("seasoning");
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<bool>("params");
-    // The seasoning-to-words mapping the device pages apply.
-    QTest::newRow("0 no effect") << 0 << "none"
-                                 << "pixel" << false;
-    QTest::newRow("1 fading pixels") << 1 << "effect"
-                                     << "pixel" << true;
-    QTest::newRow("2 fading triangles") << 2 << "effect"
-                                        << "triangle" << true;
-}
-
-void TestPivotrixController::startBodies()
-{
-    QFETCH(QString, type);
-    QFETCH(QString, mode);
-    QFETCH(bool, params);
-    TestHttpServer server;
-    server.status = 404;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    server.setReply("PUT /api/v2/device/stream/start", 200,
-                    R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"0a0b"}}})");
-    auto controller = controllerFor(address);
-    controller->setPostProcessType(type);
-    controller->setRenderMode(mode);
-    controller->startStream();
-
-    const QByteArray raw = server.lastBody("PUT /api/v2/device/stream/start");
-    QVERIFY2(raw.contains("\n    \"canvas\""), raw.constData()); // indented text
-    const QJsonObject canvas =
-        QJsonDocument::fromJson(raw).object().value(QStringLiteral("canvas")).toObject();
-    QCOMPARE(canvas.value(QStringLiteral("fill_type")).toString(), QStringLiteral("scale"));
-    QCOMPARE(canvas.value(QStringLiteral("render_mode")).toString(), mode);
-    const QJsonObject postProcess = canvas.value(QStringLiteral("post_process")).toObject();
-    QCOMPARE(postProcess.value(QStringLiteral("type")).toString(), type);
-    QCOMPARE(postProcess.contains(QStringLiteral("params")), params);
-    if (params) {
-        const QJsonObject p = postProcess.value(QStringLiteral("params")).toObject();
-        QCOMPARE(p.value(QStringLiteral("effect_type")).toString(), QStringLiteral("fading_pixels"));
-        QCOMPARE(p.value(QStringLiteral("effect_params"))
-                     .toObject()
-                     .value(QStringLiteral("pixel_base"))
-                     .toDouble(),
-                 0.45);
-    }
-    QCOMPARE(server.lastHeaders().toLower().contains("content-type"), false);
-}
-
-void TestPivotrixController::updateStreamParamsStartsOnce()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address());
-    controller->init();
-    // Before any start there are no last parameters, so this starts a stream.
-    controller->updateStreamParams();
-    controller->updateStreamParams();
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(1));
-    QVERIFY(controller->isStreaming());
-    controller->setRenderMode(QStringLiteral("pixel"));
-    controller->updateStreamParams();
-    controller->updateStreamParams();
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(2));
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(0));
-}
-
-void TestPivotrixController::missingCanvasSize()
-{
-    PanelConfig config;
-    config.reportCanvasSize = false;
-    config.canvas = QSize(9, 9);
-    auto panel = m_panels.start(config);
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address());
-    controller->init();
-    QCOMPARE(controller->canvasSize(), QSize(4, 8));
-    QSignalSpy finished(controller.get(), &PivotrixController::checkOnlineFinished);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(controller->canvasSize(), QSize(0, 0));
-    panel->setReportCanvasSize(true);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 2);
-    QCOMPARE(controller->canvasSize(), QSize(9, 9));
-}
-
-void TestPivotrixController::checkRunsInitOnUninitialisedDevice()
-{
-    TestHttpServer server;
-    server.status = 404;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    server.setReply("GET /api/v2/device", 500, "{}");
-    server.setReply("GET /api/v2/device/stream", 200, R"({"status":"standby"})");
-    auto controller = controllerFor(address);
-    controller->init();
-    QCOMPARE(controller->networkState(), PivotrixController::NotChecked);
-    QSignalSpy finished(controller.get(), &PivotrixController::checkOnlineFinished);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(controller->networkState(), PivotrixController::Online);
-    QCOMPARE(server.requestCount("GET /api/v2/device"), 2);
-    QCOMPARE(controller->name(), QStringLiteral("Stored name")); // the failing init changed nothing
-}
-
-void TestPivotrixController::wrongKeyIsRefused()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address(), QStringLiteral("wrong"));
-    controller->init();
-    QCOMPARE(controller->networkState(), PivotrixController::NotChecked);
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("unauthorized")), quint64(1));
-    QSignalSpy finished(controller.get(), &PivotrixController::checkOnlineFinished);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(controller->networkState(), PivotrixController::Offline);
-}
-
-void TestPivotrixController::hostileInfoReplies_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("online");
-    QTest::addColumn<QString>("name");
-    const int raw = int(TestHttpServer::Mode::Raw);
-    QTest::newRow("not JSON") << raw << 200 << QByteArray("<html>hi") << true << QString();
-    QTest::newRow("name is a number")
-        << raw << 200 << QByteArray(R"({"name":5})") << true << QStringLiteral("5");
-    QTest::newRow("HTTP 500") << raw << 500 << QByteArray("{}") << false << QStringLiteral("Stored name");
-}
-
-void TestPivotrixController::hostileInfoReplies()
-{
-    QFETCH(int, mode);
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(bool, online);
-    QFETCH(QString, name);
-    TestHttpServer server;
-    server.status = 404;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    server.setReply("GET /api/v2/device", status, body);
-    server.setMode("GET /api/v2/device", TestHttpServer::Mode(mode));
-    server.setReply("GET /api/v2/device/stream", 200, R"({"status":"standby"})");
-    auto controller = controllerFor(address);
-    controller->init();
-    QCOMPARE(controller->networkState(),
-             online ? PivotrixController::Online : PivotrixController::NotChecked);
-    QCOMPARE(controller->name(), name);
-}
-
-void TestPivotrixController::hostileStartReplies_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    const int raw = int(TestHttpServer::Mode::Raw);
-    QTest::newRow("not JSON") << raw << 200 << QByteArray("garbage");
-    QTest::newRow("no data") << raw << 200 << QByteArray(R"({"success":{}})");
-    QTest::newRow("HTTP 500") << raw << 500 << QByteArray(R"({"error":"x"})");
-    QTest::newRow("garbage session id")
-        << raw << 200
-        << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"zz12"}}})");
-    QTest::newRow("odd session id")
-        << raw << 200
-        << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"abc"}}})");
-    QTest::newRow("session id not text")
-        << raw << 200
-        << QByteArray(R"({"success":{"data":{"status":"receiving","port":4000,"session_id":12}}})");
-    QTest::newRow("negative port")
-        << raw << 200
-        << QByteArray(R"({"success":{"data":{"status":"receiving","port":-5,"session_id":"0a0b"}}})");
-    QTest::newRow("port not a number")
-        << raw << 200
-        << QByteArray(R"({"success":{"data":{"status":"receiving","port":"x","session_id":"0a0b"}}})");
-}
-
-void TestPivotrixController::hostileStartReplies()
-{
-    QFETCH(int, mode);
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    TestHttpServer server;
-    server.status = 404;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    const QByteArray start = "PUT /api/v2/device/stream/start";
-    server.setReply(start, 200,
-                    R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"0a0b"}}})");
-    auto controller = controllerFor(address);
-    controller->startStream();
-    QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
-    controller->setRenderMode(QStringLiteral("pixel"));
-
-    server.setReply(start, status, body);
-    server.setMode(start, TestHttpServer::Mode(mode));
-    controller->updateStreamParams();
-    // Qt may resend an idempotent PUT once when the connection drops.
-    const int attempts = server.requestCount(start);
-    QVERIFY(attempts >= 2);
-    // No usable session in the reply: the old one is kept and the stream does not count as receiving.
-    QCOMPARE(controller->streamingState(), PivotrixController::Stopped);
-    QCOMPARE(controller->sessionId(), QByteArray::fromHex("0a0b"));
-    QCOMPARE(controller->streamPort(), 4000);
-    // The new parameters were never accepted, so asking again tries again.
-    controller->updateStreamParams();
-    QVERIFY(server.requestCount(start) > attempts);
-}
-
-void TestPivotrixController::hostileCheckReplies_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<PivotrixController::NetworkState>("state");
-    const int raw = int(TestHttpServer::Mode::Raw);
-    QTest::newRow("not JSON") << raw << 200 << QByteArray("nope") << PivotrixController::Online;
-    QTest::newRow("size not an object")
-        << raw << 200 << QByteArray(R"({"canvas":{"pixel":{"size":7}}})") << PivotrixController::Online;
-    QTest::newRow("HTTP 500") << raw << 500 << QByteArray() << PivotrixController::Offline;
-    QTest::newRow("connection reset")
-        << int(TestHttpServer::Mode::Reset) << 0 << QByteArray() << PivotrixController::Offline;
-    QTest::newRow("huge body") << int(TestHttpServer::Mode::HugeBody) << 0 << QByteArray()
-                               << PivotrixController::Offline;
-}
-
-void TestPivotrixController::hostileCheckReplies()
-{
-    QFETCH(int, mode);
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(PivotrixController::NetworkState, state);
-    TestHttpServer server;
-    server.status = 404;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    server.setReply("GET /api/v2/device", 200, R"({"name":"n"})");
-    server.setReply("GET /api/v2/device/stream", 200,
-                    R"({"status":"receiving","canvas":{"pixel":{"size":{"width":4,"height":8}}}})");
-    auto controller = controllerFor(address);
-    controller->init();
-    QCOMPARE(controller->networkState(), PivotrixController::Online);
-
-    server.setReply("GET /api/v2/device/stream", status, body);
-    server.setMode("GET /api/v2/device/stream", TestHttpServer::Mode(mode));
-    QSignalSpy finished(controller.get(), &PivotrixController::checkOnlineFinished);
-    controller->checkOnline();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(controller->networkState(), state);
-    if (state == PivotrixController::Online) {
-        QCOMPARE(controller->streamingState(), PivotrixController::Stopped);
-        QCOMPARE(controller->canvasSize(), QSize(0, 0));
-    } else {
-        QVERIFY(!controller->lastError().isEmpty());
-    }
-}
-
-void TestPivotrixController::deinitStopsOnlyARunningStream()
-{
-    auto panel = m_panels.start();
-    QVERIFY(panel);
-    auto controller = controllerFor(panel->address());
-    controller->init();
-    QSignalSpy done(controller.get(), &PivotrixController::deinitFinished);
-    controller->deinit();
-    QTRY_COMPARE(done.count(), 1);
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(0));
-
-    controller->startStream();
-    QVERIFY(controller->isStreaming());
-    controller->deinit();
-    QTRY_COMPARE(done.count(), 2);
-    QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
-    QCOMPARE(panel->stream().status, QStringLiteral("standby"));
-    QCOMPARE(controller->streamingState(), PivotrixController::Standby);
-    const QJsonObject stopBody = QJsonDocument::fromJson(PivotrixController::stopBody()).object();
-    QCOMPARE(stopBody,
-             (QJsonObject{{QStringLiteral("canvas"),
-                           QJsonObject{{QStringLiteral("fill_type"), QStringLiteral("scale")},
-                                       {QStringLiteral("render_mode"), QStringLiteral("pixel")}}}}));
-}
-
-namespace {
-const QByteArray kStart = "PUT /api/v2/device/stream/start";
-const QByteArray kStop = "PUT /api/v2/device/stream/stop";
-const QByteArray kGoodStart =
-    R"({"success":{"data":{"status":"receiving","port":4000,"session_id":"0a0b"}}})";
-} // namespace
-
-// A start blocks in a nested event loop; a second start or parameter change queued meanwhile must not send
-// a second request.
-void TestPivotrixController::startWhileAStartIsOutstanding_data()
-{
-    QTest::addColumn<bool>("viaParams");
-    QTest::newRow("startStream") << false;
-    QTest::newRow("updateStreamParams") << true;
-}
-
-void TestPivotrixController::startWhileAStartIsOutstanding()
-{
-    QFETCH(bool, viaParams);
-    TestHttpServer server;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    server.setReply(kStart, 200, kGoodStart);
-    server.delayMs = 300;
-    auto controller = controllerFor(address);
-    PivotrixController* c = controller.get();
-    QTimer::singleShot(50, c, [c, viaParams] {
-        c->setRenderMode(QStringLiteral("pixel"));
-        if (viaParams)
-            c->updateStreamParams();
-        else
-            c->startStream();
-    });
-    controller->startStream();
-    QTest::qWait(400);
-    QCOMPARE(server.requestCount(kStart), 1);
-    QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
-}
-
-void TestPivotrixController::stopReplies_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("state");
-    QTest::newRow("standby") << 200 << QByteArray(R"({"status":"standby"})")
-                             << int(PivotrixController::Standby);
-    QTest::newRow("no status") << 200 << QByteArray("{}") << int(PivotrixController::Stopped);
-    QTest::newRow("not json") << 200 << QByteArray("<html>") << int(PivotrixController::Stopped);
-    QTest::newRow("not 200") << 500 << QByteArray(R"({"status":"standby"})")
-                             << int(PivotrixController::Stopped);
-}
-
-void TestPivotrixController::stopReplies()
-{
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(int, state);
-    TestHttpServer server;
-    const QString address = nextHostileAddress();
-    QVERIFY(server.listen(QHostAddress(address)));
-    server.setReply(kStart, 200, kGoodStart);
-    server.setReply(kStop, status, body);
-    auto controller = controllerFor(address);
-    controller->startStream();
-    QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
-    controller->stopStream();
-    QCOMPARE(server.requestCount(kStop), 1);
-    QCOMPARE(int(controller->streamingState()), state);
-}
 
 QTEST_MAIN(TestPivotrixController)
 #include "tst_pivotrixcontroller.moc"

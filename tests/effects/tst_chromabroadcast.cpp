@@ -2,7 +2,6 @@
 #include "broadcast/ChromaBroadcastChannel.h"
 #include "broadcast/ChromaBroadcastMessage.h"
 #include "broadcast/ChromaPublisher.h"
-#include "core/ResourceManager.h"
 #include "effects/RazerSdkColorProvider.h"
 
 #include "support/LogCapture.h"
@@ -252,8 +251,6 @@ private slots:
         // A moving effect: frames keep changing past the first step.
         QTest::newRow("effect") << "effect --seconds 0.2 --frame-ms 20" << 0
                                 << ChromaPublisher::effectFrame(0);
-        QTest::newRow("four colours") << "colors red red red red" << 2 << QList<QColor>();
-        QTest::newRow("unknown command") << "blink" << 2 << QList<QColor>();
         QTest::newRow("nobody listening") << "live on --socket /nonexistent/socket" << 1 << QList<QColor>();
     }
     void publisherTool()
@@ -273,20 +270,6 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(m_provider->colors(), colors, kWaitMs);
         }
         QVERIFY(!m_provider->isAvailable());
-    }
-
-    void registryOwnsTheSource()
-    {
-        m_publisher.reset();
-        delete RazerSdkColorProvider::instance();
-        ResourceManager* registry = ResourceManager::instance();
-        QCOMPARE(registry->razerColorProvider(), RazerSdkColorProvider::instance());
-        QVERIFY(registry->razerColorProvider()->isInitialized());
-        QVERIFY(QFile::exists(m_path));
-        ResourceManager::destroyInstance();
-        // Its destruction unloaded the library, which closed the channel.
-        QVERIFY(!QFile::exists(m_path));
-        init();
     }
 
 private:

@@ -20,12 +20,6 @@ LogCapture::~LogCapture()
     g_current = nullptr;
 }
 
-QStringList LogCapture::lines() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_lines;
-}
-
 int LogCapture::count(const QString& needle) const
 {
     QMutexLocker lock(&m_mutex);

@@ -14,7 +14,6 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    QStringList lines() const;
     // Lines that contain needle.
     int count(const QString& needle) const;
     void clear();

@@ -87,7 +87,6 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket)
         const QByteArray requestLine = headers.left(headers.indexOf("\r\n"));
         const QList<QByteArray> parts = requestLine.split(' ');
         const QByteArray key = parts.value(0) + ' ' + parts.value(1);
-        m_lastHeaders = headers;
         m_bodies.insert(key, buffer.mid(end + 4, length));
         buffer.remove(0, end + 4 + length);
         ++m_counts[key];

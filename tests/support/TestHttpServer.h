@@ -48,7 +48,6 @@ public:
 
     int requestCount(const QByteArray& verbAndPath) const { return m_counts.value(verbAndPath); }
     QByteArray lastBody(const QByteArray& verbAndPath) const { return m_bodies.value(verbAndPath); }
-    QByteArray lastHeaders() const { return m_lastHeaders; }
 
 private:
     void onReadyRead(QTcpSocket* socket);
@@ -60,5 +59,4 @@ private:
     QHash<QByteArray, int> m_counts;
     QHash<QByteArray, QByteArray> m_bodies;
     QHash<QTcpSocket*, QByteArray> m_buffers;
-    QByteArray m_lastHeaders;
 };

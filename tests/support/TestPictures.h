@@ -17,7 +17,6 @@ QImage picture(const QStringList& rows, const QList<QColor>& colors);
 QStringList repeat(int count, const char* row);
 
 QImage solid(const QSize& size, QRgb color);
-QImage checker(const QSize& size, int cell, QRgb a, QRgb b);
 QImage gradient(const QSize& size);
 QImage noise(const QSize& size, quint32 seed);
 

@@ -22,7 +22,6 @@ public:
     // Starts again on the display number of the previous start.
     bool restart();
     void kill();
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
 
     QByteArray display() const { return m_display; }
     qint64 pid() const { return m_process.processId(); }

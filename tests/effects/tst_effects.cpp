@@ -1,0 +1,684 @@
+// What paints device canvases: colour providers and their blending, the generators (frame timing, the
+// fading-pixel bands) and the screen-mirror effects.
+#include "support/LogCapture.h"
+#include "support/ManualClock.h"
+#include "support/TestPictures.h"
+
+#include "capture/FrameProccessorScaledFrame.h"
+#include "capture/FrameProcessorAvgRects.h"
+#include "device/PivotrixController.h"
+#include "effects/AbstractColorProvider.h"
+#include "effects/BlurImage.h"
+#include "effects/ColorInterpolation.h"
+#include "effects/EffectGeneratorFadingPixel.h"
+#include "effects/EffectScaledImageWithBlur.h"
+#include "effects/FadingPixelSeasoning.h"
+#include "effects/RazerIndexedColorProvider.h"
+#include "effects/ScreenMapColorProvider.h"
+#include "effects/ScreenMirrorModes.h"
+
+#include <QPainter>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <thread>
+#include <vector>
+
+Q_DECLARE_METATYPE(QList<QColor>)
+
+using namespace TestPictures;
+
+namespace {
+QList<QColor> palette(int n)
+{
+    const QList<QColor> all = {QColor(255, 0, 0),   QColor(0, 255, 0),   QColor(0, 0, 255),
+                               QColor(255, 255, 0), QColor(0, 255, 255), QColor(255, 0, 255),
+                               QColor(10, 20, 30)};
+    return all.mid(0, n);
+}
+
+// An interpolation that has blended once, so that from and to both hold the given list.
+std::unique_ptr<ColorInterpolation> settledOn(const QSharedPointer<AbstractColorProvider>& source,
+                                              const QList<QColor>& list, const ManualClock& clock)
+{
+    source->updateColors({QColor(1, 2, 3)});
+    auto ci = std::make_unique<ColorInterpolation>(source, nullptr, clock.source());
+    ci->colors();
+    ci->colors();
+    source->updateColors(list);
+    ci->colors();
+    return ci;
+}
+
+// A whole list stamped with one sequence number: every colour carries it, each at its own position.
+QList<QColor> stamped(int seq)
+{
+    QList<QColor> list;
+    for (int i = 0; i < 5; ++i)
+        list.append(QColor(seq & 0xff, (seq >> 8) & 0xff, (seq >> 16) & 0xff, 10 + i));
+    return list;
+}
+
+// The sequence number of a list, or -1 when its colours were not published together.
+int stampOf(const QList<QColor>& list, const QList<int>& positions)
+{
+    if (list.size() != positions.size())
+        return -1;
+    int seq = -1;
+    for (int i = 0; i < list.size(); ++i) {
+        const QColor& c = list.at(i);
+        if (c.alpha() != 10 + positions.at(i))
+            return -1;
+        const int s = c.red() | (c.green() << 8) | (c.blue() << 16);
+        if (seq != -1 && s != seq)
+            return -1;
+        seq = s;
+    }
+    return seq;
+}
+// Gives the tests a hand on single cells.
+class Seasoning : public FadingPixelSeasoning
+{
+public:
+    void setCell(int x, int y, float value, int direction) { m_grid[y][x] = FadingCell{value, direction}; }
+};
+
+// Shares providers the way the pages do.
+QSharedPointer<AbstractColorProvider> makeProvider(const QList<QColor>& colors)
+{
+    QSharedPointer<AbstractColorProvider> p(new AbstractColorProvider, &QObject::deleteLater);
+    p->updateColors(colors);
+    return p;
+}
+
+// A generator over its own provider, sized and ready to paint.
+struct Rig
+{
+    QSharedPointer<AbstractColorProvider> provider;
+    EffectGeneratorFadingPixel generator;
+    QSignalSpy frames{&generator, &EffectGenerator::canvasUpdated};
+
+    Rig(QSize size, const QList<QColor>& colors, int angle = 0)
+        : provider(makeProvider(colors))
+    {
+        generator.setColorProvider(provider);
+        generator.resize(size);
+        generator.setAngle(angle);
+    }
+    QImage frame()
+    {
+        const int before = frames.count();
+        generator.update();
+        return frames.count() == before + 1 ? frames.takeLast().first().value<QImage>() : QImage();
+    }
+};
+
+const QColor kA(200, 30, 10);
+const QColor kB(20, 90, 240);
+// The canvas of one frame for `canvas` after the capture delivered `frame`; null when none was emitted.
+QImage paintOnce(EffectScaledImageWithBlur& effect, QSize canvas, const QImage& frame,
+                 int colorMode = ColorNatural)
+{
+    effect.setValueCurve(colorModeCurve(colorMode, QEasingCurve(QEasingCurve::OutCirc)));
+    effect.resize(canvas);
+    if (!frame.isNull())
+        effect.processor()->processFrame(frame);
+    QSignalSpy spy(&effect, &EffectGenerator::canvasUpdated);
+    effect.update();
+    return spy.isEmpty() ? QImage() : spy.first().first().value<QImage>();
+}
+} // namespace
+
+class TestEffects : public QObject
+{
+    Q_OBJECT
+private slots:
+
+    void updateColorsSignalsOnlyRealChanges_data()
+    {
+        QTest::addColumn<QList<QColor>>("first");
+        QTest::addColumn<QList<QColor>>("second");
+        QTest::addColumn<int>("emitted");
+        QTest::newRow("equal colours, separate list") << palette(3) << palette(3) << 1;
+        QTest::newRow("one colour differs")
+            << palette(3) << QList<QColor>{QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 254)} << 2;
+        QTest::newRow("emptied") << palette(3) << QList<QColor>() << 2;
+        QTest::newRow("empty stays empty") << QList<QColor>() << QList<QColor>() << 0;
+        QTest::newRow("same order matters")
+            << palette(2) << QList<QColor>{QColor(0, 255, 0), QColor(255, 0, 0)} << 2;
+    }
+    void updateColorsSignalsOnlyRealChanges()
+    {
+        QFETCH(QList<QColor>, first);
+        QFETCH(QList<QColor>, second);
+        QFETCH(int, emitted);
+        AbstractColorProvider p;
+        QSignalSpy spy(&p, &AbstractColorProvider::colorsChanged);
+        p.updateColors(first);
+        QList<QColor> copy;
+        for (const QColor& c : qAsConst(second))
+            copy.append(QColor(c.red(), c.green(), c.blue()));
+        p.updateColors(copy);
+        QCOMPARE(spy.count(), emitted);
+        QCOMPARE(p.colors(), second);
+    }
+
+    void indexedPicksByPosition_data()
+    {
+        QTest::addColumn<QList<int>>("indexes");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::newRow("out of range only") << QList<int>{7} << QList<int>();
+        QTest::newRow("none") << QList<int>() << QList<int>();
+        QTest::newRow("repeat repeats") << QList<int>{1, 1, 1} << QList<int>{1, 1, 1};
+        QTest::newRow("edge of range") << QList<int>{5, 4, 2147483647, -2147483647 - 1} << QList<int>{4};
+    }
+    void indexedPicksByPosition()
+    {
+        QFETCH(QList<int>, indexes);
+        QFETCH(QList<int>, expected);
+        AbstractColorProvider source;
+        source.updateColors(palette(5));
+        RazerIndexedColorProvider p(&source);
+        QVERIFY(p.colors().isEmpty());
+        p.updateIndexes(indexes);
+        QList<QColor> want;
+        for (int i : qAsConst(expected))
+            want.append(palette(5).at(i));
+        QCOMPARE(p.colors(), want);
+    }
+
+    void interpolationStartsEmptyThenFollows()
+    {
+        ManualClock clock;
+        auto source = QSharedPointer<AbstractColorProvider>::create();
+        source->updateColors(palette(3));
+        ColorInterpolation ci(source, nullptr, clock.source());
+        QVERIFY(ci.colors().isEmpty());
+        QCOMPARE(ci.colors(), palette(3));
+        // Nothing has been blended yet, so the first change is taken as it is.
+        source->updateColors(palette(4).mid(1));
+        QCOMPARE(ci.colors(), palette(4).mid(1));
+
+        ColorInterpolation none(QSharedPointer<AbstractColorProvider>(), nullptr, clock.source());
+        QVERIFY(none.colors().isEmpty());
+    }
+
+    // Each change blends over 800 ms from the colours shown when it was seen; a new count jumps at once.
+    void interpolationBlends()
+    {
+        ManualClock clock;
+        const QList<QColor> a{QColor(0, 0, 0), QColor(0, 200, 10)},
+            b{QColor(200, 0, 0), QColor(255, 100, 11)};
+        auto source = QSharedPointer<AbstractColorProvider>::create();
+        const auto ci = settledOn(source, a, clock);
+        const qint64 t0 = *clock.now + 5000;
+        const auto at = [&](qint64 dt) {
+            clock.set(t0 + dt);
+            return ci->colors();
+        };
+        source->updateColors(b);
+        // The call that sees the change still answers the old colours and starts the blend from them.
+        QCOMPARE(at(0), a);
+        QCOMPARE(at(400), (QList<QColor>{QColor(100, 0, 0), QColor(127, 150, 10)}));
+        source->updateColors(a);
+        QCOMPARE(at(400).value(0), QColor(100, 0, 0));
+        QCOMPARE(at(800).value(0), QColor(50, 0, 0));
+        QCOMPARE(at(1200), a);
+        source->updateColors(b);
+        QCOMPARE(at(1200), a);
+        QCOMPARE(at(1150), b); // the clock went back
+        source->updateColors(palette(3));
+        QCOMPARE(at(1150), b);
+        QCOMPARE(at(1150), palette(3));
+    }
+
+    void interpolationKeepsItsSourceAlive()
+    {
+        QPointer<AbstractColorProvider> watch;
+        {
+            auto source = QSharedPointer<AbstractColorProvider>::create();
+            watch = source.data();
+            auto ci = std::make_unique<ColorInterpolation>(source);
+            source.reset();
+            QVERIFY(watch);
+            ci.reset();
+        }
+        QVERIFY(!watch);
+    }
+
+    // A producer publishes 100000 lists while readers on other threads check that every list they see
+    // is one that was published whole, and that they never go back in time.
+    void readersOnlySeeWholeLists()
+    {
+        AbstractColorProvider source;
+        source.updateColors(stamped(0));
+        RazerIndexedColorProvider indexed(&source);
+        indexed.updateIndexes({4, 0, 2});
+        constexpr int kUpdates = 100000;
+        std::atomic<bool> done{false};
+        std::atomic<int> torn{0};
+        std::atomic<int> backwards{0};
+        std::atomic<long> reads{0};
+
+        const auto reader = [&](const AbstractColorProvider* p, QList<int> positions,
+                                bool selectionMayChange) {
+            int last = 0;
+            while (!done.load()) {
+                const QList<QColor> seen = p->colors();
+                int seq = stampOf(seen, positions);
+                // The indexed provider's selection flips between two valid ones.
+                if (seq < 0 && selectionMayChange)
+                    seq = stampOf(seen, {1, 3});
+                if (seq < 0) {
+                    ++torn;
+                    continue;
+                }
+                if (seq < last)
+                    ++backwards;
+                last = seq;
+                ++reads;
+            }
+        };
+        std::vector<std::thread> threads;
+        threads.emplace_back(reader, &source, QList<int>{0, 1, 2, 3, 4}, false);
+        threads.emplace_back(reader, &indexed, QList<int>{4, 0, 2}, true);
+        threads.emplace_back([&] {
+            for (int i = 0; !done.load(); ++i)
+                indexed.updateIndexes(i % 2 ? QList<int>{1, 3} : QList<int>{4, 0, 2});
+        });
+        // Let the readers get going so that they overlap the whole run of updates.
+        QTRY_VERIFY_WITH_TIMEOUT(reads.load() > 0, 5000);
+        const long readsBefore = reads.load();
+        for (int seq = 1; seq <= kUpdates; ++seq)
+            source.updateColors(stamped(seq));
+        QTRY_VERIFY_WITH_TIMEOUT(reads.load() > readsBefore + 1000, 5000);
+        done = true;
+        for (auto& t : threads)
+            t.join();
+        QCOMPARE(torn.load(), 0);
+        QCOMPARE(backwards.load(), 0);
+        QCOMPARE(stampOf(source.colors(), {0, 1, 2, 3, 4}), kUpdates);
+    }
+
+    void slowFramesAreReported_data()
+    {
+        QTest::addColumn<QList<int>>("gaps");
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("first frame never warns") << QList<int>() << 0;
+        QTest::newRow("35 ms") << QList<int>{30, 35} << 0;
+        QTest::newRow("each late frame") << QList<int>{36, 30, 500, 0} << 2;
+        QTest::newRow("clock went back") << QList<int>{-100} << 0;
+    }
+    void slowFramesAreReported()
+    {
+        QFETCH(QList<int>, gaps);
+        QFETCH(int, warnings);
+        ManualClock clock;
+        EffectGenerator g;
+        g.setFrameClock(clock.source());
+        LogCapture log;
+        // A long pause before the very first frame is not a slow frame.
+        clock.advance(10'000);
+        g.update();
+        for (int gap : qAsConst(gaps)) {
+            clock.advance(gap);
+            g.update();
+        }
+        QCOMPARE(log.count(QStringLiteral("generating too slow")), warnings);
+    }
+
+    // The generator follows its provider without keeping it alive.
+    void providersComeAndGo()
+    {
+        EffectGeneratorFadingPixel g;
+        g.resize(QSize(4, 8));
+        QSignalSpy frames(&g, &EffectGenerator::canvasUpdated);
+        g.update();
+        QCOMPARE(frames.count(), 0);
+        QPointer<AbstractColorProvider> watch;
+        {
+            auto a = makeProvider({Qt::red, Qt::green});
+            watch = a.data();
+            g.setColorProvider(a);
+            g.setColorProvider(a);
+            g.update();
+            QCOMPARE(frames.count(), 1);
+            auto b = makeProvider({Qt::green});
+            g.setColorProvider(b);
+            QCOMPARE(g.providerColors(), QList<QColor>{Qt::green});
+            g.setColorProvider(a);
+        }
+        // The last owner let go; deleteLater finishes it on its own thread.
+        QTRY_VERIFY(!watch);
+        QVERIFY(g.providerColors().isEmpty());
+        g.update();
+        QCOMPARE(frames.count(), 1);
+        // A new provider after the old one died is taken, wherever it was allocated.
+        for (int i = 0; i < 5; ++i) {
+            auto c = makeProvider({QColor(i, i, i)});
+            g.setColorProvider(c);
+            QCOMPARE(g.providerColors(), QList<QColor>{QColor(i, i, i)});
+        }
+    }
+
+    void cellsTurnAtTheEnds_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<float>("nextValue");
+        QTest::addColumn<int>("nextDirection");
+        QTest::newRow("253 rising turns at 255") << 253.f << 1 << 255.f << -1;
+        QTest::newRow("reaching 255 exactly keeps rising") << 251.f << 1 << 255.f << 1;
+        QTest::newRow("at 255 rising turns") << 255.f << 1 << 255.f << -1;
+        QTest::newRow("at 25 falling turns") << 25.f << -1 << 25.f << 1;
+        QTest::newRow("new cell 27 with 0 falls") << 27.f << 0 << 25.f << 1;
+        QTest::newRow("new cell 100 with 0 falls") << 100.f << 0 << 96.f << 0;
+    }
+    void cellsTurnAtTheEnds()
+    {
+        QFETCH(float, value);
+        QFETCH(int, direction);
+        QFETCH(float, nextValue);
+        QFETCH(int, nextDirection);
+        Seasoning s;
+        s.resizeGrid(QSize(2, 1));
+        s.setCell(0, 0, value, direction);
+        s.setCell(1, 0, 128.f, 1);
+        s.advance();
+        QCOMPARE(s.grid()[0][0].value, nextValue);
+        QCOMPARE(s.grid()[0][0].direction, nextDirection);
+        QCOMPARE(s.grid()[0][1].value, 132.f);
+    }
+
+    void nothingToPaint_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<QColor>>("colors");
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("never sized") << QSize() << QList<QColor>{kA} << 2;
+        QTest::newRow("zero width") << QSize(0, 8) << QList<QColor>{kA} << 2;
+        QTest::newRow("negative") << QSize(-5, 3) << QList<QColor>{kA} << 2;
+        QTest::newRow("no colours") << QSize(4, 8) << QList<QColor>() << 0;
+    }
+    void nothingToPaint()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QList<QColor>, colors);
+        QFETCH(int, warnings);
+        Rig rig(size, colors);
+        rig.generator.setShowFadingPixels(true);
+        // Colours set directly are ignored: the provider is the source.
+        rig.generator.setColors({kA});
+        LogCapture log;
+        rig.generator.update();
+        rig.generator.update();
+        QCOMPARE(rig.frames.count(), 0);
+        QCOMPARE(log.count(QStringLiteral("invalid canvas size")), warnings);
+    }
+
+    void bandsFollowTheAngle_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<QColor>>("colors");
+        QTest::addColumn<int>("angle");
+        QTest::addColumn<QStringList>("rows");
+        const QList<QColor> two{kA, kB};
+        const QStringList bottomTop = repeat(4, "bbbb") + repeat(4, "aaaa");
+        QTest::newRow("0: left and right") << QSize(4, 8) << two << 0 << repeat(8, "aabb");
+        QTest::newRow("180: sides swap") << QSize(4, 8) << two << 180 << repeat(8, "bbaa");
+        QTest::newRow("270: first at the bottom") << QSize(4, 8) << two << 270 << bottomTop;
+        QTest::newRow("-90 is 270") << QSize(4, 8) << two << -90 << bottomTop;
+        const QList<QColor> four{kA, kB, QColor(1, 2, 3), QColor(250, 250, 250)};
+        QTest::newRow("three thirds") << QSize(6, 2) << four.mid(0, 3) << 0 << repeat(2, "aabbcc");
+        QTest::newRow("four quarters at 90")
+            << QSize(1, 8) << four << 90
+            << QString::fromLatin1("aabbccdd").split(QString(), Qt::SkipEmptyParts);
+    }
+    void bandsFollowTheAngle()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QList<QColor>, colors);
+        QFETCH(int, angle);
+        QFETCH(QStringList, rows);
+        Rig rig(size, colors, angle);
+        QCOMPARE(rig.frame(), picture(rows, colors));
+        // Fading turned off again leaves the bands untouched.
+        rig.generator.setShowFadingPixels(true);
+        rig.frame();
+        rig.generator.setShowFadingPixels(false);
+        QCOMPARE(rig.frame(), picture(rows, colors));
+    }
+
+    void bandsCoverEveryPixel()
+    {
+        const QList<QColor> all{kA,
+                                kB,
+                                QColor(1, 2, 3),
+                                QColor(4, 5, 6),
+                                QColor(7, 8, 9),
+                                QColor(10, 11, 12),
+                                QColor(13, 14, 15)};
+        for (const QSize& size : {QSize(4, 8), QSize(7, 5), QSize(16, 16), QSize(3, 31)}) {
+            for (int n = 1; n <= all.size(); ++n) {
+                for (int angle = -10; angle < 360; angle += 23) {
+                    Rig rig(size, all.mid(0, n), angle);
+                    const QImage img = rig.frame();
+                    for (int i = 0; i < size.width() * size.height(); ++i) {
+                        const QColor p = img.pixelColor(i % size.width(), i / size.width());
+                        QVERIFY2(all.mid(0, n).contains(p),
+                                 qPrintable(QStringLiteral("%1 colours at %2 on %3x%4: pixel %5")
+                                                .arg(n)
+                                                .arg(angle)
+                                                .arg(size.width())
+                                                .arg(size.height())
+                                                .arg(i)));
+                    }
+                }
+            }
+        }
+    }
+
+    void fadingDarkensWithinTheBand()
+    {
+        const QColor white(255, 255, 255);
+        const QColor half(128, 0, 255, 90);
+        Rig rig(QSize(4, 8), {white, half});
+        rig.generator.setShowFadingPixels(true);
+        const float least = float(25 / 255.0);
+        QImage previous;
+        for (int frame = 0; frame < 80; ++frame) {
+            const QImage img = rig.frame();
+            bool moved = false;
+            QVERIFY(!img.isNull());
+            for (int i = 0; i < 32; ++i) {
+                const int x = i % 4, y = i / 4;
+                const QRgb p = img.pixel(x, y);
+                QCOMPARE(qAlpha(p), 255);
+                const QColor band = x < 2 ? white : half;
+                const int channels[3][2] = {
+                    {qRed(p), band.red()}, {qGreen(p), band.green()}, {qBlue(p), band.blue()}};
+                for (const auto& c : channels)
+                    QVERIFY2(c[0] <= c[1] && c[0] >= int(float(c[1]) * least),
+                             qPrintable(QStringLiteral("%1 of %2").arg(c[0]).arg(c[1])));
+                if (x < 2) {
+                    QVERIFY(qRed(p) == qGreen(p) && qRed(p) == qBlue(p));
+                    // White shows the cell's brightness: it moves by 6 at most a frame, and rests for one
+                    // frame only at either end.
+                    if (!previous.isNull()) {
+                        const int step = qAbs(qRed(p) - qRed(previous.pixel(x, y)));
+                        QVERIFY2(step <= 6, qPrintable(QString::number(step)));
+                        moved = moved || step > 0;
+                    }
+                }
+            }
+            QVERIFY(moved || previous.isNull());
+            previous = img;
+        }
+    }
+
+    void fadingSkippedWhenTheGridIsTooNarrow()
+    {
+        // The grid keeps its rows when the canvas later widens, so it no longer covers the canvas.
+        Rig rig(QSize(4, 8), {kA, kB});
+        rig.generator.setShowFadingPixels(true);
+        rig.generator.resize(QSize(8, 8));
+        QCOMPARE(rig.frame(), picture(repeat(8, "aaaabbbb"), {kA, kB}));
+        // A taller canvas grows the grid again and fading resumes.
+        rig.generator.resize(QSize(8, 9));
+        const QImage img = rig.frame();
+        QCOMPARE(img.size(), QSize(8, 9));
+        bool darker = false;
+        for (int x = 0; x < 8; ++x)
+            darker = darker || img.pixel(x, 0) != (x < 4 ? kA : kB).rgba();
+        QVERIFY(darker);
+    }
+
+    // The GUI thread turns the bands while frames are painted: every frame shows one whole angle.
+    void angleHandOverIsNeverTorn()
+    {
+        Rig rig(QSize(4, 8), {kA, kB});
+        const QImage at0 = picture(repeat(8, "aabb"), {kA, kB});
+        const QImage at180 = picture(repeat(8, "bbaa"), {kA, kB});
+        std::atomic<bool> done{false};
+        std::thread gui([&] {
+            for (int i = 0; !done.load(); ++i)
+                rig.generator.setAngle(i % 2 ? 180 : 0);
+        });
+        int torn = -1;
+        for (int frame = 0; frame < 2000 && torn < 0; ++frame) {
+            const QImage img = rig.frame();
+            if (img != at0 && img != at180)
+                torn = frame;
+        }
+        done = true;
+        gui.join();
+        QCOMPARE(torn, -1);
+    }
+
+    // Natural keeps the blurred value, Boosted maps it through the out-circle curve; hue and saturation stay.
+    void toneMapping_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QColor>("screen");
+        QTest::newRow("natural colour") << int(ColorNatural) << QColor(200, 100, 50);
+        QTest::newRow("boosted colour") << int(ColorBoosted) << QColor(200, 100, 50);
+        QTest::newRow("boosted white") << int(ColorBoosted) << QColor(255, 255, 255);
+        QTest::newRow("unknown mode keeps boosted") << 7 << QColor(64, 32, 16);
+    }
+    void toneMapping()
+    {
+        QFETCH(int, mode);
+        QFETCH(QColor, screen);
+        // The blur alone, which loses a few steps in its fixed-point passes.
+        QImage blurred(4, 8, QImage::Format_ARGB32);
+        blurred.fill(Qt::black);
+        QImage frame = solid(QSize(5, 9), screen.rgb());
+        QPainter painter(&blurred);
+        qt_blurImage(&painter, frame, 2.0, true, false);
+        painter.end();
+
+        EffectScaledImageWithBlur effect;
+        const QImage canvas = paintOnce(effect, QSize(4, 8), solid(QSize(120, 67), screen.rgb()), mode);
+        QCOMPARE(canvas.size(), QSize(4, 8));
+        for (int i = 0; i < 32; ++i) {
+            const QColor got = canvas.pixelColor(i % 4, i / 4), ref = blurred.pixelColor(i % 4, i / 4);
+            const double b = ref.value() / 255.0;
+            const int want =
+                mode == ColorNatural ? ref.value() : int(std::sqrt(1.0 - (b - 1) * (b - 1)) * 255.0);
+            QCOMPARE(got.alpha(), 255);
+            QVERIFY2(qAbs(got.value() - want) <= 1,
+                     qPrintable(QStringLiteral("%1 %2").arg(got.value()).arg(want)));
+            QVERIFY(qAbs(got.hsvHue() - ref.hsvHue()) <= 2 &&
+                    qAbs(got.hsvSaturation() - ref.hsvSaturation()) <= 2);
+        }
+    }
+
+    void tinyCanvasIsBlurredWithoutHalving()
+    {
+        // Halving would average the four pixels into a dark blue; the unhalved blur keeps the corner's red.
+        QImage frame = solid(QSize(2, 2), qRgb(0, 0, 255));
+        frame.setPixelColor(0, 0, QColor(255, 0, 0));
+        EffectScaledImageWithBlur effect;
+        const QColor got = paintOnce(effect, QSize(1, 1), frame).pixelColor(0, 0);
+        QVERIFY2(got.red() > got.blue(), qPrintable(got.name()));
+    }
+
+    void missingFrameOrCanvasIsSkipped()
+    {
+        LogCapture log;
+        EffectScaledImageWithBlur effect;
+        QVERIFY(paintOnce(effect, QSize(4, 4), QImage()).isNull()); // No frame captured yet.
+        QVERIFY(paintOnce(effect, QSize(0, 5), solid(QSize(8, 8), qRgb(255, 255, 255))).isNull());
+        QCOMPARE(log.count(QStringLiteral("skip frame")), 2);
+    }
+
+    void canvasOutsideAnOldFrameIsBlack()
+    {
+        EffectScaledImageWithBlur effect;
+        QVERIFY(!paintOnce(effect, QSize(2, 2), solid(QSize(64, 64), qRgb(255, 255, 255))).isNull());
+        // The panel grew before the capture scaled a frame for it.
+        const QImage canvas = paintOnce(effect, QSize(16, 16), QImage());
+        QVERIFY(canvas.pixelColor(0, 0).value() > 100);
+        for (int i = 0; i < 144; ++i)
+            QCOMPARE(canvas.pixel(4 + i % 12, 4 + i / 12), qRgb(0, 0, 0));
+    }
+
+    void colorMap_data()
+    {
+        QTest::addColumn<int>("curve");
+        QTest::addColumn<QColor>("screen");
+        QTest::newRow("linear") << int(QEasingCurve::Linear) << QColor(71, 3, 250);
+        QTest::newRow("boosted colour") << int(QEasingCurve::OutCirc) << QColor(100, 50, 25);
+    }
+    void colorMap()
+    {
+        QFETCH(int, curve);
+        QFETCH(QColor, screen);
+        ScreenMapColorProvider provider;
+        provider.processor()->setRects({QRectF(0, 0, 1, 1)});
+        provider.processor()->processFrame(solid(QSize(30, 30), screen.rgb()));
+        const QColor found = provider.processor()->colors().value(0);
+        provider.setValueCurve(QEasingCurve(QEasingCurve::Type(curve)));
+        const QList<QColor> mapped = provider.colors();
+        QCOMPARE(mapped.size(), 1);
+        const QColor got = mapped.first();
+        if (curve == QEasingCurve::Linear) {
+            QCOMPARE(got, found);
+            return;
+        }
+        QVERIFY(qAbs(got.valueF() - QEasingCurve(QEasingCurve::OutCirc).valueForProgress(found.valueF())) <
+                0.002);
+        QVERIFY(got.valueF() > found.valueF());
+        QCOMPARE(got.hsvHue(), found.hsvHue());
+        QVERIFY(qAbs(got.hsvSaturationF() - found.hsvSaturationF()) < 0.002);
+        QCOMPARE(got.alphaF(), 1.0);
+    }
+
+    // The device link sends the colour a canvas means, whatever its pixel format.
+    void canvasBytesReachThePanelUnaltered_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("translucent") << int(QImage::Format_ARGB32);
+        QTest::newRow("premultiplied translucent") << int(QImage::Format_ARGB32_Premultiplied);
+    }
+    void canvasBytesReachThePanelUnaltered()
+    {
+        QFETCH(int, format);
+        QImage canvas(1, 1, QImage::Format(format));
+        canvas.setPixelColor(0, 0, QColor(200, 100, 50, 128));
+        const QByteArray rgb =
+            PivotrixController::buildFrame(canvas, QByteArray(16, 's'), PivotrixController::Raw)
+                .mid(PivotrixController::kHeaderSize, 3);
+        // Premultiplying and back loses at most one step per channel.
+        QVERIFY2(qAbs(quint8(rgb[0]) - 200) <= 1 && qAbs(quint8(rgb[1]) - 100) <= 1 &&
+                     qAbs(quint8(rgb[2]) - 50) <= 1,
+                 rgb.toHex().constData());
+    }
+};
+
+QTEST_MAIN(TestEffects)
+#include "tst_effects.moc"
