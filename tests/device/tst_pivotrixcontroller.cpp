@@ -164,55 +164,43 @@ private slots:
     void hostileReplies_data()
     {
         QTest::addColumn<QByteArray>("route");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("status"); // -1: the connection is reset, -2: a huge body
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>(
-            "state"); // network state after init or check; streaming state after start or stop
+        // The network state after init or check, the streaming state after start or stop.
+        QTest::addColumn<int>("state");
         QTest::addColumn<QString>("name");
-        const int raw = int(TestHttpServer::Mode::Raw);
+        const auto row = [](const char* tag, const QByteArray& route, int status, const QByteArray& body,
+                            int state, const QString& name = {}) {
+            QTest::newRow(tag) << route << status << body << state << name;
+        };
         const auto start = [](const QByteArray& data) {
             return R"({"success":{"data":{"status":"receiving",)" + data + "}}}";
         };
         const int online = PivotrixController::Online, offline = PivotrixController::Offline;
-        const int notChecked = PivotrixController::NotChecked, stopped = PivotrixController::Stopped;
-        QTest::newRow("info not JSON") << kInfo << raw << 200 << QByteArray("<html>") << online << QString();
-        QTest::newRow("info name is a number")
-            << kInfo << raw << 200 << QByteArray(R"({"name":5})") << online << QStringLiteral("5");
-        QTest::newRow("info 500: the check inits again")
-            << kInfo << raw << 500 << QByteArray("{}") << notChecked << QStringLiteral("Stored name");
-        QTest::newRow("check not JSON") << kCheck << raw << 200 << QByteArray("nope") << online << QString();
-        QTest::newRow("check size not an object")
-            << kCheck << raw << 200 << QByteArray(R"({"canvas":{"pixel":{"size":7}}})") << online
-            << QString();
-        QTest::newRow("check 500") << kCheck << raw << 500 << QByteArray() << offline << QString();
-        QTest::newRow("check reset") << kCheck << int(TestHttpServer::Mode::Reset) << 0 << QByteArray()
-                                     << offline << QString();
-        QTest::newRow("check huge body")
-            << kCheck << int(TestHttpServer::Mode::HugeBody) << 0 << QByteArray() << offline << QString();
-        QTest::newRow("start not JSON")
-            << kStart << raw << 200 << QByteArray("garbage") << stopped << QString();
-        QTest::newRow("start 500") << kStart << raw << 500 << QByteArray(kGoodStart) << stopped << QString();
-        QTest::newRow("start garbage session id")
-            << kStart << raw << 200 << start(R"("port":4000,"session_id":"zz12")") << stopped << QString();
-        QTest::newRow("start odd session id")
-            << kStart << raw << 200 << start(R"("port":4000,"session_id":"abc")") << stopped << QString();
-        QTest::newRow("start session id not text")
-            << kStart << raw << 200 << start(R"("port":4000,"session_id":12)") << stopped << QString();
-        QTest::newRow("start negative port")
-            << kStart << raw << 200 << start(R"("port":-5,"session_id":"0a0b")") << stopped << QString();
-        QTest::newRow("stop standby") << kStop << raw << 200 << QByteArray(R"({"status":"standby"})")
-                                      << int(PivotrixController::Standby) << QString();
-        QTest::newRow("stop without status")
-            << kStop << raw << 200 << QByteArray("{}") << stopped << QString();
-        QTest::newRow("stop not 200")
-            << kStop << raw << 500 << QByteArray(R"({"status":"standby"})") << stopped << QString();
+        const int stopped = PivotrixController::Stopped;
+        row("info not JSON", kInfo, 200, "<html>", online);
+        row("info name is a number", kInfo, 200, R"({"name":5})", online, QStringLiteral("5"));
+        row("info 500: the check inits again", kInfo, 500, "{}", PivotrixController::NotChecked,
+            QStringLiteral("Stored name"));
+        row("check not JSON", kCheck, 200, "nope", online);
+        row("check size not an object", kCheck, 200, R"({"canvas":{"pixel":{"size":7}}})", online);
+        row("check 500", kCheck, 500, {}, offline);
+        row("check reset", kCheck, -1, {}, offline);
+        row("check huge body", kCheck, -2, {}, offline);
+        row("start not JSON", kStart, 200, "garbage", stopped);
+        row("start 500", kStart, 500, kGoodStart, stopped);
+        row("start garbage session id", kStart, 200, start(R"("port":4000,"session_id":"zz12")"), stopped);
+        row("start odd session id", kStart, 200, start(R"("port":4000,"session_id":"abc")"), stopped);
+        row("start session id not text", kStart, 200, start(R"("port":4000,"session_id":12)"), stopped);
+        row("start negative port", kStart, 200, start(R"("port":-5,"session_id":"0a0b")"), stopped);
+        row("stop standby", kStop, 200, R"({"status":"standby"})", PivotrixController::Standby);
+        row("stop without status", kStop, 200, "{}", stopped);
+        row("stop not 200", kStop, 500, R"({"status":"standby"})", stopped);
     }
 
     void hostileReplies()
     {
         QFETCH(QByteArray, route);
-        QFETCH(int, mode);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(int, state);
@@ -240,7 +228,9 @@ private slots:
         controller->startStream();
         QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
         server.setReply(route, status, body);
-        server.setMode(route, TestHttpServer::Mode(mode));
+        if (status < 0)
+            server.setMode(route,
+                           status == -1 ? TestHttpServer::Mode::Reset : TestHttpServer::Mode::HugeBody);
         if (route == kCheck) {
             waitForCheck(*controller);
             QCOMPARE(int(controller->networkState()), state);

@@ -65,55 +65,39 @@ bool XvfbServer::launch(const QStringList& head, bool readDisplay)
 
 void XvfbServer::kill()
 {
-    disconnectPainter();
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
         m_process.waitForFinished(5000);
     }
 }
 
-bool XvfbServer::connectPainter()
-{
-    if (m_conn && !xcb_connection_has_error(m_conn))
-        return true;
-    disconnectPainter();
-    m_conn = xcb_connect(m_display.constData(), nullptr);
-    if (xcb_connection_has_error(m_conn))
-        return false;
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data;
-    m_root = screen->root;
-    m_depth = screen->root_depth;
-    m_gc = xcb_generate_id(m_conn);
-    xcb_create_gc(m_conn, m_gc, m_root, 0, nullptr);
-    return true;
-}
-
-void XvfbServer::disconnectPainter()
-{
-    if (m_conn)
-        xcb_disconnect(m_conn);
-    m_conn = nullptr;
-}
-
 bool XvfbServer::paint(const QImage& img, int x, int y)
 {
-    if (!connectPainter())
+    xcb_connection_t* c = xcb_connect(m_display.constData(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
         return false;
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, screen->root, 0, nullptr);
     const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
     const int rowBytes = rgb.width() * 4;
     const int rowsPerRequest = qMax(1, 200000 / rowBytes);
     for (int row = 0; row < rgb.height(); row += rowsPerRequest) {
         const int rows = qMin(rowsPerRequest, rgb.height() - row);
         QByteArray data;
-        data.reserve(rowBytes * rows);
         for (int r = 0; r < rows; ++r)
             data.append(reinterpret_cast<const char*>(rgb.constScanLine(row + r)), rowBytes);
-        xcb_put_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, m_gc, uint16_t(rgb.width()), uint16_t(rows),
-                      int16_t(x), int16_t(y + row), 0, m_depth, uint32_t(data.size()),
+        xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, gc, uint16_t(rgb.width()), uint16_t(rows),
+                      int16_t(x), int16_t(y + row), 0, screen->root_depth, uint32_t(data.size()),
                       reinterpret_cast<const uint8_t*>(data.constData()));
     }
-    std::free(xcb_get_input_focus_reply(m_conn, xcb_get_input_focus(m_conn), nullptr));
-    return !xcb_connection_has_error(m_conn);
+    // A round trip: the server has drawn everything once it answers.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    const bool ok = !xcb_connection_has_error(c);
+    xcb_disconnect(c);
+    return ok;
 }
 
 bool XvfbServer::xrandr(const QStringList& args)

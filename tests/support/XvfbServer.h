@@ -6,8 +6,6 @@
 #include <QSize>
 #include <QStringList>
 
-struct xcb_connection_t;
-
 // A private X server for one test, plus the means to draw on its root window and reconfigure its monitors.
 class XvfbServer
 {
@@ -32,15 +30,9 @@ public:
 
 private:
     bool launch(const QStringList& args, bool readDisplay);
-    bool connectPainter();
-    void disconnectPainter();
 
     QProcess m_process;
     QByteArray m_display;
     QSize m_size;
     QStringList m_extraArgs;
-    xcb_connection_t* m_conn = nullptr;
-    quint32 m_root = 0;
-    quint32 m_gc = 0;
-    quint8 m_depth = 0;
 };
