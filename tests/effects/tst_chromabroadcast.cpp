@@ -242,15 +242,14 @@ private slots:
         init();
     }
 
+    // The publisher tool's command line: colour names and hex, a wrong count, nobody listening.
     void publisherTool_data()
     {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QList<QColor>>("colors");
         QTest::newRow("colours") << "colors red lime blue #112233 #fafafa" << 0 << kFive;
-        // A moving effect: frames keep changing past the first step.
-        QTest::newRow("effect") << "effect --seconds 0.2 --frame-ms 20" << 0
-                                << ChromaPublisher::effectFrame(0);
+        QTest::newRow("four colours") << "colors red red red red" << 2 << QList<QColor>();
         QTest::newRow("nobody listening") << "live on --socket /nonexistent/socket" << 1 << QList<QColor>();
     }
     void publisherTool()
@@ -258,17 +257,12 @@ private slots:
         QFETCH(QString, arguments);
         QFETCH(int, exitCode);
         QFETCH(QList<QColor>, colors);
-        QSignalSpy changed(m_provider, &AbstractColorProvider::colorsChanged);
         QProcess tool;
         tool.start(QStringLiteral(CHROMA_PUBLISHER), arguments.split(QLatin1Char(' ')));
         QVERIFY(tool.waitForFinished(kWaitMs));
         QCOMPARE(tool.exitCode(), exitCode);
-        if (arguments.startsWith(QLatin1String("effect"))) {
-            QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 3, kWaitMs);
-            QVERIFY(m_provider->colors() != colors);
-        } else if (!colors.isEmpty()) {
+        if (!colors.isEmpty())
             QTRY_COMPARE_WITH_TIMEOUT(m_provider->colors(), colors, kWaitMs);
-        }
         QVERIFY(!m_provider->isAvailable());
     }
 
