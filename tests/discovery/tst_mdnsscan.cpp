@@ -13,36 +13,6 @@
 #include <memory>
 #include <vector>
 
-namespace {
-constexpr int extraAddresses = 40;
-
-struct Scan
-{
-    QList<PivotrixBSS> found;
-    qint64 elapsedMs = 0;
-};
-
-Scan scan(int silenceMs)
-{
-    Scan result;
-    auto* thread = new PivotrixScanningThread;
-    thread->setSilenceTimeout(silenceMs);
-    QObject::connect(thread, &PivotrixScanningThread::DeviceFound, thread,
-                     [&result](const PivotrixBSS& device) { result.found << device; });
-    QSignalSpy finished(thread, &QThread::finished);
-    QElapsedTimer clock;
-    clock.start();
-    thread->start();
-    if (!finished.wait(60000))
-        qWarning("scan did not end");
-    thread->wait(5000);
-    result.elapsedMs = clock.elapsed();
-    QCoreApplication::processEvents(); // queued reports still on their way
-    delete thread;
-    return result;
-}
-} // namespace
-
 class TestMdnsScan : public QObject
 {
     Q_OBJECT
@@ -96,11 +66,21 @@ private slots:
                 expected << config.id;
             panels.push_back(std::move(panel));
         }
-        QSet<QString> ids;
-        const Scan result = scan(1500);
+        QList<PivotrixBSS> found;
+        PivotrixScanningThread scan;
+        scan.setSilenceTimeout(1500);
+        connect(&scan, &PivotrixScanningThread::DeviceFound, this,
+                [&found](const PivotrixBSS& d) { found << d; });
+        QSignalSpy finished(&scan, &QThread::finished);
+        QElapsedTimer clock;
+        clock.start();
+        scan.start();
+        QVERIFY(finished.wait(60000) && scan.wait(5000));
         // The scan ends after the silence, not before.
-        QVERIFY2(result.elapsedMs >= 1500, qPrintable(QString::number(result.elapsedMs)));
-        for (const PivotrixBSS& device : result.found) {
+        QVERIFY2(clock.elapsed() >= 1500, qPrintable(QString::number(clock.elapsed())));
+        QCoreApplication::processEvents(); // queued reports still on their way
+        QSet<QString> ids;
+        for (const PivotrixBSS& device : qAsConst(found)) {
             const int index = device.id.section(QLatin1Char('-'), 1).toInt();
             QCOMPARE(device.address, QStringLiteral("127.0.0.%1").arg(10 + index));
             QCOMPARE(device.name, QStringLiteral("Panel %1").arg(index));
@@ -113,7 +93,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    if (const int status = PrivateNetwork::enter(argc, argv, extraAddresses); status >= 0)
+    if (const int status = PrivateNetwork::enter(argc, argv, 40); status >= 0)
         return status;
     QCoreApplication app(argc, argv);
     qRegisterMetaType<PivotrixBSS>("PivotrixBSS");
