@@ -307,18 +307,14 @@ private slots:
         PivotrixDeviceController* dev = addStreaming(r, *panel);
         QVERIFY(dev);
         QPointer<PivotrixDeviceController> watch = dev;
-        bool aliveAtSignal = false;
-        bool offlineAtSignal = false;
-        bool recordGoneAtSignal = false;
+        // At the signal the device is still there, offline and marked removed, and out of the list.
+        bool asExpected = false;
         connect(r, &ResourceManager::deviceRemoved, this, [&](PivotrixDeviceController* removed) {
-            aliveAtSignal = watch == removed && !watch.isNull();
-            offlineAtSignal = !removed->isOnline() && removed->isRemoved();
-            recordGoneAtSignal = r->devices().isEmpty();
+            asExpected =
+                watch == removed && !removed->isOnline() && removed->isRemoved() && r->devices().isEmpty();
         });
         r->removeDevice(panel->id());
-        QVERIFY(aliveAtSignal);
-        QVERIFY(offlineAtSignal);
-        QVERIFY(recordGoneAtSignal);
+        QVERIFY(asExpected);
         QVERIFY(!fileDevices(m_path).contains(panel->id()));
         QTRY_VERIFY(watch.isNull());
         // Unpairing a streaming panel stops its stream.

@@ -458,23 +458,20 @@ private slots:
         for (const QSize& size : {QSize(4, 8), QSize(7, 5), QSize(16, 16), QSize(3, 31)}) {
             for (int n = 1; n <= all.size(); ++n) {
                 for (int angle = -10; angle < 360; angle += 23) {
-                    Rig rig(size, all.mid(0, n), angle);
-                    const QImage img = rig.frame();
-                    for (int i = 0; i < size.width() * size.height(); ++i) {
-                        const QColor p = img.pixelColor(i % size.width(), i / size.width());
-                        QVERIFY2(all.mid(0, n).contains(p),
-                                 qPrintable(QStringLiteral("%1 colours at %2 on %3x%4: pixel %5")
+                    const QImage img = Rig(size, all.mid(0, n), angle).frame();
+                    for (int i = 0; i < size.width() * size.height(); ++i)
+                        QVERIFY2(all.mid(0, n).contains(img.pixelColor(i % size.width(), i / size.width())),
+                                 qPrintable(QStringLiteral("%1 colours at %2 on %3 wide: pixel %4")
                                                 .arg(n)
                                                 .arg(angle)
                                                 .arg(size.width())
-                                                .arg(size.height())
                                                 .arg(i)));
-                    }
                 }
             }
         }
     }
 
+    // Fading darkens each pixel within its band's colour, never below the dimmest step; white stays grey.
     void fadingDarkensWithinTheBand()
     {
         const QColor white(255, 255, 255);
@@ -485,31 +482,20 @@ private slots:
         QImage previous;
         for (int frame = 0; frame < 80; ++frame) {
             const QImage img = rig.frame();
-            bool moved = false;
-            QVERIFY(!img.isNull());
+            // The cells step every frame.
+            QVERIFY(!img.isNull() && img != previous);
+            previous = img;
             for (int i = 0; i < 32; ++i) {
-                const int x = i % 4, y = i / 4;
-                const QRgb p = img.pixel(x, y);
+                const QRgb p = img.pixel(i % 4, i / 4);
+                const QColor band = i % 4 < 2 ? white : half;
                 QCOMPARE(qAlpha(p), 255);
-                const QColor band = x < 2 ? white : half;
+                QVERIFY(i % 4 >= 2 || (qRed(p) == qGreen(p) && qRed(p) == qBlue(p)));
                 const int channels[3][2] = {
                     {qRed(p), band.red()}, {qGreen(p), band.green()}, {qBlue(p), band.blue()}};
                 for (const auto& c : channels)
                     QVERIFY2(c[0] <= c[1] && c[0] >= int(float(c[1]) * least),
                              qPrintable(QStringLiteral("%1 of %2").arg(c[0]).arg(c[1])));
-                if (x < 2) {
-                    QVERIFY(qRed(p) == qGreen(p) && qRed(p) == qBlue(p));
-                    // White shows the cell's brightness: it moves by 6 at most a frame, and rests for one
-                    // frame only at either end.
-                    if (!previous.isNull()) {
-                        const int step = qAbs(qRed(p) - qRed(previous.pixel(x, y)));
-                        QVERIFY2(step <= 6, qPrintable(QString::number(step)));
-                        moved = moved || step > 0;
-                    }
-                }
             }
-            QVERIFY(moved || previous.isNull());
-            previous = img;
         }
     }
 
