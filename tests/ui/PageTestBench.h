@@ -2,30 +2,24 @@
 
 // What the device list page tests share: a private bus that stands in for the system bus with a logind
 // that can lock this session, and a registry loaded with emulated panels.
-#include "capture/session/SystemSession.h"
 #include "capture/session/linux/LinuxSystemSession.h"
-#include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "support/PanelFixture.h"
 #include "support/PrivateBus.h"
 #include "support/StandInLogind.h"
+#include "support/TestRegistry.h"
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 #include <vector>
 
-class PageTestBench
+class PageTestBench : public TestRegistry
 {
 public:
     // Call before the application object exists: Qt reads the bus addresses once.
@@ -73,50 +67,8 @@ public:
         PanelConfig config;
         if (!name.isEmpty())
             config.name = name;
-        auto panel = m_panels.start(config);
-        if (!panel)
-            return nullptr;
-        m_started.push_back(std::move(panel));
+        m_started.push_back(m_panels.start(config));
         return m_started.back().get();
-    }
-
-    static QVariantMap record(const EmulatedPanel* panel, int index, const QVariantMap& extra = {})
-    {
-        QVariantMap r{{QStringLiteral("address"), panel->address()},
-                      {QStringLiteral("port"), 16021},
-                      {QStringLiteral("auth"), panel->apiKey()},
-                      {QStringLiteral("name"), panel->name()},
-                      {QStringLiteral("model"), panel->model()},
-                      {QStringLiteral("id"), panel->id()},
-                      {QStringLiteral("index"), index}};
-        for (auto it = extra.cbegin(); it != extra.cend(); ++it)
-            r.insert(it.key(), it.value());
-        return r;
-    }
-
-    static bool writeSettings(const QString& path, const QList<QVariantMap>& records)
-    {
-        QVariantMap devices;
-        for (const QVariantMap& r : records)
-            devices.insert(r.value(QStringLiteral("id")).toString(), r);
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(QJsonDocument(
-                              QJsonObject{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
-                                          {QStringLiteral("run_on_start"), false}})
-                              .toJson()) > 0;
-    }
-
-    // Writes the settings file with these records and loads the registry from it.
-    ResourceManager* loadRegistry(const QList<QVariantMap>& records, int onlineCheckMs = 400)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(++m_files));
-        writeSettings(path, records);
-        ResourceManager* registry = ResourceManager::instance();
-        registry->setAutostartRegistration(nullptr);
-        registry->setDeviceTimerIntervals(onlineCheckMs, 30);
-        registry->loadSettings(path);
-        return registry;
     }
 
     static PivotrixDeviceController* controllerFor(const EmulatedPanel* panel)
@@ -172,8 +124,6 @@ private:
     std::vector<std::unique_ptr<EmulatedPanel>> m_started;
     std::unique_ptr<QDBusConnection> m_bus;
     StandInLogind m_logind;
-    QTemporaryDir m_dir;
-    int m_files = 0;
 };
 
 #define PAGE_TEST_MAIN(TestClass)                                                                            \

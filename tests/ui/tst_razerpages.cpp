@@ -1,20 +1,26 @@
 // The Razer Chroma tab against emulated panels, our broadcast library fed by the publisher, a stand-in
 // logind on a private bus and the real registry: what the user picks reaches the panel as bands, streams
-// follow lock, unlock and the panel's own standby, and the preview follows the broadcast.
+// follow lock, unlock and the panel's own standby, and the preview follows the broadcast. End to end: the
+// main window with the chroma-publisher tool broadcasting as a Chroma application would.
 #include "PageTestBench.h"
 #include "broadcast/ChromaBroadcastChannel.h"
 #include "broadcast/ChromaPublisher.h"
 #include "effects/RazerSdkColorProvider.h"
+#include "support/TestHttpServer.h"
 #include "ui/DeviceListRazerPage.h"
+#include "ui/MainWindow.h"
 #include "ui/RazerDevicePage.h"
 #include "ui/RazerDeviceTabLabel.h"
 #include "ui/RazerPreviewPage.h"
 #include "ui/RoundRectWidget.h"
+#include "ui/UpdateChecker.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QPointer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -25,11 +31,23 @@ const QString kSource = QStringLiteral("stream_source");
 const QList<QColor> kColors{QColor(250, 10, 10), QColor(10, 250, 10), QColor(10, 10, 250),
                             QColor(240, 240, 10), QColor(10, 240, 240)};
 
+struct StreamRule
+{
+    const char* source;
+    const char* event; // "lock" (and unlock), "drop" (the panel leaves streaming) or none
+    int fadingPixels;  // "show_fading_pixels"; -1: no razer settings
+    const char* shown;
+    const char* stream; // post-process type and render mode asked for; null: another tab streams
+    bool streamsAfter;
+    bool enabledAfter;
+};
+
 QVariantMap razerOf(const EmulatedPanel* panel)
 {
     return PageTestBench::storedRecord(panel).value(QStringLiteral("razer")).toMap();
 }
 } // namespace
+Q_DECLARE_METATYPE(StreamRule)
 
 class TestRazerPages : public QObject
 {
@@ -75,7 +93,7 @@ private:
         *panel = m_bench.startPanel();
         if (!*panel)
             return nullptr;
-        m_bench.loadRegistry({PageTestBench::record(*panel, 1, extra)});
+        m_bench.load({PageTestBench::record(*panel, 1, extra)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         publish(true, kColors);
         return pageOf(*panel);
@@ -91,80 +109,13 @@ private slots:
         m_bench.reset();
     }
 
-    // Ticked rows become bands in row order and the direction turns them; no tick means no frames.
-    void bands_data()
-    {
-        QTest::addColumn<int>("direction");
-        QTest::addColumn<QPoint>("firstBandPixel");
-        QTest::addColumn<QPoint>("lastBandPixel");
-        QTest::newRow("rows 0 and 3") << 0 << QPoint(0, 7) << QPoint(3, 0);
-        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QPoint(3, 0) << QPoint(0, 7);
-    }
-    void bands()
-    {
-        QFETCH(int, direction);
-        QFETCH(QPoint, firstBandPixel);
-        QFETCH(QPoint, lastBandPixel);
-        EmulatedPanel* panel = nullptr;
-        RazerDevicePage* page = setUp(&panel);
-        QVERIFY(page);
-        page->streamToggle()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel), 10000);
-        page->colorCheck(3)->click();
-        page->colorCheck(0)->click();
-        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), (QVariantList{0, 3}));
-        if (direction != 0) {
-            page->directionCombo()->setCurrentIndex(direction);
-            QCOMPARE(razerOf(panel).value(QStringLiteral("angle")).toInt(), direction);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(firstBandPixel) == kColors.at(0) &&
-                                     panel->lastFrame().pixelColor(lastBandPixel) == kColors.at(3),
-                                 10000);
-        // Unticking everything leaves the record empty and the panel without frames.
-        page->colorCheck(0)->click();
-        page->colorCheck(3)->click();
-        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), QVariantList());
-        QVERIFY(PageTestBench::framesStopped(panel));
-    }
-
-    // The panel's own effect: stored choice, what the page shows and what the stream start asks for.
-    void deviceEffect_data()
-    {
-        QTest::addColumn<QVariant>("stored"); // "show_fading_pixels"; invalid: no razer settings
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("stream");
-        const auto row = [](const char* name, const QVariant& stored, const char* shown, const char* stream) {
-            QTest::newRow(name) << stored << QString::fromLatin1(shown) << QString::fromLatin1(stream);
-        };
-        row("no razer settings", QVariant(), "Fading Triangles", "effect triangle");
-        row("fading pixels", 1, "Fading Pixels", "effect pixel");
-        row("no effect", 0, "No Effect", "none pixel");
-        row("unknown value", 7, "No Effect", "none pixel");
-    }
-    void deviceEffect()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(QString, shown);
-        QFETCH(QString, stream);
-        QVariantMap extra{{kEnabled, true}, {kSource, QStringLiteral("razer")}};
-        if (stored.isValid())
-            extra.insert(QStringLiteral("razer"),
-                         QVariantMap{{QStringLiteral("show_fading_pixels"), stored}});
-        EmulatedPanel* panel = nullptr;
-        RazerDevicePage* page = setUp(&panel, extra);
-        QVERIFY(page);
-        QCOMPARE(page->seasoningSelect()->currentText(), shown);
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel), 10000);
-        QCOMPARE(PageTestBench::streamKind(panel), stream);
-    }
-
     // Live after the panel came online: the stored choice is re-applied and frames flow. Not live: only
     // the preview comes back, with its message. New colours reach the swatches.
     void broadcastLiveAndNot()
     {
         EmulatedPanel* panel = m_bench.startPanel();
         QVERIFY(panel);
-        m_bench.loadRegistry({PageTestBench::record(
+        m_bench.load({PageTestBench::record(
             panel, 1,
             {{kEnabled, true},
              {kSource, QStringLiteral("razer")},
@@ -193,36 +144,39 @@ private slots:
         QVERIFY(PageTestBench::storedRecord(panel).value(kEnabled).toBool());
     }
 
-    // Lock stops what streams and unlock restarts what the record gives to this tab; only a panel that
-    // leaves a running stream by itself loses "stream_enabled", not an idle one or our own stop.
+    // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
+    // and unlock restarts what the record gives to this tab; only a panel that leaves a running stream by
+    // itself loses "stream_enabled", not an idle one or our own stop.
     void streamRules_data()
     {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<bool>("streamsAfter");
-        QTest::addColumn<bool>("enabledAfter");
-        const auto row = [](const char* name, const char* source, const char* event, bool streams,
-                            bool enabled) {
-            QTest::newRow(name) << QString::fromLatin1(source) << QString::fromLatin1(event) << streams
-                                << enabled;
-        };
-        row("idle panel at start-up", "razer", "", true, true);
-        row("lock and unlock", "razer", "lock", true, true);
-        row("lock and unlock, other source", "mirror", "lock", false, true);
-        row("panel leaves streaming", "razer", "drop", false, false);
+        QTest::addColumn<StreamRule>("rule");
+        QTest::newRow("idle panel, no razer settings")
+            << StreamRule{"razer", "", -1, "Fading Triangles", "effect triangle", true, true};
+        QTest::newRow("lock and unlock, fading pixels")
+            << StreamRule{"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true};
+        QTest::newRow("lock and unlock, other source")
+            << StreamRule{"mirror", "lock", 0, "No Effect", nullptr, false, true};
+        QTest::newRow("panel leaves streaming, unknown effect")
+            << StreamRule{"razer", "drop", 7, "No Effect", "none pixel", false, false};
     }
     void streamRules()
     {
-        QFETCH(QString, source);
-        QFETCH(QString, event);
-        QFETCH(bool, streamsAfter);
-        QFETCH(bool, enabledAfter);
+        QFETCH(StreamRule, rule);
+        QVariantMap extra{{kEnabled, true}, {kSource, QLatin1String(rule.source)}};
+        if (rule.fadingPixels >= 0)
+            extra.insert(QStringLiteral("razer"),
+                         QVariantMap{{QStringLiteral("show_fading_pixels"), rule.fadingPixels}});
         EmulatedPanel* panel = nullptr;
-        QVERIFY(setUp(&panel, {{kEnabled, true}, {kSource, source}}));
+        RazerDevicePage* page = setUp(&panel, extra);
+        QVERIFY(page);
+        QCOMPARE(page->seasoningSelect()->currentText(), QLatin1String(rule.shown));
         PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
-        if (source != QLatin1String("razer"))
+        if (!rule.stream)
             c->startStream();
         QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel) && c->isStreaming(), 10000);
+        if (rule.stream)
+            QCOMPARE(PageTestBench::streamKind(panel), QLatin1String(rule.stream));
+        const QLatin1String event(rule.event);
         if (event == QLatin1String("lock")) {
             m_bench.setLocked(true);
             QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(panel) && !c->isStreaming(), 10000);
@@ -232,8 +186,8 @@ private slots:
         }
         // Several online checks (400 ms apart) pass.
         QTest::qWait(1500);
-        QCOMPARE(PageTestBench::receiving(panel), streamsAfter);
-        QCOMPARE(PageTestBench::storedRecord(panel).value(kEnabled).toBool(), enabledAfter);
+        QCOMPARE(PageTestBench::receiving(panel), rule.streamsAfter);
+        QCOMPARE(PageTestBench::storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
     }
 
     // Tabs: the active one marked, selection followed across tabs, a device taken over by the other source
@@ -243,9 +197,8 @@ private slots:
         EmulatedPanel* first = m_bench.startPanel(QStringLiteral("A"));
         EmulatedPanel* second = m_bench.startPanel(QStringLiteral("Panel with a much longer name"));
         QVERIFY(first && second);
-        m_bench.loadRegistry(
-            {PageTestBench::record(first, 1, {{kEnabled, true}, {kSource, QStringLiteral("razer")}}),
-             PageTestBench::record(second, 2)});
+        m_bench.load({PageTestBench::record(first, 1, {{kEnabled, true}, {kSource, QStringLiteral("razer")}}),
+                      PageTestBench::record(second, 2)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         DeviceListRazerPage other;
         connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
@@ -303,7 +256,7 @@ private slots:
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
         if (!libraryUsable)
             qputenv("XDG_RUNTIME_DIR", QFile::encodeName(longPath));
-        m_bench.loadRegistry({});
+        m_bench.load({});
         qputenv("XDG_RUNTIME_DIR", runtime);
         QCOMPARE(RazerSdkColorProvider::instance()->isInitialized(), libraryUsable);
         m_tab = std::make_unique<DeviceListRazerPage>();
@@ -313,6 +266,69 @@ private slots:
         QTRY_COMPARE(m_tab->previewPage()->errorText(), text);
         QVERIFY(m_tab->previewPage()->isVisible());
         QVERIFY(!m_tab->tabWidget()->isVisible());
+    }
+
+    // End to end, the user's clicks on the main window's Razer Chroma tab decide what the panel receives:
+    // ticked rows become bands in row order and the direction turns them; no tick means no frames, and
+    // switching off sends the stop and clears "stream_enabled".
+    void endToEnd_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<QPoint>("firstBandPixel");
+        QTest::addColumn<QPoint>("lastBandPixel");
+        QTest::newRow("rows 0 and 3") << 0 << QPoint(0, 7) << QPoint(3, 0);
+        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QPoint(3, 0) << QPoint(0, 7);
+    }
+    void endToEnd()
+    {
+        QFETCH(int, direction);
+        QFETCH(QPoint, firstBandPixel);
+        QFETCH(QPoint, lastBandPixel);
+        const auto tool = [](const QString& arguments) {
+            QProcess publisher;
+            publisher.start(QStringLiteral(CHROMA_PUBLISHER), arguments.split(QLatin1Char(' ')));
+            return publisher.waitForFinished(10000) && publisher.exitStatus() == QProcess::NormalExit &&
+                   publisher.exitCode() == 0;
+        };
+        EmulatedPanel* panel = m_bench.startPanel(QStringLiteral("Living room"));
+        QVERIFY(panel);
+        m_bench.load({PageTestBench::record(panel, 1)}, 15000);
+        TestHttpServer updates;
+        updates.body = "{\"version\":\"1.0.1\"}";
+        UpdateChecker::instance()->setServiceUrl(updates.baseUrl());
+        auto window = std::make_unique<MainWindow>();
+        window->show();
+        window->chapterTab()->setCurrentIndex(0);
+        QVERIFY(tool(QStringLiteral("live on")));
+        QVERIFY(tool(QStringLiteral("colors #ff0000 #00ff00 #0000ff #ffff00 #00ffff")));
+        RazerDevicePage* page = nullptr;
+        QVERIFY(QTest::qWaitFor(
+            [&]() { return (page = window->findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
+
+        QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel), 10000);
+        const auto tick = [page](int row) { // on the tick box's indicator, at its left
+            QTest::mouseClick(page->colorCheck(row), Qt::LeftButton, {},
+                              QPoint(15, page->colorCheck(row)->height() / 2));
+        };
+        tick(3);
+        tick(0);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), (QVariantList{0, 3}));
+        page->directionCombo()->setCurrentIndex(direction);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("angle"), 0).toInt(), direction);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(firstBandPixel) == QColor(255, 0, 0) &&
+                                     panel->lastFrame().pixelColor(lastBandPixel) == QColor(255, 255, 0),
+                                 10000);
+        tick(0);
+        tick(3);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), QVariantList());
+        QVERIFY(PageTestBench::framesStopped(panel));
+
+        const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
+        QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
+        QVERIFY(!PageTestBench::storedRecord(panel).value(kEnabled).toBool());
+        window.reset();
     }
 };
 

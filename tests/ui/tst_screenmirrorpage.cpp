@@ -1,4 +1,6 @@
-// The "Screen Mirror" tab against emulated panels, the real registry and capture on a private X screen.
+// The "Screen Mirror" tab against emulated panels, the real registry and capture on a private X screen; and
+// the application itself mirroring that screen onto a panel it has paired, locked and unlocked by a
+// stand-in logind on a private bus.
 #include "PageTestBench.h"
 #include "capture/FrameProccessorScaledFrame.h"
 #include "capture/FrameProcessorAvgRects.h"
@@ -7,7 +9,9 @@
 #include "effects/EffectScaledImageWithBlur.h"
 #include "effects/ScreenMapColorProvider.h"
 #include "effects/ScreenMirrorPipeline.h"
+#include "support/AppHome.h"
 #include "support/LogCapture.h"
+#include "support/TestPictures.h"
 #include "support/XvfbServer.h"
 #include "ui/DeviceListScreenMirrorPage.h"
 #include "ui/ScreenMirrorDevicePage.h"
@@ -15,12 +19,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTabWidget>
 
 namespace {
 const QString kMirror = QStringLiteral("screen_mirror");
+const QSize kScreen(640, 480);
 using Procs = QList<QWeakPointer<FrameProcessorBase>>;
 
 QVariantMap mirrorRecord(const QVariantMap& screenMirror, bool streaming = false,
@@ -41,6 +48,21 @@ Procs processorsOf(const ScreenMirrorPipeline& p)
         procs << QSharedPointer<FrameProcessorBase>(p.colorSource()->processor()).toWeakRef();
     return procs;
 }
+
+// The channel leading each column of the panel's middle row ('r', 'g', 'b', or '0' for none), left to right.
+QString columns(const QImage& img)
+{
+    QString out;
+    for (int x = 0; x < img.width(); ++x) {
+        const QColor p = img.pixelColor(x, img.height() / 2);
+        const int r = p.red(), g = p.green(), b = p.blue();
+        out += QLatin1Char(r > qMax(g, b) + 60   ? 'r'
+                           : g > qMax(r, b) + 60 ? 'g'
+                           : b > qMax(r, g) + 60 ? 'b'
+                                                 : '0');
+    }
+    return out;
+}
 } // namespace
 
 class TestScreenMirrorPage : public QObject
@@ -57,7 +79,7 @@ private:
         m_panel = m_bench.startPanel();
         if (!m_panel)
             return nullptr;
-        m_bench.loadRegistry({PageTestBench::record(m_panel, 1, extra)});
+        m_bench.load({PageTestBench::record(m_panel, 1, extra)});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         PivotrixDeviceController* c = PageTestBench::controllerFor(m_panel);
         QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000);
@@ -72,7 +94,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_server.start(QSize(640, 480)));
+        QVERIFY(m_server.start(kScreen));
         qputenv("DISPLAY", m_server.display());
         QVERIFY(m_bench.serveLogind());
     }
@@ -85,7 +107,7 @@ private slots:
 
     void placeholderWithoutDevices()
     {
-        m_bench.loadRegistry({});
+        m_bench.load({});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         QVERIFY(!m_page->previewPage()->isHidden() && m_page->tabWidget()->isHidden());
     }
@@ -98,25 +120,24 @@ private slots:
         QTest::addColumn<QVariantMap>("stored");
         QTest::addColumn<int>("shown");
         QTest::addColumn<int>("chosen");
-        QTest::addColumn<int>("saved"); // -1: nothing saved, the message is written
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("saved"); // -1: nothing saved, "same mode" is logged
         const QVariantMap s{{QStringLiteral("effect_mode"), 2},
                             {QStringLiteral("device_location"), 3},
                             {QStringLiteral("effect_type"), 1},
                             {QStringLiteral("color_mode"), 0}};
         const auto row = [](const char* name, const char* combo, const char* key, const QVariantMap& stored,
-                            int shown, int chosen, int saved, const char* message) {
+                            int shown, int chosen, int saved) {
             QTest::newRow(name) << QString::fromLatin1(combo) << QString::fromLatin1(key) << stored << shown
-                                << chosen << saved << QString::fromLatin1(message);
+                                << chosen << saved;
         };
-        row("same mode", "modeSelector", "effect_mode", s, 2, 2, -1, "same mode");
-        row("new mode", "modeSelector", "effect_mode", s, 2, 1, 1, "");
-        row("new location", "prismLocation", "device_location", s, 3, 7, 7, "");
+        row("same mode", "modeSelector", "effect_mode", s, 2, 2, -1);
+        row("new mode", "modeSelector", "effect_mode", s, 2, 1, 1);
+        row("new location", "prismLocation", "device_location", s, 3, 7, 7);
         // Colour modes are listed Natural first.
-        row("same colours", "colorModeComboBox", "color_mode", s, 1, 1, -1, "same mode");
-        row("natural colours", "colorModeComboBox", "color_mode", s, 1, 0, 1, "");
+        row("same colours", "colorModeComboBox", "color_mode", s, 1, 1, -1);
+        row("natural colours", "colorModeComboBox", "color_mode", s, 1, 0, 1);
         // Nothing stored: the page shows "Fading Triangles", and "No Effect" must still be saved.
-        row("no effect over a missing key", "effectSelect", "effect_type", {}, 2, 0, 0, "");
+        row("no effect over a missing key", "effectSelect", "effect_type", {}, 2, 0, 0);
     }
     void settingsSlots()
     {
@@ -126,7 +147,6 @@ private slots:
         QFETCH(int, shown);
         QFETCH(int, chosen);
         QFETCH(int, saved);
-        QFETCH(QString, message);
         ScreenMirrorDevicePage* page = openWith(mirrorRecord(stored));
         QVERIFY(page);
         auto* box = page->findChild<QComboBox*>(combo);
@@ -138,7 +158,7 @@ private slots:
         if (chosen == shown) // The combo stays quiet when nothing changes; the user picks the entry again.
             QMetaObject::invokeMethod(box, "currentIndexChanged", Q_ARG(int, chosen));
         if (saved < 0) {
-            QCOMPARE(log.count(message), 1);
+            QCOMPARE(log.count(QStringLiteral("same mode")), 1);
             QCOMPARE(saves.count(), 0);
         } else {
             QTRY_COMPARE(this->stored(key), saved);
@@ -232,6 +252,67 @@ private slots:
         m_page.reset();
         m_bench.reset();
         QTest::qWait(100);
+    }
+
+    // The application started minimised from a stored record: the panel shows the screen as the mode
+    // picks it and asks for the stored seasoning; a lock stops the stream and the unlock resumes it.
+    void applicationFollowsTheScreen_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("seasoning");  // -1: not stored
+        QTest::addColumn<QString>("stream"); // post-process type and render mode the panel was asked for
+        QTest::newRow("Screen Season") << 0 << "rrrr" << 0 << "none pixel";
+        QTest::newRow("Dominant Season") << 1 << "rrrr" << -1 << "effect triangle";
+        // Only the right fifth, unmirrored: its inner half green, its outer half blue.
+        QTest::newRow("Continue Screen right") << 2 << "g[g0b]{2}b" << 1 << "effect pixel";
+    }
+    void applicationFollowsTheScreen()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, first);
+        QFETCH(int, seasoning);
+        QFETCH(QString, stream);
+        m_panel = m_bench.startPanel();
+        QVERIFY(m_panel);
+        QVariantMap choices{{QStringLiteral("effect_mode"), mode},
+                            {QStringLiteral("device_location"), 2},
+                            {QStringLiteral("color_mode"), 1}};
+        if (seasoning >= 0)
+            choices.insert(QStringLiteral("effect_type"), seasoning);
+        AppHome home;
+        const QString dir = home.filePath(QStringLiteral("data/PivotrixEntertainment"));
+        QVERIFY(QDir().mkpath(dir) && PageTestBench::writeSettings(
+                                          dir + QStringLiteral("/settings.json"),
+                                          {PageTestBench::record(m_panel, 1, mirrorRecord(choices, true))}));
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xffff0000)));
+        QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff00ff00), 512, 0));
+        QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff0000ff), 576, 0));
+        const auto shows = [this](const QString& want) {
+            const QRegularExpression pattern(QRegularExpression::anchoredPattern(want));
+            return QTest::qWaitFor([&] { return pattern.match(columns(m_panel->lastFrame())).hasMatch(); },
+                                   20000);
+        };
+
+        // The window stays off the shared display; capture reads the private screen all the same.
+        QProcessEnvironment env = home.environment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess app;
+        home.start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
+        QVERIFY2(shows(first), qPrintable(columns(m_panel->lastFrame())));
+        QCOMPARE(PageTestBench::streamKind(m_panel), stream);
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff00ff00)));
+        QVERIFY2(shows(QStringLiteral("gggg")), qPrintable(columns(m_panel->lastFrame())));
+
+        QVERIFY(m_bench.sendLock(true));
+        QVERIFY2(QTest::qWaitFor([&] { return !PageTestBench::receiving(m_panel); }, 20000),
+                 "the lock did not stop the stream");
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff0000ff)));
+        QVERIFY(PageTestBench::framesStopped(m_panel));
+        QVERIFY(m_bench.sendLock(false));
+        QVERIFY2(shows(QStringLiteral("bbbb")), "the unlock did not resume the stream");
+        app.kill();
+        QVERIFY(app.waitForFinished(10000));
     }
 };
 

@@ -1,0 +1,200 @@
+// What the user saved: the settings file (broken, loose, killed mid-save) and the autostart entry that
+// follows "run_on_start".
+#include "core/ApplicationShell.h"
+#include "core/ResourceManager.h"
+#include "core/SettingsManager.h"
+#include "core/linux/XdgAutostart.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+constexpr QFile::Permissions kOwnerRw = QFile::ReadOwner | QFile::WriteOwner;
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+    f.close();
+    QFile::setPermissions(path, kOwnerRw | QFile::ReadGroup | QFile::ReadOther);
+}
+
+QFile::Permissions modeBits(const QString& path)
+{
+    // ReadUser/WriteUser mirror the owner bits for the running user; compare the real mode only.
+    return QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+}
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private slots:
+    // A file that does not parse loads empty and is kept aside, owner-only, by the first save only (an
+    // older copy stays); every saved file is owner-only, a looser one is tightened.
+    void loadAndSave_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<bool>("corrupt");
+        QTest::addColumn<bool>("olderCopy");
+        QTest::newRow("no file") << QByteArray() << false << false;
+        QTest::newRow("valid, readable by all") << QByteArray("{\"round\": 1}") << false << false;
+        QTest::newRow("json array") << QByteArray("[1, 2, 3]") << true << false;
+        QTest::newRow("not json") << QByteArray("devices: none") << true << false;
+        QTest::newRow("truncated object")
+            << QByteArray("{\"devices\": {\"a\": {\"auth\": \"k") << true << false;
+        QTest::newRow("binary, older copy") << QByteArray("\x00\xff\xfe{}", 5) << true << true;
+    }
+    void loadAndSave()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, corrupt);
+        QFETCH(bool, olderCopy);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        const QString copy = path + QStringLiteral(".corrupt");
+        if (!content.isNull())
+            writeAll(path, content);
+        if (olderCopy)
+            writeAll(copy, "older copy");
+        SettingsManager s;
+        s.load(path);
+        QVERIFY(!s.contains(QStringLiteral("devices")));
+        s.setValue(QStringLiteral("run_on_start"), false);
+        QSignalSpy changed(&s, &SettingsManager::settingsChanged);
+        QVERIFY(s.save());
+        QVERIFY(s.save());
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(QJsonDocument::fromJson(readAll(path)).object().value(QStringLiteral("run_on_start")),
+                 QJsonValue(false));
+        QCOMPARE(modeBits(path), kOwnerRw);
+        const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("settings.json.corrupt*")});
+        QCOMPARE(copies.size(), int(corrupt) + int(olderCopy));
+        if (corrupt) {
+            QCOMPARE(readAll(dir.filePath(copies.last())), content);
+            QCOMPARE(modeBits(dir.filePath(copies.last())), kOwnerRw);
+        }
+        if (olderCopy)
+            QCOMPARE(readAll(copy), QByteArray("older copy"));
+    }
+
+    // A record stored through the registry is read back whole by the next start, from a file with sorted
+    // keys and indentation.
+    void recordsSurviveARestart()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        ResourceManager* rm = ResourceManager::instance();
+        rm->setAutostartRegistration(nullptr);
+        rm->loadSettings(path);
+        const QVariantMap record{{QStringLiteral("port"), 16021},
+                                 {QStringLiteral("auth"), QStringLiteral("k")},
+                                 {QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}}}};
+        rm->setDeviceSettings(QStringLiteral("b"), record);
+        rm->setDeviceSettings(QStringLiteral("a"), record);
+        ResourceManager::destroyInstance();
+        const QByteArray text = readAll(path);
+        QVERIFY(text.indexOf("\"a\"") < text.indexOf("\"b\"") && text.contains("\n    "));
+        SettingsManager again;
+        again.load(path);
+        QCOMPARE(again.value(QStringLiteral("devices")).toMap().value(QStringLiteral("b")).toMap(), record);
+    }
+
+    void failedSaveKeepsMapAndFileAndEmitsNothing()
+    {
+        // A path below a regular file can never be created, even for root.
+        QTemporaryDir dir;
+        const QString blocker = dir.filePath(QStringLiteral("not-a-dir"));
+        writeAll(blocker, "x");
+        SettingsManager s;
+        s.load(blocker + QStringLiteral("/settings.json"));
+        s.setValue(QStringLiteral("run_on_start"), false);
+        QSignalSpy changed(&s, &SettingsManager::settingsChanged);
+        QVERIFY(!s.save());
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(s.value(QStringLiteral("run_on_start")).toBool(), false);
+        QCOMPARE(readAll(blocker), QByteArray("x"));
+    }
+
+    void killDuringSaveLeavesAWholeFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        writeAll(path, "{\"round\": -1}");
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            QProcess writer;
+            writer.start(QStringLiteral(SETTINGS_WRITER), {path});
+            QVERIFY(writer.waitForStarted());
+            QTest::qWait(150 + attempt * 37);
+            writer.kill();
+            QVERIFY(writer.waitForFinished());
+            const QJsonDocument doc = QJsonDocument::fromJson(readAll(path));
+            QVERIFY2(doc.object().contains(QStringLiteral("round")),
+                     "settings.json was left broken by a kill");
+        }
+    }
+
+    void execArgumentQuoting_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const char* path, const char* expected) {
+            QTest::newRow(name) << QString::fromUtf8(path) << QString::fromUtf8(expected);
+        };
+        row("plain", "/usr/bin/pivotrix", "/usr/bin/pivotrix");
+        row("space", "/opt/My Apps/pivotrix", "\"/opt/My Apps/pivotrix\"");
+        row("percent unquoted", "/opt/100%/p", "/opt/100%%/p");
+        row("dollar", "/opt/$HOME/p", "\"/opt/\\\\$HOME/p\"");
+        row("quote", "/opt/a\"b/p", "\"/opt/a\\\\\"b/p\"");
+        row("backslash", "/opt/a\\b/p", "\"/opt/a\\\\\\\\b/p\"");
+    }
+
+    void execArgumentQuoting()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(XdgAutostart::quoteExecArgument(path), expected);
+    }
+
+    // With no settings file "run_on_start" is true and start-up registers the entry, which starts the
+    // program minimised; a start with it false removes an entry someone put back meanwhile.
+    void autostartFollowsRunOnStart()
+    {
+        QTemporaryDir dir;
+        const QString settings = dir.filePath(QStringLiteral("settings.json"));
+        auto* autostart = new XdgAutostart(dir.filePath(QStringLiteral("autostart")));
+        ResourceManager* rm = ResourceManager::instance();
+        rm->setAutostartRegistration(std::unique_ptr<AutostartRegistration>(autostart));
+        rm->loadSettings(settings);
+        QVERIFY(rm->runOnStart() && autostart->isEnabled());
+        QVERIFY(
+            readAll(autostart->filePath())
+                .contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + " --minimized\n"));
+        rm->setRunOnStart(false);
+        QVERIFY(!autostart->isEnabled());
+        QVERIFY(autostart->enable(QStringLiteral("/x")));
+        rm->loadSettings(settings);
+        QVERIFY(!autostart->isEnabled());
+        ResourceManager::destroyInstance();
+
+        QVERIFY(ApplicationShell::hasMinimizedFlag({QStringLiteral("app"), QStringLiteral("-x"),
+                                                    QStringLiteral("--minimized"), QStringLiteral("y")}));
+        QVERIFY(
+            !ApplicationShell::hasMinimizedFlag({QStringLiteral("app"), QStringLiteral("--minimized=1")}));
+    }
+};
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"
