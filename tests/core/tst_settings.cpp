@@ -5,14 +5,7 @@
 #include "core/SettingsManager.h"
 #include "core/linux/XdgAutostart.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 namespace {
 constexpr QFile::Permissions kOwnerRw = QFile::ReadOwner | QFile::WriteOwner;

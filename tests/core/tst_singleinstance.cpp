@@ -1,11 +1,7 @@
 #include "core/SingleInstance.h"
 
-#include <QLocalSocket>
-#include <QLockFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QtEndian>
+#include <QtNetwork>
+#include <QtTest>
 
 #include <atomic>
 #include <thread>

@@ -6,12 +6,8 @@
 #include "ui/Resources.h"
 #include "ui/RoundRectWidget.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
+#include <QtWidgets>
 
 Q_DECLARE_METATYPE(PairingStage)
 

@@ -12,12 +12,8 @@
 #include "ui/Resources.h"
 #include "ui/RoundRectWidget.h"
 
-#include <QJsonObject>
-#include <QLabel>
-#include <QListWidget>
-#include <QPointer>
-#include <QPushButton>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <vector>
 

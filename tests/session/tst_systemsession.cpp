@@ -6,14 +6,8 @@
 #include "support/StandInLogind.h"
 #include "support/XvfbServer.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusVariant>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtDBus>
+#include <QtTest>
 
 #include <memory>
 

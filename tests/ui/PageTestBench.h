@@ -10,11 +10,9 @@
 #include "support/StandInLogind.h"
 #include "support/TestRegistry.h"
 
-#include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QJsonObject>
-#include <QTest>
+#include <QtDBus>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 #include <vector>

@@ -14,9 +14,6 @@
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
 
-#include <QCheckBox>
-#include <QTabWidget>
-
 #include <cstdio>
 
 int main(int argc, char** argv)

@@ -5,12 +5,8 @@
 #include "support/PrivateBus.h"
 #include "support/XvfbServer.h"
 
-#include <QDBusConnection>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTest>
+#include <QtDBus>
+#include <QtTest>
 
 #include <xcb/xcb.h>
 

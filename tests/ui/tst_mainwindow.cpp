@@ -10,18 +10,8 @@
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDesktopServices>
-#include <QDialogButtonBox>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 // Stands in for the browser: records what would have been opened.
 class UrlRecorder : public QObject

@@ -15,16 +15,6 @@
 #include "ui/RoundRectWidget.h"
 #include "ui/UpdateChecker.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QPointer>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTabBar>
-#include <QTabWidget>
-
 namespace {
 const QString kEnabled = QStringLiteral("stream_enabled");
 const QString kSource = QStringLiteral("stream_source");

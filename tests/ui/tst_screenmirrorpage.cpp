@@ -17,14 +17,6 @@
 #include "ui/ScreenMirrorDevicePage.h"
 #include "ui/ScreenMirrorPreview.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QLabel>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTabWidget>
-
 namespace {
 const QString kMirror = QStringLiteral("screen_mirror");
 const QSize kScreen(640, 480);
