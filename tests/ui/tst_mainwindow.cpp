@@ -1,5 +1,5 @@
 // The main window, its dialogs and the update check on the test X server against a local HTTP server, with
-// no tray host (tst_trayprocess has those, one process each).
+// no tray host (tst_appprocess has those, one process each).
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
 #include "support/PrivateBus.h"
@@ -75,12 +75,7 @@ private slots:
         delete m_server;
     }
 
-    void cleanupTestCase()
-    {
-        for (const char* scheme : kSchemes)
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-        ResourceManager::destroyInstance();
-    }
+    void cleanupTestCase() { ResourceManager::destroyInstance(); }
 
     // The tray entry offers what the user can do with the window as it stands; showing (by the tray or a
     // second start's exact "show") brings a hidden or minimised window back to the front.
