@@ -1,0 +1,616 @@
+// The two device tabs against emulated panels, the real registry, a stand-in logind on a private bus and
+// capture on a private X screen. Razer Chroma: our broadcast library fed by the publisher; what the user
+// picks reaches the panel as bands, streams follow lock, unlock and the panel's own standby, and the
+// preview follows the broadcast; end to end, the main window with the chroma-publisher tool broadcasting as
+// a Chroma application would. Screen Mirror: the choices, monitors, capture loss and processors; end to
+// end, the application itself mirroring the screen onto a panel it has paired.
+#include "PageTestBench.h"
+#include "broadcast/ChromaBroadcastChannel.h"
+#include "broadcast/ChromaPublisher.h"
+#include "capture/FrameProccessorScaledFrame.h"
+#include "capture/FrameProcessorAvgRects.h"
+#include "capture/GrabManager.h"
+#include "core/SettingsManager.h"
+#include "effects/EffectScaledImageWithBlur.h"
+#include "effects/RazerSdkColorProvider.h"
+#include "effects/ScreenMapColorProvider.h"
+#include "effects/ScreenMirrorPipeline.h"
+#include "support/AppHome.h"
+#include "support/LogCapture.h"
+#include "support/TestHttpServer.h"
+#include "support/TestPictures.h"
+#include "support/XvfbServer.h"
+#include "ui/DeviceListRazerPage.h"
+#include "ui/DeviceListScreenMirrorPage.h"
+#include "ui/MainWindow.h"
+#include "ui/RazerDevicePage.h"
+#include "ui/RazerDeviceTabLabel.h"
+#include "ui/RazerPreviewPage.h"
+#include "ui/RoundRectWidget.h"
+#include "ui/ScreenMirrorDevicePage.h"
+#include "ui/ScreenMirrorPreview.h"
+#include "ui/UpdateChecker.h"
+
+namespace {
+const QString kMirror = QStringLiteral("screen_mirror");
+const QSize kScreen(640, 480);
+using Procs = QList<QWeakPointer<FrameProcessorBase>>;
+
+QVariantMap mirrorRecord(const QVariantMap& screenMirror, bool streaming = false,
+                         const QString& source = QStringLiteral("mirror"))
+{
+    return {{QStringLiteral("stream_enabled"), streaming},
+            {QStringLiteral("stream_source"), source},
+            {kMirror, screenMirror}};
+}
+
+// The processors the pipeline holds now.
+Procs processorsOf(const ScreenMirrorPipeline& p)
+{
+    Procs procs;
+    if (auto* blur = qobject_cast<EffectScaledImageWithBlur*>(p.generator().data()))
+        procs << QSharedPointer<FrameProcessorBase>(blur->processor()).toWeakRef();
+    if (p.colorSource())
+        procs << QSharedPointer<FrameProcessorBase>(p.colorSource()->processor()).toWeakRef();
+    return procs;
+}
+
+// The channel leading each column of the panel's middle row ('r', 'g', 'b', or '0' for none), left to right.
+QString columns(const QImage& img)
+{
+    QString out;
+    for (int x = 0; x < img.width(); ++x) {
+        const QColor p = img.pixelColor(x, img.height() / 2);
+        const int r = p.red(), g = p.green(), b = p.blue();
+        out += QLatin1Char(r > qMax(g, b) + 60   ? 'r'
+                           : g > qMax(r, b) + 60 ? 'g'
+                           : b > qMax(r, g) + 60 ? 'b'
+                                                 : '0');
+    }
+    return out;
+}
+const QString kEnabled = QStringLiteral("stream_enabled");
+const QString kSource = QStringLiteral("stream_source");
+const QList<QColor> kColors{QColor(250, 10, 10), QColor(10, 250, 10), QColor(10, 10, 250),
+                            QColor(240, 240, 10), QColor(10, 240, 240)};
+
+struct StreamRule
+{
+    const char* source;
+    const char* event; // "lock" (and unlock), "drop" (the panel leaves streaming) or none
+    int fadingPixels;  // "show_fading_pixels"; -1: no razer settings
+    const char* shown;
+    const char* stream; // post-process type and render mode asked for; null: another tab streams
+    bool streamsAfter;
+    bool enabledAfter;
+};
+
+QVariantMap razerOf(const EmulatedPanel* panel)
+{
+    return PageTestBench::storedRecord(panel).value(QStringLiteral("razer")).toMap();
+}
+} // namespace
+Q_DECLARE_METATYPE(StreamRule)
+
+class TestDevicePages : public QObject
+{
+    Q_OBJECT
+private:
+    PageTestBench m_bench{22};
+    XvfbServer m_server;
+    std::unique_ptr<DeviceListScreenMirrorPage> m_page;
+    EmulatedPanel* m_panel = nullptr;
+
+    ScreenMirrorDevicePage* openWith(const QVariantMap& extra)
+    {
+        m_panel = m_bench.startPanel();
+        if (!m_panel)
+            return nullptr;
+        m_bench.load({PageTestBench::record(m_panel, 1, extra)});
+        m_page = std::make_unique<DeviceListScreenMirrorPage>();
+        PivotrixDeviceController* c = PageTestBench::controllerFor(m_panel);
+        QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000);
+        return qobject_cast<ScreenMirrorDevicePage*>(m_page->pageForController(c));
+    }
+
+    int stored(const QString& key) const
+    {
+        return PageTestBench::storedRecord(m_panel).value(kMirror).toMap().value(key, -1).toInt();
+    }
+
+    std::unique_ptr<DeviceListRazerPage> m_tab;
+    std::unique_ptr<ChromaPublisher> m_publisher;
+
+    void publish(bool live, const QList<QColor>& colors = {})
+    {
+        if (!m_publisher) {
+            m_publisher = std::make_unique<ChromaPublisher>();
+            QString error;
+            QVERIFY2(m_publisher->connectTo(ChromaBroadcastChannel::socketPath(&error), &error),
+                     qPrintable(error));
+        }
+        RazerSdkColorProvider* provider = RazerSdkColorProvider::instance();
+        const bool change = provider->isAvailable() != live;
+        QSignalSpy changed(provider, &RazerSdkColorProvider::availableChanged);
+        if (!colors.isEmpty())
+            QVERIFY(m_publisher->sendColors(colors));
+        QVERIFY(m_publisher->setLive(live));
+        QTRY_COMPARE_WITH_TIMEOUT(provider->isAvailable(), live, 5000);
+        // The tabs, connected before the spy, have had the change posted to them by now.
+        QTRY_COMPARE(changed.count(), change ? 1 : 0);
+        QCoreApplication::sendPostedEvents();
+    }
+
+    RazerDevicePage* pageOf(EmulatedPanel* panel)
+    {
+        PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
+        RazerDevicePage* page = nullptr;
+        QTest::qWaitFor(
+            [&]() { return (page = qobject_cast<RazerDevicePage*>(m_tab->pageForController(c))) != nullptr; },
+            10000);
+        return page;
+    }
+
+    // One panel with this record; the tab built once the broadcast is live with the test colours.
+    RazerDevicePage* setUp(EmulatedPanel** panel, const QVariantMap& extra = {})
+    {
+        *panel = m_bench.startPanel();
+        if (!*panel)
+            return nullptr;
+        m_bench.load({PageTestBench::record(*panel, 1, extra)});
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        publish(true, kColors);
+        return pageOf(*panel);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.start(kScreen));
+        qputenv("DISPLAY", m_server.display());
+        QVERIFY(m_bench.serveLogind());
+    }
+
+    void cleanup()
+    {
+        m_tab.reset();
+        m_page.reset();
+        m_publisher.reset();
+        m_bench.reset();
+    }
+
+    // Live after the panel came online: the stored choice is re-applied and frames flow. Not live: only
+    // the preview comes back, with its message. New colours reach the swatches.
+    void broadcastLiveAndNot()
+    {
+        EmulatedPanel* panel = m_bench.startPanel();
+        QVERIFY(panel);
+        m_bench.load({PageTestBench::record(
+            panel, 1,
+            {{kEnabled, true},
+             {kSource, QStringLiteral("razer")},
+             {QStringLiteral("razer"), QVariantMap{{QStringLiteral("color_indexes"), QVariantList{2}}}}})});
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        m_tab->show();
+        publish(false);
+        RazerDevicePage* page = pageOf(panel);
+        QVERIFY(page);
+        QVERIFY(m_tab->previewPage()->isVisible());
+        QCOMPARE(m_tab->previewPage()->errorText(), QStringLiteral("Enable Pivotrix app in Razer Synapse"));
+        QVERIFY(!page->streamToggle()->isChecked());
+        QTest::qWait(300);
+        QVERIFY(!PageTestBench::receiving(panel));
+
+        publish(true, kColors);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->tabWidget()->isVisible(), 5000);
+        QVERIFY(!m_tab->previewPage()->isVisible());
+        QVERIFY(page->streamToggle()->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(0, 0) == kColors.at(2), 10000);
+        QTRY_COMPARE(page->colorSwatch(4)->fillColor(), kColors.at(4));
+
+        publish(false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
+        QVERIFY(!m_tab->tabWidget()->isVisible());
+        QVERIFY(PageTestBench::storedRecord(panel).value(kEnabled).toBool());
+    }
+
+    // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
+    // and unlock restarts what the record gives to this tab; only a panel that leaves a running stream by
+    // itself loses "stream_enabled", not an idle one or our own stop.
+    void streamRules_data()
+    {
+        QTest::addColumn<StreamRule>("rule");
+        QTest::newRow("idle panel, no razer settings")
+            << StreamRule{"razer", "", -1, "Fading Triangles", "effect triangle", true, true};
+        QTest::newRow("lock and unlock, fading pixels")
+            << StreamRule{"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true};
+        QTest::newRow("lock and unlock, other source")
+            << StreamRule{"mirror", "lock", 0, "No Effect", nullptr, false, true};
+        QTest::newRow("panel leaves streaming, unknown effect")
+            << StreamRule{"razer", "drop", 7, "No Effect", "none pixel", false, false};
+    }
+    void streamRules()
+    {
+        QFETCH(StreamRule, rule);
+        QVariantMap extra{{kEnabled, true}, {kSource, QLatin1String(rule.source)}};
+        if (rule.fadingPixels >= 0)
+            extra.insert(QStringLiteral("razer"),
+                         QVariantMap{{QStringLiteral("show_fading_pixels"), rule.fadingPixels}});
+        EmulatedPanel* panel = nullptr;
+        RazerDevicePage* page = setUp(&panel, extra);
+        QVERIFY(page);
+        QCOMPARE(page->seasoningSelect()->currentText(), QLatin1String(rule.shown));
+        PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
+        if (!rule.stream)
+            c->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel) && c->isStreaming(), 10000);
+        if (rule.stream)
+            QCOMPARE(PageTestBench::streamKind(panel), QLatin1String(rule.stream));
+        const QLatin1String event(rule.event);
+        if (event == QLatin1String("lock")) {
+            m_bench.setLocked(true);
+            QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(panel) && !c->isStreaming(), 10000);
+            m_bench.setLocked(false);
+        } else if (event == QLatin1String("drop")) {
+            panel->dropToStandby();
+        }
+        // Several online checks (400 ms apart) pass.
+        QTest::qWait(1500);
+        QCOMPARE(PageTestBench::receiving(panel), rule.streamsAfter);
+        QCOMPARE(PageTestBench::storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
+    }
+
+    // Tabs: the active one marked, selection followed across tabs, a device taken over by the other source
+    // shown off, a device gone offline losing its page.
+    void tabs()
+    {
+        EmulatedPanel* first = m_bench.startPanel(QStringLiteral("A"));
+        EmulatedPanel* second = m_bench.startPanel(QStringLiteral("Panel with a much longer name"));
+        QVERIFY(first && second);
+        m_bench.load({PageTestBench::record(first, 1, {{kEnabled, true}, {kSource, QStringLiteral("razer")}}),
+                      PageTestBench::record(second, 2)});
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        DeviceListRazerPage other;
+        connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
+        connect(&other, &DeviceListPage::deviceSelected, m_tab.get(), &DeviceListPage::selectDevice);
+        publish(true, kColors);
+        QPointer<RazerDevicePage> a = pageOf(first);
+        RazerDevicePage* b = pageOf(second);
+        QVERIFY(a && b && a->streamToggle()->isChecked());
+        QTRY_COMPARE_WITH_TIMEOUT(other.tabWidget()->count(), 2, 10000);
+
+        QTabBar* bar = m_tab->tabWidget()->tabBar();
+        auto label = [bar](int i) {
+            return qobject_cast<RazerDeviceTabLabel*>(bar->tabButton(i, QTabBar::LeftSide));
+        };
+        for (QWidget* page : {static_cast<QWidget*>(b), static_cast<QWidget*>(a.data())}) {
+            m_tab->tabWidget()->setCurrentWidget(page);
+            const int current = m_tab->tabWidget()->currentIndex();
+            QVERIFY(label(current)->isActive() && !label(1 - current)->isActive());
+            QCOMPARE(other.pageControllers().value(other.tabWidget()->currentWidget()),
+                     m_tab->pageControllers().value(page));
+        }
+
+        // What the other tab's switch writes.
+        QVariantMap record = PageTestBench::storedRecord(first);
+        record.insert(kSource, QStringLiteral("mirror"));
+        ResourceManager::instance()->setDeviceSettings(first->id(), record);
+        QVERIFY(!a->streamToggle()->isChecked());
+
+        first->setFault(PanelFault::Offline);
+        QTRY_VERIFY_WITH_TIMEOUT(a.isNull(), 10000);
+        QCOMPARE(m_tab->tabWidget()->count(), 1);
+    }
+
+    // Which message the preview gives, by rank: library unusable, broadcast not live, no device.
+    void previewMessages_data()
+    {
+        QTest::addColumn<bool>("libraryUsable");
+        QTest::addColumn<bool>("live");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("library unusable")
+            << false << false << "Install Razer Synapse to ligth up Pivotrix device";
+        QTest::newRow("live without devices") << true << true << "Pair your Pivotrix Device to enjoy";
+    }
+    void previewMessages()
+    {
+        QFETCH(bool, libraryUsable);
+        QFETCH(bool, live);
+        QFETCH(QString, text);
+        // A private runtime directory whose path is too long for a socket leaves the library without a
+        // channel, so its "Init" fails.
+        QTemporaryDir longRuntime;
+        const QString longPath = longRuntime.filePath(QString(120, QLatin1Char('r')));
+        QVERIFY(QDir().mkpath(longPath));
+        QVERIFY(QFile::setPermissions(longPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        if (!libraryUsable)
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(longPath));
+        m_bench.load({});
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        QCOMPARE(RazerSdkColorProvider::instance()->isInitialized(), libraryUsable);
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        m_tab->show();
+        if (libraryUsable)
+            publish(live);
+        QTRY_COMPARE(m_tab->previewPage()->errorText(), text);
+        QVERIFY(m_tab->previewPage()->isVisible());
+        QVERIFY(!m_tab->tabWidget()->isVisible());
+    }
+
+    // End to end, the user's clicks on the main window's Razer Chroma tab decide what the panel receives:
+    // ticked rows become bands in row order and the direction turns them; no tick means no frames, and
+    // switching off sends the stop and clears "stream_enabled".
+    void endToEnd_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<QPoint>("firstBandPixel");
+        QTest::addColumn<QPoint>("lastBandPixel");
+        QTest::newRow("rows 0 and 3") << 0 << QPoint(0, 7) << QPoint(3, 0);
+        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QPoint(3, 0) << QPoint(0, 7);
+    }
+    void endToEnd()
+    {
+        QFETCH(int, direction);
+        QFETCH(QPoint, firstBandPixel);
+        QFETCH(QPoint, lastBandPixel);
+        const auto tool = [](const QString& arguments) {
+            QProcess publisher;
+            publisher.start(QStringLiteral(CHROMA_PUBLISHER), arguments.split(QLatin1Char(' ')));
+            return publisher.waitForFinished(10000) && publisher.exitStatus() == QProcess::NormalExit &&
+                   publisher.exitCode() == 0;
+        };
+        EmulatedPanel* panel = m_bench.startPanel(QStringLiteral("Living room"));
+        QVERIFY(panel);
+        m_bench.load({PageTestBench::record(panel, 1)}, 15000);
+        TestHttpServer updates;
+        updates.body = "{\"version\":\"1.0.1\"}";
+        UpdateChecker::instance()->setServiceUrl(updates.baseUrl());
+        auto window = std::make_unique<MainWindow>();
+        window->show();
+        window->chapterTab()->setCurrentIndex(0);
+        QVERIFY(tool(QStringLiteral("live on")));
+        QVERIFY(tool(QStringLiteral("colors #ff0000 #00ff00 #0000ff #ffff00 #00ffff")));
+        RazerDevicePage* page = nullptr;
+        QVERIFY(QTest::qWaitFor(
+            [&]() { return (page = window->findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
+
+        QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel), 10000);
+        const auto tick = [page](int row) { // on the tick box's indicator, at its left
+            QTest::mouseClick(page->colorCheck(row), Qt::LeftButton, {},
+                              QPoint(15, page->colorCheck(row)->height() / 2));
+        };
+        tick(3);
+        tick(0);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), (QVariantList{0, 3}));
+        page->directionCombo()->setCurrentIndex(direction);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("angle"), 0).toInt(), direction);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(firstBandPixel) == QColor(255, 0, 0) &&
+                                     panel->lastFrame().pixelColor(lastBandPixel) == QColor(255, 255, 0),
+                                 10000);
+        tick(0);
+        tick(3);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), QVariantList());
+        QVERIFY(PageTestBench::framesStopped(panel));
+
+        const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
+        QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
+        QVERIFY(!PageTestBench::storedRecord(panel).value(kEnabled).toBool());
+        window.reset();
+    }
+
+    void placeholderWithoutDevices()
+    {
+        m_bench.load({});
+        m_page = std::make_unique<DeviceListScreenMirrorPage>();
+        QVERIFY(!m_page->previewPage()->isHidden() && m_page->tabWidget()->isHidden());
+    }
+
+    // The stored choices are shown without being written back; choosing one again saves nothing.
+    void settingsSlots_data()
+    {
+        QTest::addColumn<QString>("combo");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariantMap>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("saved"); // -1: nothing saved, "same mode" is logged
+        const QVariantMap s{{QStringLiteral("effect_mode"), 2},
+                            {QStringLiteral("device_location"), 3},
+                            {QStringLiteral("effect_type"), 1},
+                            {QStringLiteral("color_mode"), 0}};
+        const auto row = [](const char* name, const char* combo, const char* key, const QVariantMap& stored,
+                            int shown, int chosen, int saved) {
+            QTest::newRow(name) << QString::fromLatin1(combo) << QString::fromLatin1(key) << stored << shown
+                                << chosen << saved;
+        };
+        row("same mode", "modeSelector", "effect_mode", s, 2, 2, -1);
+        row("new mode", "modeSelector", "effect_mode", s, 2, 1, 1);
+        row("new location", "prismLocation", "device_location", s, 3, 7, 7);
+        // Colour modes are listed Natural first.
+        row("same colours", "colorModeComboBox", "color_mode", s, 1, 1, -1);
+        row("natural colours", "colorModeComboBox", "color_mode", s, 1, 0, 1);
+        // Nothing stored: the page shows "Fading Triangles", and "No Effect" must still be saved.
+        row("no effect over a missing key", "effectSelect", "effect_type", {}, 2, 0, 0);
+    }
+    void settingsSlots()
+    {
+        QFETCH(QString, combo);
+        QFETCH(QString, key);
+        QFETCH(QVariantMap, stored);
+        QFETCH(int, shown);
+        QFETCH(int, chosen);
+        QFETCH(int, saved);
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord(stored));
+        QVERIFY(page);
+        auto* box = page->findChild<QComboBox*>(combo);
+        QCOMPARE(box->currentIndex(), shown);
+
+        LogCapture log;
+        QSignalSpy saves(ResourceManager::instance()->settingsManager(), &SettingsManager::settingsChanged);
+        box->setCurrentIndex(chosen);
+        if (chosen == shown) // The combo stays quiet when nothing changes; the user picks the entry again.
+            QMetaObject::invokeMethod(box, "currentIndexChanged", Q_ARG(int, chosen));
+        if (saved < 0) {
+            QCOMPARE(log.count(QStringLiteral("same mode")), 1);
+            QCOMPARE(saves.count(), 0);
+        } else {
+            QTRY_COMPARE(this->stored(key), saved);
+            const int count = saves.count();
+            QTest::qWait(100); // The refresh shows the choice again without saving it again.
+            QCOMPARE(saves.count(), count);
+            QCOMPARE(box->currentIndex(), chosen);
+        }
+        // The location row belongs to "Continue Screen" only.
+        QCOMPARE(!page->prismLocation()->isHidden(), page->modeSelector()->currentIndex() == ContinueScreen);
+        QCOMPARE(page->locationLabel()->isHidden(), page->prismLocation()->isHidden());
+    }
+
+    void monitorCountChangeStoresTheFirstMonitor()
+    {
+        // Streaming, so that the capture worker is busy and follows the layout.
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({}, true));
+        QVERIFY(page);
+        QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
+        QVERIFY(m_server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("second"),
+                                 QStringLiteral("320/80x240/60+320+240"), QStringLiteral("none")}));
+        QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 2, 10000);
+        page->monitorSelect()->setCurrentIndex(1);
+        QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 1);
+        QVERIFY(m_server.xrandr({QStringLiteral("--delmonitor"), QStringLiteral("second")}));
+        QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
+        QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 0);
+    }
+
+    // Capture going away switches off what this tab streams, nothing that another tab drives.
+    void captureLossStopsOnlyMirrorStreams_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::newRow("mirror") << "mirror";
+        QTest::newRow("razer") << "razer";
+    }
+    void captureLossStopsOnlyMirrorStreams()
+    {
+        QFETCH(QString, source);
+        const bool mine = source == QLatin1String("mirror");
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({}, true, source));
+        QVERIFY(page);
+        PivotrixDeviceController* device = PageTestBench::controllerFor(m_panel);
+        device->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(device->isStreaming(), 10000);
+        QCOMPARE(page->streamToggle()->isChecked(), mine);
+        emit ResourceManager::instance()->grabManager()->userDisabledGrab();
+        QTRY_COMPARE_WITH_TIMEOUT(!PageTestBench::receiving(m_panel), mine, 10000);
+        QCOMPARE(PageTestBench::storedRecord(m_panel).value(QStringLiteral("stream_enabled")).toBool(),
+                 !mine);
+        QVERIFY(!page->streamToggle()->isChecked() && !m_page->pipeline(page)->generator());
+    }
+
+    // Switching colours and modes back and forth leaves only the current pipeline's processors on the
+    // capture worker, which holds the last reference to the others.
+    void onlyCurrentProcessorsStayRegistered()
+    {
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}));
+        QVERIFY(page);
+        page->streamToggle()->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(m_panel), 10000);
+        const ScreenMirrorPipeline& pipeline = *m_page->pipeline(page);
+        Procs earlier;
+        const QList<QPair<QComboBox*, int>> steps{{page->colorModeComboBox(), 0},
+                                                  {page->colorModeComboBox(), 1},
+                                                  {page->modeSelector(), ContinueScreen},
+                                                  {page->modeSelector(), DominantSeason},
+                                                  {page->modeSelector(), ScreenSeason}};
+        for (const auto& step : steps) {
+            const Procs before = processorsOf(pipeline);
+            QCOMPARE(before.size(), 1);
+            earlier += before;
+            step.first->setCurrentIndex(step.second);
+            QTRY_VERIFY(processorsOf(pipeline).size() == 1 &&
+                        processorsOf(pipeline).first() != before.first());
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(earlier.cbegin(), earlier.cend(), [](auto& w) { return w.isNull(); }), 10000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(m_panel) > 0, 10000);
+        page->streamToggle()->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(m_panel), 10000);
+        QVERIFY(processorsOf(pipeline).isEmpty());
+    }
+
+    // The window and then the registry go while the panel streams the dominant colour: device threads
+    // still read the colour source until their stop request returns.
+    void quitWhileDominantSeasonStreams()
+    {
+        QVERIFY(openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true)));
+        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(m_panel) > 3, 10000);
+        m_page.reset();
+        m_bench.reset();
+        QTest::qWait(100);
+    }
+
+    // The application started minimised from a stored record: the panel shows the screen as the mode
+    // picks it and asks for the stored seasoning; a lock stops the stream and the unlock resumes it.
+    void applicationFollowsTheScreen_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("seasoning");  // -1: not stored
+        QTest::addColumn<QString>("stream"); // post-process type and render mode the panel was asked for
+        QTest::newRow("Screen Season") << 0 << "rrrr" << 0 << "none pixel";
+        QTest::newRow("Dominant Season") << 1 << "rrrr" << -1 << "effect triangle";
+        // Only the right fifth, unmirrored: its inner half green, its outer half blue.
+        QTest::newRow("Continue Screen right") << 2 << "g[g0b]{2}b" << 1 << "effect pixel";
+    }
+    void applicationFollowsTheScreen()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, first);
+        QFETCH(int, seasoning);
+        QFETCH(QString, stream);
+        m_panel = m_bench.startPanel();
+        QVERIFY(m_panel);
+        QVariantMap choices{{QStringLiteral("effect_mode"), mode},
+                            {QStringLiteral("device_location"), 2},
+                            {QStringLiteral("color_mode"), 1}};
+        if (seasoning >= 0)
+            choices.insert(QStringLiteral("effect_type"), seasoning);
+        AppHome home;
+        const QString dir = home.filePath(QStringLiteral("data/PivotrixEntertainment"));
+        QVERIFY(QDir().mkpath(dir) && PageTestBench::writeSettings(
+                                          dir + QStringLiteral("/settings.json"),
+                                          {PageTestBench::record(m_panel, 1, mirrorRecord(choices, true))}));
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xffff0000)));
+        QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff00ff00), 512, 0));
+        QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff0000ff), 576, 0));
+        const auto shows = [this](const QString& want) {
+            const QRegularExpression pattern(QRegularExpression::anchoredPattern(want));
+            return QTest::qWaitFor([&] { return pattern.match(columns(m_panel->lastFrame())).hasMatch(); },
+                                   20000);
+        };
+
+        // The window stays off the shared display; capture reads the private screen all the same.
+        QProcessEnvironment env = home.environment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess app;
+        home.start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
+        QVERIFY2(shows(first), qPrintable(columns(m_panel->lastFrame())));
+        QCOMPARE(PageTestBench::streamKind(m_panel), stream);
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff00ff00)));
+        QVERIFY2(shows(QStringLiteral("gggg")), qPrintable(columns(m_panel->lastFrame())));
+
+        QVERIFY(m_bench.sendLock(true));
+        QVERIFY2(QTest::qWaitFor([&] { return !PageTestBench::receiving(m_panel); }, 20000),
+                 "the lock did not stop the stream");
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff0000ff)));
+        QVERIFY(PageTestBench::framesStopped(m_panel));
+        QVERIFY(m_bench.sendLock(false));
+        QVERIFY2(shows(QStringLiteral("bbbb")), "the unlock did not resume the stream");
+        app.kill();
+        QVERIFY(app.waitForFinished(10000));
+    }
+};
+
+PAGE_TEST_MAIN(TestDevicePages)
+#include "tst_devicepages.moc"
