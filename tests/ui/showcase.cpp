@@ -2,17 +2,23 @@
 //   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|mirror-device|
 //                     search|pairing
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
-#include "PageTestBench.h"
 #include "core/ApplicationShell.h"
+#include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
 #include "discovery/ColorChallengeDialog.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
 #include "effects/RazerSdkColorProvider.h"
+#include "emulator/EmulatedPanel.h"
 #include "support/TestHttpServer.h"
+#include "support/TestRegistry.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/RazerDevicePage.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
+
+#include <QtTest>
+#include <QtWidgets>
 
 #include <cstdio>
 

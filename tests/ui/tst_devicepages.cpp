@@ -4,21 +4,27 @@
 // preview follows the broadcast; end to end, the main window with the chroma-publisher tool broadcasting as
 // a Chroma application would. Screen Mirror: the choices, monitors, capture loss and processors; end to
 // end, the application itself mirroring the screen onto a panel it has paired.
-#include "PageTestBench.h"
 #include "broadcast/ChromaBroadcastChannel.h"
 #include "broadcast/ChromaPublisher.h"
 #include "capture/FrameProccessorScaledFrame.h"
 #include "capture/FrameProcessorAvgRects.h"
 #include "capture/GrabManager.h"
+#include "capture/session/linux/LinuxSystemSession.h"
+#include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
+#include "device/PivotrixDeviceController.h"
 #include "effects/EffectScaledImageWithBlur.h"
 #include "effects/RazerSdkColorProvider.h"
 #include "effects/ScreenMapColorProvider.h"
 #include "effects/ScreenMirrorPipeline.h"
 #include "support/AppHome.h"
 #include "support/LogCapture.h"
+#include "support/PanelFixture.h"
+#include "support/PrivateBus.h"
+#include "support/StandInLogind.h"
 #include "support/TestHttpServer.h"
 #include "support/TestPictures.h"
+#include "support/TestRegistry.h"
 #include "support/XvfbServer.h"
 #include "ui/DeviceListRazerPage.h"
 #include "ui/DeviceListScreenMirrorPage.h"
@@ -31,7 +37,108 @@
 #include "ui/ScreenMirrorPreview.h"
 #include "ui/UpdateChecker.h"
 
+#include <QtDBus>
+#include <QtTest>
+#include <QtWidgets>
+
 namespace {
+PivotrixDeviceController* controllerFor(const EmulatedPanel* panel)
+{
+    for (PivotrixDeviceController* c : ResourceManager::instance()->devices()) {
+        if (c->deviceId() == panel->id())
+            return c;
+    }
+    return nullptr;
+}
+
+QVariantMap storedRecord(const EmulatedPanel* panel)
+{
+    return ResourceManager::instance()->deviceSettings(panel->id());
+}
+
+bool receiving(const EmulatedPanel* panel)
+{
+    return panel->stream().status == QLatin1String("receiving");
+}
+
+quint64 goodFrames(EmulatedPanel* panel)
+{
+    return panel->statistics().snapshot().good;
+}
+
+// True when no frame arrives for half a second once those in flight landed.
+bool framesStopped(EmulatedPanel* panel)
+{
+    QTest::qWait(200);
+    const quint64 before = goodFrames(panel);
+    QTest::qWait(500);
+    return goodFrames(panel) == before;
+}
+
+// "<post-process type> <render mode>" of the stream the panel was last asked for.
+QString streamKind(const EmulatedPanel* panel)
+{
+    const QJsonObject canvas = panel->stream().params.value(QStringLiteral("canvas")).toObject();
+    return canvas.value(QStringLiteral("post_process")).toObject().value(QStringLiteral("type")).toString() +
+           QLatin1Char(' ') + canvas.value(QStringLiteral("render_mode")).toString();
+}
+
+// The registry loaded with emulated panels, and a logind on the private bus that can lock this session.
+class Bench : public TestRegistry
+{
+public:
+    explicit Bench(int block)
+        : m_panels(block)
+    {}
+
+    bool serveLogind(const QByteArray& address)
+    {
+        m_bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("logind")));
+        return m_bus->isConnected() && m_logind.registerOn(*m_bus);
+    }
+
+    // Lock or unlock this session the way logind announces it.
+    bool sendLock(bool locked)
+    {
+        return m_bus->send(QDBusMessage::createSignal(
+            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
+            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock")));
+    }
+
+    // As sendLock, and waits until the registry's session saw it.
+    void setLocked(bool locked)
+    {
+        auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
+        QVERIFY(session);
+        QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::ourSession(), 10000);
+        QVERIFY(sendLock(locked));
+        QTRY_COMPARE_WITH_TIMEOUT(session->isLocked(), locked, 10000);
+    }
+
+    EmulatedPanel* startPanel(const QString& name = QString())
+    {
+        PanelConfig config;
+        if (!name.isEmpty())
+            config.name = name;
+        m_started.push_back(m_panels.start(config));
+        return m_started.back().get();
+    }
+
+    // Ends the test's panels and registry; the pages must be gone already.
+    void reset()
+    {
+        ResourceManager::destroyInstance();
+        m_started.clear();
+    }
+
+private:
+    PanelFixture m_panels;
+    std::vector<std::unique_ptr<EmulatedPanel>> m_started;
+    std::unique_ptr<QDBusConnection> m_bus;
+    StandInLogind m_logind;
+};
+
 const QString kMirror = QStringLiteral("screen_mirror");
 const QSize kScreen(640, 480);
 using Procs = QList<QWeakPointer<FrameProcessorBase>>;
@@ -87,7 +194,7 @@ struct StreamRule
 
 QVariantMap razerOf(const EmulatedPanel* panel)
 {
-    return PageTestBench::storedRecord(panel).value(QStringLiteral("razer")).toMap();
+    return storedRecord(panel).value(QStringLiteral("razer")).toMap();
 }
 } // namespace
 Q_DECLARE_METATYPE(StreamRule)
@@ -95,8 +202,14 @@ Q_DECLARE_METATYPE(StreamRule)
 class TestDevicePages : public QObject
 {
     Q_OBJECT
+public:
+    explicit TestDevicePages(PrivateBus& bus)
+        : m_bus(bus)
+    {}
+
 private:
-    PageTestBench m_bench{22};
+    Bench m_bench{22};
+    PrivateBus& m_bus;
     XvfbServer m_server;
     std::unique_ptr<DeviceListScreenMirrorPage> m_page;
     EmulatedPanel* m_panel = nullptr;
@@ -106,16 +219,16 @@ private:
         m_panel = m_bench.startPanel();
         if (!m_panel)
             return nullptr;
-        m_bench.load({PageTestBench::record(m_panel, 1, extra)});
+        m_bench.load({TestRegistry::record(m_panel, 1, extra)});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
-        PivotrixDeviceController* c = PageTestBench::controllerFor(m_panel);
+        PivotrixDeviceController* c = controllerFor(m_panel);
         QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000);
         return qobject_cast<ScreenMirrorDevicePage*>(m_page->pageForController(c));
     }
 
     int stored(const QString& key) const
     {
-        return PageTestBench::storedRecord(m_panel).value(kMirror).toMap().value(key, -1).toInt();
+        return storedRecord(m_panel).value(kMirror).toMap().value(key, -1).toInt();
     }
 
     std::unique_ptr<DeviceListRazerPage> m_tab;
@@ -143,7 +256,7 @@ private:
 
     RazerDevicePage* pageOf(EmulatedPanel* panel)
     {
-        PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
+        PivotrixDeviceController* c = controllerFor(panel);
         RazerDevicePage* page = nullptr;
         QTest::qWaitFor(
             [&]() { return (page = qobject_cast<RazerDevicePage*>(m_tab->pageForController(c))) != nullptr; },
@@ -157,7 +270,7 @@ private:
         *panel = m_bench.startPanel();
         if (!*panel)
             return nullptr;
-        m_bench.load({PageTestBench::record(*panel, 1, extra)});
+        m_bench.load({TestRegistry::record(*panel, 1, extra)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         publish(true, kColors);
         return pageOf(*panel);
@@ -168,7 +281,7 @@ private slots:
     {
         QVERIFY(m_server.start(kScreen));
         qputenv("DISPLAY", m_server.display());
-        QVERIFY(m_bench.serveLogind());
+        QVERIFY(m_bench.serveLogind(m_bus.address()));
     }
 
     void cleanup()
@@ -185,7 +298,7 @@ private slots:
     {
         EmulatedPanel* panel = m_bench.startPanel();
         QVERIFY(panel);
-        m_bench.load({PageTestBench::record(
+        m_bench.load({TestRegistry::record(
             panel, 1,
             {{kEnabled, true},
              {kSource, QStringLiteral("razer")},
@@ -199,7 +312,7 @@ private slots:
         QCOMPARE(m_tab->previewPage()->errorText(), QStringLiteral("Enable Pivotrix app in Razer Synapse"));
         QVERIFY(!page->streamToggle()->isChecked());
         QTest::qWait(300);
-        QVERIFY(!PageTestBench::receiving(panel));
+        QVERIFY(!receiving(panel));
 
         publish(true, kColors);
         QTRY_VERIFY_WITH_TIMEOUT(m_tab->tabWidget()->isVisible(), 5000);
@@ -211,7 +324,7 @@ private slots:
         publish(false);
         QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
         QVERIFY(!m_tab->tabWidget()->isVisible());
-        QVERIFY(PageTestBench::storedRecord(panel).value(kEnabled).toBool());
+        QVERIFY(storedRecord(panel).value(kEnabled).toBool());
     }
 
     // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
@@ -242,16 +355,16 @@ private slots:
         RazerDevicePage* page = setUp(&panel, extra);
         QVERIFY(page);
         QCOMPARE(page->seasoningSelect()->currentText(), QLatin1String(rule.shown));
-        PivotrixDeviceController* c = PageTestBench::controllerFor(panel);
+        PivotrixDeviceController* c = controllerFor(panel);
         if (!rule.stream)
             c->startStream();
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel) && c->isStreaming(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(receiving(panel) && c->isStreaming(), 10000);
         if (rule.stream)
-            QCOMPARE(PageTestBench::streamKind(panel), QLatin1String(rule.stream));
+            QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
         const QLatin1String event(rule.event);
         if (event == QLatin1String("lock")) {
             m_bench.setLocked(true);
-            QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(panel) && !c->isStreaming(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!receiving(panel) && !c->isStreaming(), 10000);
             m_bench.setLocked(false);
         } else if (event == QLatin1String("drop")) {
             panel->dropToStandby();
@@ -261,8 +374,8 @@ private slots:
         }
         // Several online checks (400 ms apart) pass.
         QTest::qWait(1500);
-        QCOMPARE(PageTestBench::receiving(panel), rule.streamsAfter);
-        QCOMPARE(PageTestBench::storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
+        QCOMPARE(receiving(panel), rule.streamsAfter);
+        QCOMPARE(storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
     }
 
     // Tabs: the active one marked, selection followed across tabs, a device taken over by the other source
@@ -272,8 +385,8 @@ private slots:
         EmulatedPanel* first = m_bench.startPanel(QStringLiteral("A"));
         EmulatedPanel* second = m_bench.startPanel(QStringLiteral("Panel with a much longer name"));
         QVERIFY(first && second);
-        m_bench.load({PageTestBench::record(first, 1, {{kEnabled, true}, {kSource, QStringLiteral("razer")}}),
-                      PageTestBench::record(second, 2)});
+        m_bench.load({TestRegistry::record(first, 1, {{kEnabled, true}, {kSource, QStringLiteral("razer")}}),
+                      TestRegistry::record(second, 2)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         DeviceListRazerPage other;
         connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
@@ -297,7 +410,7 @@ private slots:
         }
 
         // What the other tab's switch writes.
-        QVariantMap record = PageTestBench::storedRecord(first);
+        QVariantMap record = storedRecord(first);
         record.insert(kSource, QStringLiteral("mirror"));
         ResourceManager::instance()->setDeviceSettings(first->id(), record);
         QVERIFY(!a->streamToggle()->isChecked());
@@ -367,7 +480,7 @@ private slots:
         };
         EmulatedPanel* panel = m_bench.startPanel(QStringLiteral("Living room"));
         QVERIFY(panel);
-        m_bench.load({PageTestBench::record(panel, 1)}, 15000);
+        m_bench.load({TestRegistry::record(panel, 1)}, 15000);
         TestHttpServer updates;
         updates.body = "{\"version\":\"1.0.1\"}";
         UpdateChecker::instance()->setServiceUrl(updates.baseUrl());
@@ -381,7 +494,7 @@ private slots:
             [&]() { return (page = window->findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
 
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(panel), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(receiving(panel), 10000);
         const auto tick = [page](int row) { // on the tick box's indicator, at its left
             QTest::mouseClick(page->colorCheck(row), Qt::LeftButton, {},
                               QPoint(15, page->colorCheck(row)->height() / 2));
@@ -397,12 +510,12 @@ private slots:
         tick(0);
         tick(3);
         QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), QVariantList());
-        QVERIFY(PageTestBench::framesStopped(panel));
+        QVERIFY(framesStopped(panel));
 
         const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
-        QVERIFY(!PageTestBench::storedRecord(panel).value(kEnabled).toBool());
+        QVERIFY(!storedRecord(panel).value(kEnabled).toBool());
         window.reset();
     }
 
@@ -489,7 +602,7 @@ private slots:
         ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}));
         QVERIFY(page);
         page->streamToggle()->setChecked(true);
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::receiving(m_panel), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(receiving(m_panel), 10000);
         const ScreenMirrorPipeline& pipeline = *m_page->pipeline(page);
         Procs earlier;
         const QList<QPair<QComboBox*, int>> steps{{page->colorModeComboBox(), 0},
@@ -507,11 +620,11 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(
                 std::all_of(earlier.cbegin(), earlier.cend(), [](auto& w) { return w.isNull(); }), 10000);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(m_panel) > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 0, 10000);
         // Capture going away switches off what this tab streams (another tab's streams: streamRules).
         emit ResourceManager::instance()->grabManager()->userDisabledGrab();
-        QTRY_VERIFY_WITH_TIMEOUT(!PageTestBench::receiving(m_panel), 10000);
-        QVERIFY(!PageTestBench::storedRecord(m_panel).value(kEnabled).toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!receiving(m_panel), 10000);
+        QVERIFY(!storedRecord(m_panel).value(kEnabled).toBool());
         QVERIFY(!page->streamToggle()->isChecked() && !pipeline.generator() &&
                 processorsOf(pipeline).isEmpty());
     }
@@ -521,7 +634,7 @@ private slots:
     void quitWhileDominantSeasonStreams()
     {
         QVERIFY(openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true)));
-        QTRY_VERIFY_WITH_TIMEOUT(PageTestBench::goodFrames(m_panel) > 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 3, 10000);
         m_page.reset();
         m_bench.reset();
         QTest::qWait(100);
@@ -555,9 +668,9 @@ private slots:
             choices.insert(QStringLiteral("effect_type"), seasoning);
         AppHome home;
         const QString dir = home.filePath(QStringLiteral("data/PivotrixEntertainment"));
-        QVERIFY(QDir().mkpath(dir) && PageTestBench::writeSettings(
-                                          dir + QStringLiteral("/settings.json"),
-                                          {PageTestBench::record(m_panel, 1, mirrorRecord(choices, true))}));
+        QVERIFY(QDir().mkpath(dir) &&
+                TestRegistry::writeSettings(dir + QStringLiteral("/settings.json"),
+                                            {TestRegistry::record(m_panel, 1, mirrorRecord(choices, true))}));
         QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xffff0000)));
         QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff00ff00), 512, 0));
         QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff0000ff), 576, 0));
@@ -573,15 +686,15 @@ private slots:
         QProcess app;
         home.start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
         QVERIFY2(shows(first), qPrintable(columns(m_panel->lastFrame())));
-        QCOMPARE(PageTestBench::streamKind(m_panel), stream);
+        QCOMPARE(streamKind(m_panel), stream);
         QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff00ff00)));
         QVERIFY2(shows(QStringLiteral("gggg")), qPrintable(columns(m_panel->lastFrame())));
 
         QVERIFY(m_bench.sendLock(true));
-        QVERIFY2(QTest::qWaitFor([&] { return !PageTestBench::receiving(m_panel); }, 20000),
+        QVERIFY2(QTest::qWaitFor([&] { return !receiving(m_panel); }, 20000),
                  "the lock did not stop the stream");
         QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff0000ff)));
-        QVERIFY(PageTestBench::framesStopped(m_panel));
+        QVERIFY(framesStopped(m_panel));
         QVERIFY(m_bench.sendLock(false));
         QVERIFY2(shows(QStringLiteral("bbbb")), "the unlock did not resume the stream");
         app.kill();
@@ -589,5 +702,18 @@ private slots:
     }
 };
 
-PAGE_TEST_MAIN(TestDevicePages)
+int main(int argc, char** argv)
+{
+    // The bus stands in for the system and session buses; Qt reads their addresses once, before the
+    // application object exists.
+    PrivateBus bus;
+    if (!bus.isRunning())
+        qFatal("dbus-daemon did not start");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    QApplication app(argc, argv);
+    TestDevicePages test(bus);
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_devicepages.moc"
