@@ -1,11 +1,16 @@
-// What the user saved: the settings file (broken, loose, killed mid-save) and the autostart entry that
-// follows "run_on_start".
+// What outlives a run: the settings file (broken, loose, killed mid-save), the autostart entry that follows
+// "run_on_start", and the single instance's lock and socket (a silent holder, hostile clients).
 #include "core/ApplicationShell.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
+#include "core/SingleInstance.h"
 #include "core/linux/XdgAutostart.h"
 
+#include <QtNetwork>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 constexpr QFile::Permissions kOwnerRw = QFile::ReadOwner | QFile::WriteOwner;
@@ -29,6 +34,26 @@ QFile::Permissions modeBits(const QString& path)
     // ReadUser/WriteUser mirror the owner bits for the running user; compare the real mode only.
     return QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
 }
+QByteArray frame(const QByteArray& payload)
+{
+    QByteArray f(4, '\0');
+    qToBigEndian<quint32>(quint32(payload.size()), f.data());
+    return f + payload;
+}
+
+// Sends from a plain thread so the server's event loop keeps running here.
+SingleInstance::Role startInThread(const QString& dir, int timeoutMs)
+{
+    std::atomic<int> role{-1};
+    std::thread t([&] {
+        SingleInstance other(QStringLiteral("tst"), dir);
+        role = int(other.start(QStringLiteral("show"), timeoutMs));
+    });
+    while (role.load() < 0)
+        QTest::qWait(10);
+    t.join();
+    return SingleInstance::Role(role.load());
+}
 } // namespace
 
 class TestSettings : public QObject
@@ -45,7 +70,6 @@ private slots:
         QTest::newRow("no file") << QByteArray() << false << false;
         QTest::newRow("valid, readable by all") << QByteArray("{\"round\": 1}") << false << false;
         QTest::newRow("json array") << QByteArray("[1, 2, 3]") << true << false;
-        QTest::newRow("not json") << QByteArray("devices: none") << true << false;
         QTest::newRow("truncated object")
             << QByteArray("{\"devices\": {\"a\": {\"auth\": \"k") << true << false;
         QTest::newRow("binary, older copy") << QByteArray("\x00\xff\xfe{}", 5) << true << true;
@@ -186,6 +210,52 @@ private slots:
                                                     QStringLiteral("--minimized"), QStringLiteral("y")}));
         QVERIFY(
             !ApplicationShell::hasMinimizedFlag({QStringLiteral("app"), QStringLiteral("--minimized=1")}));
+    }
+
+    void liveButSilentHolderIsUnreachable()
+    {
+        QTemporaryDir dir;
+        QLockFile held(dir.filePath(QStringLiteral("tst.lock")));
+        QVERIFY(held.tryLock(0));
+        QElapsedTimer timer;
+        timer.start();
+        SingleInstance blocked(QStringLiteral("tst"), dir.path());
+        QCOMPARE(blocked.start(QStringLiteral("show"), 600), SingleInstance::Role::Unreachable);
+        QVERIFY(timer.elapsed() >= 500);
+        QVERIFY(!blocked.isPrimary());
+    }
+
+    // Junk is dropped without an answer; the exact "show" of a later start still arrives.
+    void hostileClientsAreDroppedAndServiceGoesOn_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("length over bound") << frame(QByteArray(SingleInstance::kMaxMessageBytes + 1, 's'));
+        QTest::newRow("zero length") << QByteArray(4, '\0');
+        QTest::newRow("bytes after message") << frame("show") + "trailing";
+        QTest::newRow("not utf-8") << frame(QByteArray("\xc3\x28\xa0\xa1", 4));
+        QTest::newRow("partial body then idle") << frame("show").left(6);
+    }
+    void hostileClientsAreDroppedAndServiceGoesOn()
+    {
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        SingleInstance server(QStringLiteral("tst"), dir.path());
+        server.setIdleTimeout(300);
+        QCOMPARE(server.start(QStringLiteral("show"), 1000), SingleInstance::Role::Primary);
+        QSignalSpy received(&server, &SingleInstance::messageReceived);
+
+        QLocalSocket client;
+        client.connectToServer(server.serverName());
+        QVERIFY(client.waitForConnected(1000));
+        client.write(bytes);
+        client.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
+        QCOMPARE(client.readAll(), QByteArray()); // no ack for junk
+        QCOMPARE(received.count(), 0);
+
+        QCOMPARE(startInThread(dir.path(), 3000), SingleInstance::Role::MessageDelivered);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().toString(), QStringLiteral("show"));
     }
 };
 

@@ -23,6 +23,7 @@ class TestSessionMessages : public QObject
 {
     Q_OBJECT
 private slots:
+    // The power-setting block is parsed, the other messages are a plain table look-up, represented by lock and unlock.
     void decode_data()
     {
         QTest::addColumn<quint32>("message");
@@ -37,12 +38,9 @@ private slots:
         const QByteArray display =
             QByteArray::fromRawData(reinterpret_cast<const char*>(D::kConsoleDisplayState), 16);
         const quintptr change = D::kPowerSettingChange;
-        row("end of session", D::kQueryEndSession, 0, SystemSession::SessionEnding);
         row("lock", D::kSessionChange, D::kSessionLock, SystemSession::SessionLocked);
         row("unlock", D::kSessionChange, D::kSessionUnlock, SystemSession::SessionUnlocked);
         row("remote connect", D::kSessionChange, 0x1, -1);
-        row("suspend", D::kPowerBroadcast, D::kSuspend, SystemSession::SystemSuspending);
-        row("resume", D::kPowerBroadcast, D::kResumeSuspend, SystemSession::SystemResumed);
         row("display off", D::kPowerBroadcast, change, SystemSession::DisplayOff,
             powerSetting(display, 4, 0));
         row("display on", D::kPowerBroadcast, change, SystemSession::DisplayOn, powerSetting(display, 4, 1));
