@@ -80,14 +80,10 @@ int calls(const EmulatedPanel& panel, const char* kind)
 // The swatch showing the colour the panel lights, or (lit false) one that does not.
 RoundRectWidget* swatch(const ColorChallengeDialog& dialog, const EmulatedPanel& panel, bool lit)
 {
-    const QVariant color = panel.statusJson()
-                               .toVariantMap()
-                               .value(QStringLiteral("pairing"))
-                               .toMap()
-                               .value(QStringLiteral("lit_color"));
+    const QString color = panel.statusJson().value(S("pairing"))[S("lit_color")].toString();
     const QList<QColor> colors = dialog.challenge().colors;
     for (int i = 0; i < colors.size(); ++i) {
-        if ((colors.at(i).name() == color.toString()) == lit)
+        if ((colors.at(i).name() == color) == lit)
             return dialog.swatches().at(i);
     }
     return nullptr;
@@ -151,14 +147,10 @@ private slots:
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("url");
-        QTest::newRow("IPv4") << "192.168.1.20"
-                              << "http://192.168.1.20:8080";
-        QTest::newRow("IPv6") << "fd00::5"
-                              << "http://[fd00::5]:8080";
-        QTest::newRow("IPv6 with zone") << "fe80::1%eth0"
-                                        << "http://[fe80::1%25eth0]:8080";
-        QTest::newRow("not a host") << "a/b?c"
-                                    << "";
+        QTest::newRow("IPv4") << S("192.168.1.20") << S("http://192.168.1.20:8080");
+        QTest::newRow("IPv6") << S("fd00::5") << S("http://[fd00::5]:8080");
+        QTest::newRow("IPv6 with zone") << S("fe80::1%eth0") << S("http://[fe80::1%25eth0]:8080");
+        QTest::newRow("not a host") << S("a/b?c") << QString();
     }
     void baseUrl()
     {

@@ -333,16 +333,15 @@ private slots:
     void streamRules_data()
     {
         QTest::addColumn<StreamRule>("rule");
-        QTest::newRow("idle panel, no razer settings")
-            << StreamRule{"razer", "", -1, "Fading Triangles", "effect triangle", true, true};
-        QTest::newRow("lock and unlock, fading pixels")
-            << StreamRule{"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true};
-        QTest::newRow("lock and unlock, other source")
-            << StreamRule{"mirror", "lock", 0, "No Effect", nullptr, false, true};
-        QTest::newRow("capture lost, no effect")
-            << StreamRule{"razer", "capture-loss", 0, "No Effect", "none pixel", true, true};
-        QTest::newRow("panel leaves streaming, unknown effect")
-            << StreamRule{"razer", "drop", 7, "No Effect", "none pixel", false, false};
+        const auto row = [](const char* name, const StreamRule& rule) {
+            QTest::newRow(name) << rule;
+        };
+        row("idle, no razer settings", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
+        row("lock and unlock, fading pixels",
+            {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
+        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, false, true});
+        row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
+        row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false});
     }
     void streamRules()
     {
