@@ -209,55 +209,10 @@ private slots:
         QCOMPARE(page.findChild<QLabel*>(S("hintLabel"))->isVisible(), expected.isEmpty());
     }
 
-    void unpairRebuilds()
-    {
-        ResourceManager* r = registry({stored(record("p", "P", "127.0.61.5"), 1)});
-        SearchPivotrixDevicesPage page;
-        page.show();
-        page.on_DeviceFound(record("p", "P", "127.0.61.5"));
-        page.on_DeviceFound(record("q", "Q", "127.0.61.7"));
-        QPointer<SearchDeviceEntry> oldP = page.entry(S("p"));
-        QPointer<SearchDeviceEntry> oldQ = page.entry(S("q"));
-        QPointer<PivotrixDeviceController> controller = r->devices().value(0);
-        QVERIFY(oldP->isPaired());
-
-        // The row is deleted by its own button's signal.
-        clickButton(oldP);
-        QVERIFY(r->devices().isEmpty());
-        QVERIFY(r->deviceSettings(S("p")).isEmpty());
-        QCOMPARE(rows(page), (QStringList{S("p P 127.0.61.5 Pair"), S("q Q 127.0.61.7 Pair")}));
-        QVERIFY(page.entry(S("p")) != oldP);
-        // Still alive: a late report from the unpaired controller finds an unpaired row and leaves it alone.
-        QVERIFY(controller);
-        emit controller->onlineChanged(PivotrixController::Offline);
-        QVERIFY(errorLabel(page, S("p"))->isHidden());
-        QTRY_VERIFY(oldP.isNull() && oldQ.isNull());
-    }
-
-    void errorFollowsOnlineState()
-    {
-        PanelConfig config;
-        config.address = m_panels.nextAddress();
-        config.id = S("e");
-        ResourceManager* r = registry(
-            {stored(PivotrixBSS{S("E"), 8080, S("px3"), config.address, S("e"), 1}, 1, config.apiKey)});
-        SearchPivotrixDevicesPage page;
-        page.show();
-        PivotrixDeviceController* dev = r->devices().value(0);
-        QVERIFY(dev);
-        QTRY_VERIFY_WITH_TIMEOUT(errorLabel(page, S("e"))->isVisible(), 10000);
-        QVERIFY(!dev->lastError().isEmpty());
-        QCOMPARE(errorLabel(page, S("e"))->text(), dev->lastError());
-        EmulatedPanel panel(config);
-        QVERIFY(panel.start());
-        QTRY_VERIFY_WITH_TIMEOUT(errorLabel(page, S("e"))->isHidden(), 10000);
-        panel.setFault(PanelFault::Offline);
-        QTRY_VERIFY_WITH_TIMEOUT(errorLabel(page, S("e"))->isVisible(), 10000);
-    }
-
-    // A scan (inside a private network; where that is not permitted the page is told of the panels directly)
-    // lists the px3 panels; pairing from a row stores the device with the next index and a key that works and
-    // is never logged, once for a double click.
+    // The whole way through: a scan (inside a private network; where that is not permitted the page is told
+    // of the panels directly) lists the px3 panels; pairing from a row stores the device with the next index
+    // and a key that works and is never logged, once for a double click; rows show errors; unpairing
+    // rebuilds.
     void scanAndPair()
     {
         const bool scan = PrivateNetwork::inside();
@@ -308,10 +263,28 @@ private slots:
         QCOMPARE(added.count(), 1);
         QCOMPARE(panel.requestCounts().value(S("pair_exchange")), quint64(1));
         QCOMPARE(rows(page).at(1), S("%1 %2 %3 Unpair").arg(panel.id(), panel.name(), panel.address()));
-        QTRY_VERIFY_WITH_TIMEOUT(dev->isOnline(), 10000);
-        QVERIFY(errorLabel(page, panel.id())->isHidden());
         QCOMPARE(log.count(S("received device key")), 1);
         QCOMPARE(log.count(key), 0);
+
+        // A row shows its controller's error while the device is offline, and only then.
+        QTRY_VERIFY_WITH_TIMEOUT(dev->isOnline() && errorLabel(page, panel.id())->isHidden(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(errorLabel(page, S("old"))->isVisible(), 10000);
+        QCOMPARE(errorLabel(page, S("old"))->text(), r->devices().constFirst()->lastError());
+        panel.setFault(PanelFault::Offline);
+        QTRY_VERIFY_WITH_TIMEOUT(errorLabel(page, panel.id())->isVisible(), 10000);
+
+        // Unpairing: the row is deleted by its own button's signal and all rows are rebuilt; a late report
+        // from the unpaired controller finds an unpaired row and leaves it alone.
+        QPointer<SearchDeviceEntry> paired = page.entry(panel.id()), other = page.entry(S("scan-1"));
+        QPointer<PivotrixDeviceController> controller = dev;
+        clickButton(paired);
+        QCOMPARE(r->devices().size(), 1);
+        QVERIFY(r->deviceSettings(panel.id()).isEmpty());
+        QCOMPARE(rows(page).at(1), S("%1 %2 %3 Pair").arg(panel.id(), panel.name(), panel.address()));
+        QVERIFY(controller);
+        emit controller->onlineChanged(PivotrixController::Offline);
+        QVERIFY(errorLabel(page, panel.id())->isHidden());
+        QTRY_VERIFY(paired.isNull() && other.isNull());
     }
 
     // How a challenge that does not pair ends: what the dialog says, and no key (the right colour pairs in
