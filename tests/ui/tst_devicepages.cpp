@@ -292,41 +292,6 @@ private slots:
         m_bench.reset();
     }
 
-    // Live after the panel came online: the stored choice is re-applied and frames flow. Not live: only
-    // the preview comes back, with its message. New colours reach the swatches.
-    void broadcastLiveAndNot()
-    {
-        EmulatedPanel* panel = m_bench.startPanel();
-        QVERIFY(panel);
-        m_bench.load({TestRegistry::record(
-            panel, 1,
-            {{kEnabled, true},
-             {kSource, QStringLiteral("razer")},
-             {QStringLiteral("razer"), QVariantMap{{QStringLiteral("color_indexes"), QVariantList{2}}}}})});
-        m_tab = std::make_unique<DeviceListRazerPage>();
-        m_tab->show();
-        publish(false);
-        RazerDevicePage* page = pageOf(panel);
-        QVERIFY(page);
-        QVERIFY(m_tab->previewPage()->isVisible());
-        QCOMPARE(m_tab->previewPage()->errorText(), QStringLiteral("Enable Pivotrix app in Razer Synapse"));
-        QVERIFY(!page->streamToggle()->isChecked());
-        QTest::qWait(300);
-        QVERIFY(!receiving(panel));
-
-        publish(true, kColors);
-        QTRY_VERIFY_WITH_TIMEOUT(m_tab->tabWidget()->isVisible(), 5000);
-        QVERIFY(!m_tab->previewPage()->isVisible());
-        QVERIFY(page->streamToggle()->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(0, 0) == kColors.at(2), 10000);
-        QTRY_COMPARE(page->colorSwatch(4)->fillColor(), kColors.at(4));
-
-        publish(false);
-        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
-        QVERIFY(!m_tab->tabWidget()->isVisible());
-        QVERIFY(storedRecord(panel).value(kEnabled).toBool());
-    }
-
     // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
     // and unlock restarts what the record gives to this tab; only a panel that leaves a running stream by
     // itself loses "stream_enabled", not an idle one or our own stop.
@@ -377,25 +342,42 @@ private slots:
         QCOMPARE(storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
     }
 
-    // Tabs: the active one marked, selection followed across tabs, a device taken over by the other source
-    // shown off, a device gone offline losing its page.
-    void tabs()
+    // Not live: the preview with its message, no stream. Live after the panels came online: the stored
+    // choice is re-applied and frames flow, new colours reach the swatches, the active tab is marked and the
+    // selection is followed across tabs. Not live again: only the preview, "stream_enabled" kept. A device
+    // taken over by the other source is shown off; one gone offline loses its page.
+    void broadcastAndTabs()
     {
         EmulatedPanel* first = m_bench.startPanel(QStringLiteral("A"));
         EmulatedPanel* second = m_bench.startPanel(QStringLiteral("Panel with a much longer name"));
         QVERIFY(first && second);
-        m_bench.load({TestRegistry::record(first, 1, {{kEnabled, true}, {kSource, QStringLiteral("razer")}}),
-                      TestRegistry::record(second, 2)});
+        const QVariantMap razer{{QStringLiteral("color_indexes"), QVariantList{2}}};
+        m_bench.load(
+            {TestRegistry::record(
+                 first, 1,
+                 {{kEnabled, true}, {kSource, QStringLiteral("razer")}, {QStringLiteral("razer"), razer}}),
+             TestRegistry::record(second, 2)});
         m_tab = std::make_unique<DeviceListRazerPage>();
+        m_tab->show();
         DeviceListRazerPage other;
         connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
         connect(&other, &DeviceListPage::deviceSelected, m_tab.get(), &DeviceListPage::selectDevice);
-        publish(true, kColors);
+        publish(false);
         QPointer<RazerDevicePage> a = pageOf(first);
         RazerDevicePage* b = pageOf(second);
-        QVERIFY(a && b && a->streamToggle()->isChecked());
-        QTRY_COMPARE_WITH_TIMEOUT(other.tabWidget()->count(), 2, 10000);
+        QVERIFY(a && b);
+        QVERIFY(m_tab->previewPage()->isVisible());
+        QCOMPARE(m_tab->previewPage()->errorText(), QStringLiteral("Enable Pivotrix app in Razer Synapse"));
+        QVERIFY(!a->streamToggle()->isChecked());
+        QTest::qWait(300);
+        QVERIFY(!receiving(first));
 
+        publish(true, kColors);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->tabWidget()->isVisible(), 5000);
+        QVERIFY(!m_tab->previewPage()->isVisible() && a->streamToggle()->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(first->lastFrame().pixelColor(0, 0) == kColors.at(2), 10000);
+        QTRY_COMPARE(a->colorSwatch(4)->fillColor(), kColors.at(4));
+        QTRY_COMPARE_WITH_TIMEOUT(other.tabWidget()->count(), 2, 10000);
         QTabBar* bar = m_tab->tabWidget()->tabBar();
         auto label = [bar](int i) {
             return qobject_cast<RazerDeviceTabLabel*>(bar->tabButton(i, QTabBar::LeftSide));
@@ -408,12 +390,16 @@ private slots:
                      m_tab->pageControllers().value(page));
         }
 
+        publish(false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
+        QVERIFY(!m_tab->tabWidget()->isVisible());
+        QVERIFY(storedRecord(first).value(kEnabled).toBool());
+
         // What the other tab's switch writes.
         QVariantMap record = storedRecord(first);
         record.insert(kSource, QStringLiteral("mirror"));
         ResourceManager::instance()->setDeviceSettings(first->id(), record);
         QVERIFY(!a->streamToggle()->isChecked());
-
         first->setFault(PanelFault::Offline);
         QTRY_VERIFY_WITH_TIMEOUT(a.isNull(), 10000);
         QCOMPARE(m_tab->tabWidget()->count(), 1);
@@ -578,10 +564,12 @@ private slots:
         QCOMPARE(page->locationLabel()->isHidden(), page->prismLocation()->isHidden());
     }
 
-    void monitorCountChangeStoresTheFirstMonitor()
+    // A monitor going away leaves the first one stored. Then the window and the registry go while the panel
+    // streams the dominant colour: device threads still read the colour source until their stop returns.
+    void monitorCountChangeAndQuit()
     {
         // Streaming, so that the capture worker is busy and follows the layout.
-        ScreenMirrorDevicePage* page = openWith(mirrorRecord({}, true));
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true));
         QVERIFY(page);
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
         QVERIFY(m_server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("second"),
@@ -592,6 +580,10 @@ private slots:
         QVERIFY(m_server.xrandr({QStringLiteral("--delmonitor"), QStringLiteral("second")}));
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
         QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 3, 10000);
+        m_page.reset();
+        m_bench.reset();
+        QTest::qWait(100);
     }
 
     // Switching colours and modes back and forth leaves only the current pipeline's processors on the
@@ -626,17 +618,6 @@ private slots:
         QVERIFY(!storedRecord(m_panel).value(kEnabled).toBool());
         QVERIFY(!page->streamToggle()->isChecked() && !pipeline.generator() &&
                 processorsOf(pipeline).isEmpty());
-    }
-
-    // The window and then the registry go while the panel streams the dominant colour: device threads
-    // still read the colour source until their stop request returns.
-    void quitWhileDominantSeasonStreams()
-    {
-        QVERIFY(openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true)));
-        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 3, 10000);
-        m_page.reset();
-        m_bench.reset();
-        QTest::qWait(100);
     }
 
     // The application started minimised from a stored record: the panel shows the screen as the mode
