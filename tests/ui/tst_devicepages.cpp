@@ -83,62 +83,6 @@ QString streamKind(const EmulatedPanel* panel)
            QLatin1Char(' ') + canvas.value(QStringLiteral("render_mode")).toString();
 }
 
-// The registry loaded with emulated panels, and a logind on the private bus that can lock this session.
-class Bench : public TestRegistry
-{
-public:
-    explicit Bench(int block)
-        : m_panels(block)
-    {}
-
-    bool serveLogind(const QByteArray& address)
-    {
-        m_bus = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("logind")));
-        return m_bus->isConnected() && m_logind.registerOn(*m_bus);
-    }
-
-    // Lock or unlock this session the way logind announces it.
-    bool sendLock(bool locked)
-    {
-        return m_bus->send(QDBusMessage::createSignal(
-            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
-            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock")));
-    }
-
-    // As sendLock, and waits until the registry's session saw it.
-    void setLocked(bool locked)
-    {
-        auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
-        QVERIFY(session);
-        QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::ourSession(), 10000);
-        QVERIFY(sendLock(locked));
-        QTRY_COMPARE_WITH_TIMEOUT(session->isLocked(), locked, 10000);
-    }
-
-    EmulatedPanel* startPanel(const QString& name = QString())
-    {
-        PanelConfig config;
-        if (!name.isEmpty())
-            config.name = name;
-        m_started.push_back(m_panels.start(config));
-        return m_started.back().get();
-    }
-
-    // Ends the test's panels and registry; the pages must be gone already.
-    void reset()
-    {
-        ResourceManager::destroyInstance();
-        m_started.clear();
-    }
-
-private:
-    PanelFixture m_panels;
-    std::vector<std::unique_ptr<EmulatedPanel>> m_started;
-    std::unique_ptr<QDBusConnection> m_bus;
-    StandInLogind m_logind;
-};
-
 const QString kMirror = QStringLiteral("screen_mirror");
 const QSize kScreen(640, 480);
 using Procs = QList<QWeakPointer<FrameProcessorBase>>;
@@ -202,28 +146,63 @@ Q_DECLARE_METATYPE(StreamRule)
 class TestDevicePages : public QObject
 {
     Q_OBJECT
-public:
-    explicit TestDevicePages(PrivateBus& bus)
-        : m_bus(bus)
-    {}
-
 private:
-    Bench m_bench{22};
-    PrivateBus& m_bus;
+    TestRegistry m_registry;
+    PanelFixture m_panels{22};
+    std::vector<std::unique_ptr<EmulatedPanel>> m_started;
+    std::unique_ptr<QDBusConnection> m_logindBus;
+    StandInLogind m_logind;
     XvfbServer m_server;
     std::unique_ptr<DeviceListScreenMirrorPage> m_page;
     EmulatedPanel* m_panel = nullptr;
 
     ScreenMirrorDevicePage* openWith(const QVariantMap& extra)
     {
-        m_panel = m_bench.startPanel();
+        m_panel = startPanel();
         if (!m_panel)
             return nullptr;
-        m_bench.load({TestRegistry::record(m_panel, 1, extra)});
+        m_registry.load({TestRegistry::record(m_panel, 1, extra)});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         PivotrixDeviceController* c = controllerFor(m_panel);
         QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000);
         return qobject_cast<ScreenMirrorDevicePage*>(m_page->pageForController(c));
+    }
+
+    EmulatedPanel* startPanel(const QString& name = QString())
+    {
+        PanelConfig config;
+        if (!name.isEmpty())
+            config.name = name;
+        m_started.push_back(m_panels.start(config));
+        return m_started.back().get();
+    }
+
+    // Lock or unlock this session the way logind announces it.
+    bool sendLock(bool locked)
+    {
+        return m_logindBus->send(QDBusMessage::createSignal(
+            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
+            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock")));
+    }
+
+    // As sendLock, and waits until the registry's session saw it.
+    void setLocked(bool locked)
+    {
+        auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
+        QVERIFY(session);
+        QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::ourSession(), 10000);
+        QVERIFY(sendLock(locked));
+        QTRY_COMPARE_WITH_TIMEOUT(session->isLocked(), locked, 10000);
+    }
+
+    // Ends the test's pages, panels and registry.
+    void reset()
+    {
+        m_tab.reset();
+        m_page.reset();
+        m_publisher.reset();
+        ResourceManager::destroyInstance();
+        m_started.clear();
     }
 
     int stored(const QString& key) const
@@ -267,10 +246,10 @@ private:
     // One panel with this record; the tab built once the broadcast is live with the test colours.
     RazerDevicePage* setUp(EmulatedPanel** panel, const QVariantMap& extra = {})
     {
-        *panel = m_bench.startPanel();
+        *panel = startPanel();
         if (!*panel)
             return nullptr;
-        m_bench.load({TestRegistry::record(*panel, 1, extra)});
+        m_registry.load({TestRegistry::record(*panel, 1, extra)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         publish(true, kColors);
         return pageOf(*panel);
@@ -281,16 +260,12 @@ private slots:
     {
         QVERIFY(m_server.start(kScreen));
         qputenv("DISPLAY", m_server.display());
-        QVERIFY(m_bench.serveLogind(m_bus.address()));
+        m_logindBus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
+            QString::fromLocal8Bit(qgetenv("DBUS_SYSTEM_BUS_ADDRESS")), QStringLiteral("logind")));
+        QVERIFY(m_logindBus->isConnected() && m_logind.registerOn(*m_logindBus));
     }
 
-    void cleanup()
-    {
-        m_tab.reset();
-        m_page.reset();
-        m_publisher.reset();
-        m_bench.reset();
-    }
+    void cleanup() { reset(); }
 
     // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
     // and unlock restarts what the record gives to this tab; only a panel that leaves a running stream by
@@ -327,9 +302,9 @@ private slots:
             QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
         const QLatin1String event(rule.event);
         if (event == QLatin1String("lock")) {
-            m_bench.setLocked(true);
+            setLocked(true);
             QTRY_VERIFY_WITH_TIMEOUT(!receiving(panel) && !c->isStreaming(), 10000);
-            m_bench.setLocked(false);
+            setLocked(false);
         } else if (event == QLatin1String("drop")) {
             panel->dropToStandby();
         } else if (event == QLatin1String("capture-loss")) { // the mirror tab's news
@@ -348,11 +323,11 @@ private slots:
     // taken over by the other source is shown off; one gone offline loses its page.
     void broadcastAndTabs()
     {
-        EmulatedPanel* first = m_bench.startPanel(QStringLiteral("A"));
-        EmulatedPanel* second = m_bench.startPanel(QStringLiteral("Panel with a much longer name"));
+        EmulatedPanel* first = startPanel(QStringLiteral("A"));
+        EmulatedPanel* second = startPanel(QStringLiteral("Panel with a much longer name"));
         QVERIFY(first && second);
         const QVariantMap razer{{QStringLiteral("color_indexes"), QVariantList{2}}};
-        m_bench.load(
+        m_registry.load(
             {TestRegistry::record(
                  first, 1,
                  {{kEnabled, true}, {kSource, QStringLiteral("razer")}, {QStringLiteral("razer"), razer}}),
@@ -426,7 +401,7 @@ private slots:
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
         if (!libraryUsable)
             qputenv("XDG_RUNTIME_DIR", QFile::encodeName(longPath));
-        m_bench.load({});
+        m_registry.load({});
         qputenv("XDG_RUNTIME_DIR", runtime);
         QCOMPARE(RazerSdkColorProvider::instance()->isInitialized(), libraryUsable);
         m_tab = std::make_unique<DeviceListRazerPage>();
@@ -463,9 +438,9 @@ private slots:
             return publisher.waitForFinished(10000) && publisher.exitStatus() == QProcess::NormalExit &&
                    publisher.exitCode() == 0;
         };
-        EmulatedPanel* panel = m_bench.startPanel(QStringLiteral("Living room"));
+        EmulatedPanel* panel = startPanel(QStringLiteral("Living room"));
         QVERIFY(panel);
-        m_bench.load({TestRegistry::record(panel, 1)}, 15000);
+        m_registry.load({TestRegistry::record(panel, 1)}, 15000);
         TestHttpServer updates;
         updates.body = "{\"version\":\"1.0.1\"}";
         UpdateChecker::instance()->setServiceUrl(updates.baseUrl());
@@ -581,8 +556,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
         QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 0);
         QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 3, 10000);
-        m_page.reset();
-        m_bench.reset();
+        reset();
         QTest::qWait(100);
     }
 
@@ -639,7 +613,7 @@ private slots:
         QFETCH(QString, first);
         QFETCH(int, seasoning);
         QFETCH(QString, stream);
-        m_panel = m_bench.startPanel();
+        m_panel = startPanel();
         QVERIFY(m_panel);
         QVariantMap choices{{QStringLiteral("effect_mode"), mode},
                             {QStringLiteral("device_location"), 2},
@@ -670,12 +644,12 @@ private slots:
         QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff00ff00)));
         QVERIFY2(shows(QStringLiteral("gggg")), qPrintable(columns(m_panel->lastFrame())));
 
-        QVERIFY(m_bench.sendLock(true));
+        QVERIFY(sendLock(true));
         QVERIFY2(QTest::qWaitFor([&] { return !receiving(m_panel); }, 20000),
                  "the lock did not stop the stream");
         QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff0000ff)));
         QVERIFY(framesStopped(m_panel));
-        QVERIFY(m_bench.sendLock(false));
+        QVERIFY(sendLock(false));
         QVERIFY2(shows(QStringLiteral("bbbb")), "the unlock did not resume the stream");
         app.kill();
         QVERIFY(app.waitForFinished(10000));
@@ -692,7 +666,7 @@ int main(int argc, char** argv)
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
     QApplication app(argc, argv);
-    TestDevicePages test(bus);
+    TestDevicePages test;
     return QTest::qExec(&test, argc, argv);
 }
 
