@@ -95,18 +95,8 @@ QByteArray reply(int status, const QByteArray& body)
            " X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
            body;
 }
-struct Outcome
-{
-    bool supported;
-    int duration;
-    bool clickOther; // a colour the panel does not light
-    const char* title;
-    const char* retryText;
-    const char* button;
-};
 
 } // namespace
-Q_DECLARE_METATYPE(Outcome)
 
 class TestPairing : public QObject
 {
@@ -114,16 +104,6 @@ class TestPairing : public QObject
 private:
     PanelFixture m_panels{61};
     int m_hostile = 200;
-
-    // A shown dialog for panel that has had the panel's answer to its start.
-    std::unique_ptr<ColorChallengeDialog> open(const EmulatedPanel& panel)
-    {
-        auto dialog = std::make_unique<ColorChallengeDialog>();
-        dialog->setBaseUrl(pairingUrl(panel.address()));
-        dialog->show();
-        (void)QTest::qWaitFor([&] { return dialog->stage() != PairingStage::Requesting; }, 10000);
-        return dialog;
-    }
 
     // A scripted server on a fresh address of the test's range.
     QString listen(TestHttpServer& server)
@@ -287,49 +267,16 @@ private slots:
         QTRY_VERIFY(paired.isNull() && other.isNull());
     }
 
-    // How a challenge that does not pair ends: what the dialog says, and no key (the right colour pairs in
-    // tst_searchpage).
-    void outcome_data()
-    {
-        QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("wrong colour") << Outcome{true, 30, true, "Failed", "Please, try again", "Retry"};
-        QTest::newRow("duration 0") << Outcome{true, 0, false, "Timeout", "Please, try again", "Retry"};
-        QTest::newRow("401") << Outcome{
-            false, 30, false, "Not Supported", "Streaming feature unavailable on this device", "OK"};
-    }
-    void outcome()
-    {
-        QFETCH(Outcome, outcome);
-        PanelConfig config;
-        config.pairingSupported = outcome.supported;
-        config.pairingDurationS = outcome.duration;
-        auto panel = m_panels.start(config);
-        QVERIFY(panel);
-        auto dialog = open(*panel);
-        QSignalSpy keys(dialog.get(), &ColorChallengeDialog::keyAvailable);
-        if (outcome.clickOther) {
-            QCOMPARE(dialog->swatches().size(), 6);
-            QTest::mouseClick(swatch(*dialog, *panel, false), Qt::LeftButton);
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(dialog->findChild<QLabel*>(QStringLiteral("titleLabel"))->text(),
-                                  QLatin1String(outcome.title), 10000);
-        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("retryLabel"))->text(),
-                 QLatin1String(outcome.retryText));
-        auto* retry = dialog->findChild<QPushButton*>(QStringLiteral("retryButton"));
-        QVERIFY(retry->isVisible());
-        QCOMPARE(retry->text(), QLatin1String(outcome.button));
-        QCOMPARE(keys.count(), 0);
-        QCOMPARE(panel->apiKey(), PanelConfig().apiKey);
-    }
-
     // Right and middle clicks on a swatch and clicks where the hidden retry button lies send nothing; the
     // shown retry button starts again.
     void strayClicksSendNothing()
     {
         auto panel = m_panels.start();
         QVERIFY(panel);
-        auto dialog = open(*panel);
-        QCOMPARE(dialog->stage(), PairingStage::ChoosingColor);
+        auto dialog = std::make_unique<ColorChallengeDialog>();
+        dialog->setBaseUrl(pairingUrl(panel->address()));
+        dialog->show();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
         QTest::mouseClick(swatch(*dialog, *panel, true), Qt::RightButton);
         QTest::mouseClick(swatch(*dialog, *panel, true), Qt::MiddleButton);
         auto* retry = dialog->findChild<QPushButton*>(QStringLiteral("retryButton"));
@@ -347,49 +294,71 @@ private slots:
         QCOMPARE(calls(*panel, "pair_start"), 2);
     }
 
-    // A dialog closed and gone at once: a challenge in progress is cancelled (the panel stops lighting its
-    // colour), a finished one is not, and late replies to a gone dialog pair nothing.
-    void closing_data()
+    // How a challenge ends for the user: what the dialog says when it does not pair (and no key), and what
+    // closing it, the dialog gone at once, sends: a challenge in progress is cancelled and the panel stops
+    // lighting its colour; a finished one is not; late replies to a gone dialog pair nothing.
+    void ending_data()
     {
-        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("how");
         QTest::addColumn<int>("cancels");
-        QTest::newRow("choosing") << "choosing" << 1;
-        QTest::newRow("after Failed") << "failed" << 0;
-        QTest::newRow("start outstanding") << "starting" << 0;
-        QTest::newRow("resolve outstanding") << "resolving" << 1;
+        QTest::addColumn<QStringList>("texts"); // title, retry text, button
+        const auto row = [](const char* name, const char* how, int cancels, const QStringList& texts = {}) {
+            QTest::newRow(name) << QString::fromLatin1(how) << cancels << texts;
+        };
+        const QString again = S("Please, try again");
+        row("closed while choosing", "choosing", 1);
+        row("wrong colour, then closed", "wrong", 0, {S("Failed"), again, S("Retry")});
+        row("duration 0", "timeout", 0, {S("Timeout"), again, S("Retry")});
+        row("401", "unsupported", 0,
+            {S("Not Supported"), S("Streaming feature unavailable on this device"), S("OK")});
+        row("closed while starting", "starting", 0);
+        row("closed while resolving", "resolving", 1);
     }
-    void closing()
+    void ending()
     {
-        QFETCH(QString, stage);
+        QFETCH(QString, how);
         QFETCH(int, cancels);
-        auto panel = m_panels.start();
+        QFETCH(QStringList, texts);
+        PanelConfig config;
+        config.pairingSupported = how != QLatin1String("unsupported");
+        config.pairingDurationS = how == QLatin1String("timeout") ? 0 : 30;
+        auto panel = m_panels.start(config);
         QVERIFY(panel);
         const int delayMs = 800;
-        if (stage == QLatin1String("starting"))
+        if (how == QLatin1String("starting"))
             panel->setReplyDelay(delayMs);
         auto dialog = std::make_unique<ColorChallengeDialog>();
         dialog->setBaseUrl(pairingUrl(panel->address()));
         dialog->show();
         QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_start"), 1, 10000);
-        if (stage != QLatin1String("starting"))
-            QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
         EmulatorWindow window(panel.get());
-        if (stage == QLatin1String("choosing"))
+        if (how == QLatin1String("choosing") || how == QLatin1String("wrong") ||
+            how == QLatin1String("resolving"))
+            QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
+        if (how == QLatin1String("choosing"))
             QTRY_VERIFY(window.shownColor().isValid());
-        if (stage == QLatin1String("failed")) {
+        if (how == QLatin1String("wrong")) {
             QTest::mouseClick(swatch(*dialog, *panel, false), Qt::LeftButton);
-            QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::Failed, 10000);
-        } else if (stage == QLatin1String("resolving")) {
+        } else if (how == QLatin1String("resolving")) {
             panel->setReplyDelay(delayMs);
             QTest::mouseClick(swatch(*dialog, *panel, true), Qt::LeftButton);
             QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_resolve"), 1, 10000);
+        }
+        if (!texts.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(dialog->findChild<QLabel*>(S("titleLabel"))->text(), texts.at(0),
+                                      10000);
+            QCOMPARE(dialog->findChild<QLabel*>(S("retryLabel"))->text(), texts.at(1));
+            auto* retry = dialog->findChild<QPushButton*>(S("retryButton"));
+            QVERIFY(retry->isVisible());
+            QCOMPARE(retry->text(), texts.at(2));
         }
         dialog->close();
         dialog.reset();
         QTest::qWait(delayMs + 300);
         QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_cancel"), cancels, 10000);
         QCOMPARE(calls(*panel, "pair_exchange"), 0);
-        if (stage == QLatin1String("choosing"))
+        QCOMPARE(panel->apiKey(), PanelConfig().apiKey);
+        if (how == QLatin1String("choosing"))
             QTRY_COMPARE(window.shownColor(), QColor());
     }
 
