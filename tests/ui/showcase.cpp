@@ -31,6 +31,12 @@ int main(int argc, char** argv)
         return view.startsWith(QLatin1String(name));
     };
     ApplicationShell::installApplicationFont();
+    const auto fixed = [](QWidget* dialog) {
+        dialog->show();
+        dialog->adjustSize();
+        dialog->setFixedSize(dialog->size());
+        return dialog;
+    };
 
     // Emulated panels on loopback: one paired and online, one found by a scan to pair with.
     PanelConfig config;
@@ -83,9 +89,7 @@ int main(int argc, char** argv)
     } else if (is("pairing")) {
         auto* dialog = new ColorChallengeDialog();
         dialog->setBaseUrl(QStringLiteral("http://%1:8080").arg(found.address()));
-        dialog->show();
-        dialog->adjustSize();
-        dialog->setFixedSize(dialog->size());
+        fixed(dialog);
         QTest::qWaitFor([dialog] { return dialog->stage() == PairingStage::ChoosingColor; });
         QTest::qWait(400);
         shown = dialog;
@@ -101,11 +105,7 @@ int main(int argc, char** argv)
         page->colorCheck(2)->click();
         page->streamToggle()->click();
     } else if (is("about")) {
-        auto* about = new AboutDialog();
-        about->show();
-        about->adjustSize();
-        about->setFixedSize(about->size());
-        shown = about;
+        shown = fixed(new AboutDialog());
     } else if (is("update")) {
         QTest::qWaitFor([] { return !UpdateChecker::instance()->isChecking(); });
         auto* update = new UpdateDialog();

@@ -13,16 +13,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-// Stands in for the browser: records what would have been opened.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
-
 namespace {
 const char* const kSchemes[] = {"http", "https", "javascript", "file"};
 
@@ -43,17 +33,21 @@ QAction* action(MainWindow& window, const char* name)
 class TestMainWindow : public QObject
 {
     Q_OBJECT
+public slots:
+    // Stands in for the browser: records what would have been opened.
+    void open(const QUrl& url) { m_opened << url; }
+
 private:
+    QList<QUrl> m_opened;
     TestRegistry m_registry;
     TestHttpServer* m_server = nullptr;
-    UrlRecorder m_browser;
 
 private slots:
     void initTestCase()
     {
         m_registry.load();
         for (const char* scheme : kSchemes)
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_browser, "open");
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
 
     void init()
@@ -61,7 +55,7 @@ private slots:
         m_server = new TestHttpServer(this);
         m_server->body = "{\"version\":\"1.0.1\"}";
         UpdateChecker::instance()->setServiceUrl(m_server->baseUrl());
-        m_browser.opened.clear();
+        m_opened.clear();
     }
 
     void cleanup()
@@ -283,7 +277,7 @@ private slots:
         QCOMPARE(shown.contains(url.toHtmlEscaped()), linked);
         // Whatever the label offers, only web links reach the browser.
         emit dialog.statusLabel()->linkActivated(url);
-        QCOMPARE(m_browser.opened.size(), linked ? 1 : 0);
+        QCOMPARE(m_opened.size(), linked ? 1 : 0);
     }
 
     // Both dialogs accept a button release on their own surface inside the button, and only there.
