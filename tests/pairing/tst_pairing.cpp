@@ -60,11 +60,6 @@ QLabel* errorLabel(const SearchPivotrixDevicesPage& page, const QString& id)
     return page.entry(id)->findChild<QLabel*>(S("errorLabel"));
 }
 
-void clickButton(SearchDeviceEntry* entry)
-{
-    QTest::mouseClick(entry->findChild<QPushButton*>(S("VerifyButton")), Qt::LeftButton);
-}
-
 const QByteArray kStart = "POST /api/v2/user/?type=pick_color";
 
 QString pairingUrl(const QString& address)
@@ -114,11 +109,6 @@ private:
 
     TestRegistry m_registry;
 
-    ResourceManager* registry(const QList<QVariantMap>& records = {})
-    {
-        return m_registry.load(records, 300);
-    }
-
 private slots:
     void initTestCase() { ensureResourcesLoaded(); }
     void cleanup() { ResourceManager::destroyInstance(); }
@@ -136,7 +126,7 @@ private slots:
     {
         QFETCH(QString, address);
         QFETCH(QString, url);
-        registry();
+        m_registry.load();
         QCOMPARE(
             SearchDeviceEntry(PivotrixBSS{S("n"), 8080, S("px3"), address, S("i"), 1}, QString()).baseUrl(),
             url);
@@ -177,7 +167,7 @@ private slots:
         QList<QVariantMap> records;
         for (const PivotrixBSS& d : paired)
             records << stored(d, 0);
-        registry(records);
+        m_registry.load(records);
         SearchPivotrixDevicesPage page;
         page.show();
         for (const PivotrixBSS& report : reports)
@@ -196,7 +186,7 @@ private slots:
     void scanAndPair()
     {
         const bool scan = PrivateNetwork::inside();
-        ResourceManager* r = registry({stored(record("old", "Old", "127.0.61.250"), 4)});
+        ResourceManager* r = m_registry.load({stored(record("old", "Old", "127.0.61.250"), 4)});
         std::vector<std::unique_ptr<EmulatedPanel>> panels;
         for (const char* model : {"px3", "px3", "px2"}) {
             PanelConfig config;
@@ -223,7 +213,7 @@ private slots:
         SearchDeviceEntry* entry = page.entry(panel.id());
         QSignalSpy added(entry, &SearchDeviceEntry::deviceAdded);
         LogCapture log;
-        clickButton(entry);
+        QTest::mouseClick(entry->findChild<QPushButton*>(S("VerifyButton")), Qt::LeftButton);
         QPointer<ColorChallengeDialog> dialog = entry->dialog();
         QVERIFY(dialog);
         QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
@@ -257,7 +247,7 @@ private slots:
         // from the unpaired controller finds an unpaired row and leaves it alone.
         QPointer<SearchDeviceEntry> paired = page.entry(panel.id()), other = page.entry(S("scan-1"));
         QPointer<PivotrixDeviceController> controller = dev;
-        clickButton(paired);
+        QTest::mouseClick(paired->findChild<QPushButton*>(S("VerifyButton")), Qt::LeftButton);
         QCOMPARE(r->devices().size(), 1);
         QVERIFY(r->deviceSettings(panel.id()).isEmpty());
         QCOMPARE(rows(page).at(1), S("%1 %2 %3 Pair").arg(panel.id(), panel.name(), panel.address()));

@@ -62,6 +62,7 @@ public:
         env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x.display()));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(bus.address()));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
         return env;
     }
     void start(QProcess& p, const QString& program = QStringLiteral(APP_PATH), const QStringList& args = {},
@@ -251,7 +252,6 @@ private slots:
         if (!tray.isEmpty())
             QVERIFY(desktop.startHost(tray == QLatin1String("status notifier")));
         QProcessEnvironment env = desktop.environment();
-        env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
         if (!glChoice.isEmpty())
             env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), glChoice);
         const QByteArray trayNews = tray.isEmpty() ? "tray icon waits" : "tray icon created";

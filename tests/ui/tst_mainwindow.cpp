@@ -14,8 +14,6 @@
 #include <QtWidgets>
 
 namespace {
-const char* const kSchemes[] = {"http", "https", "javascript", "file"};
-
 template <class T> int visible()
 {
     int found = 0;
@@ -40,19 +38,19 @@ public slots:
 private:
     QList<QUrl> m_opened;
     TestRegistry m_registry;
-    TestHttpServer* m_server = nullptr;
+    std::unique_ptr<TestHttpServer> m_server;
 
 private slots:
     void initTestCase()
     {
         m_registry.load();
-        for (const char* scheme : kSchemes)
+        for (const char* scheme : {"http", "https", "javascript", "file"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
 
     void init()
     {
-        m_server = new TestHttpServer(this);
+        m_server = std::make_unique<TestHttpServer>();
         m_server->body = "{\"version\":\"1.0.1\"}";
         UpdateChecker::instance()->setServiceUrl(m_server->baseUrl());
         m_opened.clear();
@@ -61,12 +59,8 @@ private slots:
     void cleanup()
     {
         QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<QDialog*>(w))
-                w->close();
-        }
+        QApplication::closeAllWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        delete m_server;
     }
 
     void cleanupTestCase() { ResourceManager::destroyInstance(); }
