@@ -23,7 +23,8 @@ class TestSessionMessages : public QObject
 {
     Q_OBJECT
 private slots:
-    // The power-setting block is parsed, the other messages are a plain table look-up, represented by lock and unlock.
+    // The power-setting block is parsed; the other messages are a plain table look-up, represented by lock
+    // and unlock.
     void decode_data()
     {
         QTest::addColumn<quint32>("message");
