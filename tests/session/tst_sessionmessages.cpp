@@ -9,10 +9,10 @@
 using D = SessionMessageDecoder;
 
 namespace {
-QByteArray powerSetting(const unsigned char* guid, quint32 length, unsigned char value)
+// A POWERBROADCAST_SETTING block: the setting's GUID, the data length, one byte of data.
+QByteArray powerSetting(const QByteArray& guid, quint32 length, unsigned char value)
 {
-    QByteArray block(21, '\0');
-    std::memcpy(block.data(), guid, 16);
+    QByteArray block = guid + QByteArray(5, '\0');
     std::memcpy(block.data() + 16, &length, sizeof length);
     block[20] = char(value);
     return block;
@@ -23,40 +23,34 @@ class TestSessionMessages : public QObject
 {
     Q_OBJECT
 private slots:
+    // The power-setting block is parsed; the other messages are a plain table look-up, represented by lock
+    // and unlock.
     void decode_data()
     {
         QTest::addColumn<quint32>("message");
         QTest::addColumn<quintptr>("wParam");
         QTest::addColumn<QByteArray>("setting");
         QTest::addColumn<int>("state");
+        const auto row = [](const char* name, quint32 message, quintptr wParam, int state,
+                            const QByteArray& setting = QByteArray()) {
+            QTest::newRow(name) << message << wParam << setting << state;
+        };
         const unsigned char foreign[16] = {1, 2, 3};
-        const QByteArray none;
-        QTest::newRow("end of session")
-            << D::kQueryEndSession << quintptr(0) << none << int(SystemSession::SessionEnding);
-        QTest::newRow("lock") << D::kSessionChange << D::kSessionLock << none
-                              << int(SystemSession::SessionLocked);
-        QTest::newRow("unlock") << D::kSessionChange << D::kSessionUnlock << none
-                                << int(SystemSession::SessionUnlocked);
-        QTest::newRow("remote connect") << D::kSessionChange << quintptr(0x1) << none << -1;
-        QTest::newRow("suspend") << D::kPowerBroadcast << D::kSuspend << none
-                                 << int(SystemSession::SystemSuspending);
-        QTest::newRow("resume") << D::kPowerBroadcast << D::kResumeSuspend << none
-                                << int(SystemSession::SystemResumed);
-        QTest::newRow("display off") << D::kPowerBroadcast << D::kPowerSettingChange
-                                     << powerSetting(D::kConsoleDisplayState, 4, 0)
-                                     << int(SystemSession::DisplayOff);
-        QTest::newRow("display on") << D::kPowerBroadcast << D::kPowerSettingChange
-                                    << powerSetting(D::kConsoleDisplayState, 4, 1)
-                                    << int(SystemSession::DisplayOn);
-        QTest::newRow("display dimmed") << D::kPowerBroadcast << D::kPowerSettingChange
-                                        << powerSetting(D::kConsoleDisplayState, 4, 2) << -1;
-        QTest::newRow("foreign setting")
-            << D::kPowerBroadcast << D::kPowerSettingChange << powerSetting(foreign, 4, 0) << -1;
-        QTest::newRow("zero data length") << D::kPowerBroadcast << D::kPowerSettingChange
-                                          << powerSetting(D::kConsoleDisplayState, 0, 0) << -1;
-        QTest::newRow("setting change without block")
-            << D::kPowerBroadcast << D::kPowerSettingChange << none << -1;
-        QTest::newRow("other message") << quint32(0x0010) << D::kSessionLock << none << -1;
+        const QByteArray display =
+            QByteArray::fromRawData(reinterpret_cast<const char*>(D::kConsoleDisplayState), 16);
+        const quintptr change = D::kPowerSettingChange;
+        row("lock", D::kSessionChange, D::kSessionLock, SystemSession::SessionLocked);
+        row("unlock", D::kSessionChange, D::kSessionUnlock, SystemSession::SessionUnlocked);
+        row("remote connect", D::kSessionChange, 0x1, -1);
+        row("display off", D::kPowerBroadcast, change, SystemSession::DisplayOff,
+            powerSetting(display, 4, 0));
+        row("display on", D::kPowerBroadcast, change, SystemSession::DisplayOn, powerSetting(display, 4, 1));
+        row("display dimmed", D::kPowerBroadcast, change, -1, powerSetting(display, 4, 2));
+        row("foreign setting", D::kPowerBroadcast, change, -1,
+            powerSetting(QByteArray(reinterpret_cast<const char*>(foreign), 16), 4, 0));
+        row("zero data length", D::kPowerBroadcast, change, -1, powerSetting(display, 0, 0));
+        row("setting change without block", D::kPowerBroadcast, change, -1);
+        row("other message", 0x0010, D::kSessionLock, -1);
     }
     void decode()
     {

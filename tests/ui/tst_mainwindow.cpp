@@ -1,32 +1,24 @@
-// The main window on the test X server, with no tray host (tst_trayprocess has those, one process each).
-#include "core/AutostartRegistration.h"
+// The main window, its dialogs and the update check on the test X server against a local HTTP server, with
+// no tray host (tst_appprocess has those, one process each).
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
 #include "support/PrivateBus.h"
 #include "support/TestHttpServer.h"
+#include "support/TestRegistry.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-#include <functional>
-#include <memory>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace {
-template <class T> QList<T*> visibleTopLevels()
+template <class T> int visible()
 {
-    QList<T*> found;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* w : widgets) {
-        if (auto* t = qobject_cast<T*>(w); t && t->isVisible())
-            found << t;
-    }
+    int found = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        found += qobject_cast<T*>(w) && w->isVisible();
     return found;
 }
 
@@ -34,79 +26,74 @@ QAction* action(MainWindow& window, const char* name)
 {
     return window.findChild<QAction*>(QLatin1String(name));
 }
-
-// Runs the application's event loop around `action`, as the real program does; the result is the loop's exit
-// code, or -1 if nothing ended it.
-int runApplication(const std::function<void()>& action)
-{
-    qApp->setQuitOnLastWindowClosed(true);
-    QTimer::singleShot(0, qApp, action);
-    QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(-1); });
-    const int result = QCoreApplication::exec();
-    qApp->setQuitOnLastWindowClosed(false);
-    return result;
-}
 } // namespace
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
+public slots:
+    // Stands in for the browser: records what would have been opened.
+    void open(const QUrl& url) { m_opened << url; }
+
 private:
-    QTemporaryDir m_dir;
-    TestHttpServer m_server;
+    QList<QUrl> m_opened;
+    TestRegistry m_registry;
+    std::unique_ptr<TestHttpServer> m_server;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        ResourceManager* registry = ResourceManager::instance();
-        registry->setAutostartRegistration(nullptr);
-        registry->loadSettings(m_dir.filePath(QStringLiteral("settings.json")));
-        UpdateChecker::instance()->setServiceUrl(m_server.baseUrl());
+        m_registry.load();
+        for (const char* scheme : {"http", "https", "javascript", "file"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
 
-    void init() { m_server.body = "{\"version\":\"1.0.1\"}"; }
+    void init()
+    {
+        m_server = std::make_unique<TestHttpServer>();
+        m_server->body = "{\"version\":\"1.0.1\"}";
+        UpdateChecker::instance()->setServiceUrl(m_server->baseUrl());
+        m_opened.clear();
+    }
 
     void cleanup()
     {
         QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
-        const QWidgetList widgets = QApplication::topLevelWidgets();
-        for (QWidget* w : widgets) {
-            if (qobject_cast<QDialog*>(w))
-                w->close();
-        }
+        QApplication::closeAllWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     void cleanupTestCase() { ResourceManager::destroyInstance(); }
 
-    // The tray entry offers what the user can do with the window as it stands; showing brings a minimised
-    // window back to the front.
-    void trayShowsAndHides_data()
+    // The tray entry offers what the user can do with the window as it stands; showing (by the tray or a
+    // second start's exact "show") brings a hidden or minimised window back to the front.
+    void showAndHide_data()
     {
         QTest::addColumn<QString>("state");
-        QTest::addColumn<int>("reason"); // -1: the tray menu's entry
+        QTest::addColumn<QString>("how"); // the tray entry, a tray click (activation reason) or a message
         QTest::addColumn<QString>("offered");
         QTest::addColumn<bool>("shown");
-        const auto row = [](const char* name, const char* state, int reason, const char* offered,
+        const auto row = [](const char* name, const char* state, const char* how, const char* offered,
                             bool shown) {
-            QTest::newRow(name) << QString::fromLatin1(state) << reason << QString::fromLatin1(offered)
-                                << shown;
+            QTest::newRow(name) << QString::fromLatin1(state) << QString::fromLatin1(how)
+                                << QString::fromLatin1(offered) << shown;
         };
-        row("hidden, entry", "hidden", -1, "Show", true);
-        row("visible, entry", "visible", -1, "Hide", false);
-        row("minimised, entry", "minimised", -1, "Show", true);
-        row("minimised, click", "minimised", QSystemTrayIcon::Trigger, "Show", true);
-        row("hidden, double click", "hidden", QSystemTrayIcon::DoubleClick, "Show", false);
+        row("hidden, entry", "hidden", "entry", "Show", true);
+        row("visible, entry", "visible", "entry", "Hide", false);
+        row("minimised, entry", "minimised", "entry", "Show", true);
+        row("minimised, click", "minimised", "3", "Show", true);
+        row("hidden, double click", "hidden", "2", "Show", false);
+        row("minimised, message", "minimised", "show", "Show", true);
+        row("hidden, other message", "hidden", "Show", "Show", false);
     }
-
-    void trayShowsAndHides()
+    void showAndHide()
     {
         QFETCH(QString, state);
-        QFETCH(int, reason);
+        QFETCH(QString, how);
         QFETCH(QString, offered);
         QFETCH(bool, shown);
         MainWindow window;
+        connect(&window, &MainWindow::needToShow, &window, &MainWindow::showToUser);
         if (state != QLatin1String("hidden")) {
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -115,77 +102,193 @@ private slots:
             window.showMinimized();
         QTRY_COMPARE(window.showHideAction()->text(), offered);
 
-        if (reason < 0)
+        bool isReason = false;
+        const int reason = how.toInt(&isReason);
+        if (how == QLatin1String("entry"))
             window.showHideAction()->trigger();
-        else
+        else if (isReason)
             window.trayActivated(QSystemTrayIcon::ActivationReason(reason));
+        else
+            window.handleMessage(how);
         QCOMPARE(window.isVisible() && !window.isMinimized(), shown);
         QTRY_COMPARE(window.showHideAction()->text(), QLatin1String(shown ? "Hide" : "Show"));
         if (shown)
             QTRY_VERIFY_WITH_TIMEOUT(window.isActiveWindow(), 5000);
     }
 
-    // Only Exit ends the application; closing the window and a dialog leaves it running.
+    // Only Exit ends the application; closing the window and a dialog leaves it running. The menu's launch
+    // entry writes the stored choice.
     void quitting_data()
     {
         QTest::addColumn<bool>("exit");
-        QTest::addColumn<int>("result");
-        QTest::newRow("exit with a dialog open") << true << 0;
-        QTest::newRow("close window and dialog") << false << -1;
+        QTest::newRow("exit with a dialog open") << true;
+        QTest::newRow("close window and dialog") << false;
     }
-
     void quitting()
     {
         QFETCH(bool, exit);
-        QFETCH(int, result);
+        SettingsManager* settings = ResourceManager::instance()->settingsManager();
+        settings->setValue(QStringLiteral("run_on_start"), exit);
         MainWindow window;
+        action(window, "actionRun_on_startup")->trigger();
+        QCOMPARE(settings->value(QStringLiteral("run_on_start")), QVariant(!exit));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         action(window, "actionAbout")->trigger();
-        const QPointer<AboutDialog> dialog = visibleTopLevels<AboutDialog>().value(0);
-        QVERIFY(dialog);
-        QCOMPARE(runApplication([&] {
-                     if (exit) {
-                         action(window, "actionExit")->trigger();
-                     } else {
-                         window.close();
-                         dialog->close();
-                     }
-                 }),
-                 result);
+        QCOMPARE(visible<AboutDialog>(), 1);
+        qApp->setQuitOnLastWindowClosed(true);
+        QTimer::singleShot(0, qApp, [&] {
+            if (exit) {
+                action(window, "actionExit")->trigger();
+            } else {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    w->close();
+            }
+        });
+        QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(-1); });
+        QCOMPARE(QCoreApplication::exec(), exit ? 0 : -1);
+        qApp->setQuitOnLastWindowClosed(false);
         QCOMPARE(window.isHidden(), exit);
     }
 
-    void launchOnStartupFollowsTheStoredChoice()
-    {
-        SettingsManager* settings = ResourceManager::instance()->settingsManager();
-        settings->setValue(QStringLiteral("run_on_start"), false);
-        MainWindow window;
-        QAction* launch = action(window, "actionRun_on_startup");
-        QVERIFY(!launch->isChecked());
-        launch->trigger();
-        QCOMPARE(settings->value(QStringLiteral("run_on_start")), QVariant(true));
-    }
-
-    // Only a newer version found by the automatic check opens a dialog by itself.
-    void automaticCheck_data()
+    // A manual check shows the version or the error; anything but a version record is an error, never
+    // "latest". The automatic check opens a dialog only for a newer version and stays silent on errors.
+    void answers_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("dialogs");
-        QTest::newRow("newer") << QByteArray(
-                                      "{\"version\":\"1.1.0\",\"download_url\":\"https://example.org/p\"}")
-                               << 1;
-        QTest::newRow("same") << QByteArray("{\"version\":\"1.0.1\"}") << 0;
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("version"); // "error": the check failed
+        QTest::addColumn<bool>("newer");
+        const auto offer = [](const QString& version) {
+            return QJsonDocument(QJsonObject{{QStringLiteral("version"), version}})
+                .toJson(QJsonDocument::Compact);
+        };
+        const auto row = [&](const char* name, const QString& version, bool newer) {
+            QTest::newRow(name) << offer(version) << 200 << version << newer;
+        };
+        row("next patch", QStringLiteral("1.0.2"), true);
+        row("parts are numbers", QStringLiteral("1.0.10"), true);
+        row("overflowing part", QStringLiteral("1.0.99999999999999999999"), true);
+        row("same", QStringLiteral("1.0.1"), false);
+        row("older", QStringLiteral("0.9.99"), false);
+        row("two parts", QStringLiteral("1.1"), false);
+        row("trailing newline", QStringLiteral("1.0.2\n"), false);
+        row("non-ASCII digit", QStringLiteral("1.0.\u0662"), false);
+        const QByteArray v12 = offer(QStringLiteral("1.2.0"));
+        QTest::newRow("html page") << QByteArray("<html>hello</html>") << 200 << "error" << false;
+        QTest::newRow("json array") << QByteArray("[1,2,3]") << 200 << "error" << false;
+        QTest::newRow("no version") << QByteArray("{\"download_url\":\"https://example.org/p\"}") << 200
+                                    << "error" << false;
+        QTest::newRow("version a number") << QByteArray("{\"version\":102}") << 200 << "error" << false;
+        QTest::newRow("empty body") << QByteArray() << 200 << "error" << false;
+        QTest::newRow("redirect") << v12 << 302 << "error" << false;
+        QTest::newRow("server error") << v12 << 500 << "error" << false;
+        QTest::newRow("oversized") << v12.left(v12.size() - 1) + ",\"pad\":\"" +
+                                          QByteArray(UpdateChecker::kMaxResponseBytes, 'x') + "\"}"
+                                   << 200 << "error" << false;
     }
-
-    void automaticCheck()
+    void answers()
     {
         QFETCH(QByteArray, body);
-        QFETCH(int, dialogs);
-        m_server.body = body;
-        MainWindow window;
+        QFETCH(int, status);
+        QFETCH(QString, version);
+        QFETCH(bool, newer);
+        m_server->body = body;
+        m_server->status = status;
+        UpdateDialog dialog;
+        QSignalSpy spy(UpdateChecker::instance(), &UpdateChecker::updateCheckFinished);
+        dialog.startManualCheck();
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 10000);
+        // A Linux user must never be offered a Windows download.
+        QCOMPARE(m_server->requestLines.value(0),
+                 QByteArray("GET /api/razer/apps/latest?os_code=linux_x64 HTTP/1.1"));
+        QCOMPARE(spy.first().at(2).toString(), version);
+        QCOMPARE(spy.first().at(1).toBool(), newer);
+        const QString shown = dialog.statusLabel()->text();
+        if (version == QLatin1String("error"))
+            QVERIFY2(shown.startsWith(QStringLiteral("An error occurred")), qPrintable(shown));
+        else
+            QCOMPARE(shown.contains(QStringLiteral("latest version")), !newer);
+
+        MainWindow window; // starts the automatic check
+        QTRY_COMPARE(m_server->requests, 2);
         QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
-        QCOMPARE(visibleTopLevels<UpdateDialog>().size(), dialogs);
+        QCOMPARE(visible<UpdateDialog>(), newer ? 1 : 0);
+    }
+
+    // "Check For Update" while the automatic check waits sends no second request, and the one answer is
+    // delivered as manual; once idle, the next call asks anew.
+    void manualCheckWhileAutomaticWaitsSendsOneRequest()
+    {
+        UpdateChecker checker;
+        checker.setServiceUrl(m_server->baseUrl());
+        m_server->delayMs = 300;
+        QSignalSpy spy(&checker, &UpdateChecker::updateCheckFinished);
+        checker.startCheck(false);
+        QTRY_COMPARE(m_server->requests, 1);
+        checker.startCheck(true);
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(m_server->requests, 1);
+        QCOMPARE(spy.first().at(0).toBool(), true);
+        checker.startCheck(false);
+        QTRY_COMPARE(spy.count(), 2);
+        QCOMPARE(m_server->requests, 2);
+        QCOMPARE(spy.last().at(0).toBool(), false);
+    }
+
+    void untrustedAnswersStayText_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("linked");
+        const auto row = [](const char* name, const char* version, const char* url, bool linked) {
+            QTest::newRow(name) << QString::fromLatin1(version) << QString::fromLatin1(url) << linked;
+        };
+        row("web link", "1.4.0", "https://example.org/get?a=1&b=2", true);
+        row("javascript url", "1.2.0", "javascript:alert(1)", false);
+        row("file url", "1.2.0", "file:///etc/passwd", false);
+        row("quote breaks out", "1.2.0", "https://example.org/\" onclick=\"x", false);
+        row("markup in version", "<a href=\"javascript:x\">1.2.0</a>", "https://example.org/", true);
+    }
+
+    void untrustedAnswersStayText()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, url);
+        QFETCH(bool, linked);
+        const QByteArray quoted = QJsonDocument(QJsonArray{url}).toJson(QJsonDocument::Compact);
+        m_server->body = "{\"version\":\"1.2.0\",\"download_url\":" + quoted.mid(1, quoted.size() - 2) + "}";
+        UpdateDialog dialog;
+        dialog.startManualCheck();
+        QTRY_VERIFY(dialog.statusLabel()->text() != QStringLiteral("Checking..."));
+        // The main window hands results over directly; a hostile version must still show as text.
+        dialog.updateFinished(false, true, version);
+        const QString shown = dialog.statusLabel()->text();
+        QCOMPARE(shown.count(QStringLiteral("<a ")), linked ? 1 : 0);
+        QVERIFY(!shown.contains(QStringLiteral("javascript:x\">")) &&
+                !shown.contains(QStringLiteral("\" onclick")));
+        QVERIFY(shown.contains(version.toHtmlEscaped()));
+        QCOMPARE(shown.contains(url.toHtmlEscaped()), linked);
+        // Whatever the label offers, only web links reach the browser.
+        emit dialog.statusLabel()->linkActivated(url);
+        QCOMPARE(m_opened.size(), linked ? 1 : 0);
+    }
+
+    // Both dialogs accept a button release on their own surface inside the button, and only there.
+    void releaseOverTheButtonAccepts()
+    {
+        UpdateDialog update;
+        AboutDialog about;
+        const QList<QPair<QDialog*, QWidget*>> dialogs = {{&update, update.buttonBox()},
+                                                          {&about, about.okButton()}};
+        for (const auto& [dialog, button] : dialogs) {
+            dialog->show();
+            QSignalSpy accepted(dialog, &QDialog::accepted);
+            QTest::mouseRelease(dialog, Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
+            QCOMPARE(accepted.count(), 0);
+            QTest::mouseRelease(dialog, Qt::LeftButton, Qt::NoModifier, button->geometry().center());
+            QCOMPARE(accepted.count(), 1);
+        }
     }
 };
 

@@ -1,19 +1,18 @@
 // The real application, each run on an X server and a session bus of its own: which tray hosts exist, and
-// when they appear, is then the run's alone (Qt settles its tray protocol once per process).
+// when they appear, is then the run's alone (Qt settles its tray protocol once per process). Further starts
+// find the running instance.
+#include "support/AppHome.h"
 #include "support/PrivateBus.h"
 #include "support/XvfbServer.h"
 
-#include <QDBusConnection>
-#include <QDir>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtDBus>
+#include <QtTest>
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <signal.h>
 
 // A desktop panel's StatusNotifier watcher, as far as an application sees it.
 class FakeStatusNotifierWatcher : public QObject
@@ -35,7 +34,7 @@ public:
     XvfbServer x;
     const bool xStarted = x.start(QSize(800, 600));
     PrivateBus bus;
-    QTemporaryDir home;
+    AppHome home;
     xcb_connection_t* c = xcb_connect(x.display().constData(), nullptr);
     xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     QDBusConnection dbus =
@@ -57,23 +56,27 @@ public:
     }
     bool isReady() const { return xStarted && !xcb_connection_has_error(c) && dbus.isConnected(); }
 
-    void start(QProcess& p, const QString& program, const QStringList& args = {})
+    QProcessEnvironment environment() const
     {
-        const QString run = home.filePath(QStringLiteral("run"));
-        QDir().mkpath(run);
-        QFile::setPermissions(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = home.environment();
         env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x.display()));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(bus.address()));
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
-        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
+        env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+        return env;
+    }
+    void start(QProcess& p, const QString& program = QStringLiteral(APP_PATH), const QStringList& args = {},
+               const QProcessEnvironment& env = {})
+    {
+        home.start(p, program, args, env.isEmpty() ? environment() : env);
+    }
+    // A further start of the application: it hands "show" over and exits 0.
+    bool startAgain()
+    {
+        QProcess again;
+        start(again);
+        return again.waitForFinished(10000) && again.exitStatus() == QProcess::NormalExit &&
+               again.exitCode() == 0;
     }
     int times(const QByteArray& text)
     {
@@ -171,7 +174,7 @@ public:
     }
 };
 
-class TestTrayProcess : public QObject
+class TestAppProcess : public QObject
 {
     Q_OBJECT
 private slots:
@@ -202,7 +205,7 @@ private slots:
         QVERIFY(desktop.isReady());
         if (delayMs < 0)
             QVERIFY(desktop.startHost(statusNotifier));
-        desktop.start(desktop.app, QStringLiteral(APP_PATH));
+        desktop.start(desktop.app);
         if (delayMs >= 0) {
             QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray icon waits"), 20000);
             QTest::qWait(delayMs);
@@ -221,21 +224,26 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(desktop.times("tray icon created"), 2, 5000);
     }
 
-    // Under a window manager, closing sends the window to the tray, or to the task bar when there is no tray
-    // (any more); from either, a second start brings it back.
+    // Under a window manager: started minimised (after a kill -9 too), the window is made only when a further
+    // start asks for it,
+    // and loads no GL driver (about 50 MB) unless the user chose one. Closing sends it to the tray, or to the
+    // task bar when there is no tray (any more); from either, a further start brings it back.
     void closeThenStartAgain_data()
     {
         QTest::addColumn<QString>("tray");
-        QTest::addColumn<uint32_t>("stateAfterClose");
-        QTest::newRow("no tray") << "" << 3u;                        // iconic
-        QTest::newRow("status notifier") << "status notifier" << 0u; // withdrawn
-        QTest::newRow("tray manager gone") << "tray manager" << 3u;
+        QTest::addColumn<uint32_t>("stateAfterClose"); // 3 iconic, 0 withdrawn
+        QTest::addColumn<QString>("glChoice");
+        QTest::addColumn<bool>("killFirst"); // the first instance dies by kill -9
+        QTest::newRow("no tray, after a kill") << "" << 3u << "" << true;
+        QTest::newRow("status notifier, GLX chosen") << "status notifier" << 0u << "xcb_glx" << false;
+        QTest::newRow("tray manager gone") << "tray manager" << 3u << "" << false;
     }
-
     void closeThenStartAgain()
     {
         QFETCH(QString, tray);
         QFETCH(uint32_t, stateAfterClose);
+        QFETCH(QString, glChoice);
+        QFETCH(bool, killFirst);
         Desktop desktop;
         QVERIFY(desktop.isReady());
         desktop.start(desktop.wm, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
@@ -243,12 +251,40 @@ private slots:
                                  10000);
         if (!tray.isEmpty())
             QVERIFY(desktop.startHost(tray == QLatin1String("status notifier")));
-        desktop.start(desktop.app, QStringLiteral(APP_PATH));
+        QProcessEnvironment env = desktop.environment();
+        if (!glChoice.isEmpty())
+            env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), glChoice);
+        const QByteArray trayNews = tray.isEmpty() ? "tray icon waits" : "tray icon created";
+        desktop.start(desktop.app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.said(trayNews), 20000);
+        // The start registered its autostart entry under its canonical path (even when the checkout is
+        // reached by a link).
+        QFile entry(desktop.home.filePath(QStringLiteral("config/autostart/PivotrixEntertainment.desktop")));
+        QTRY_VERIFY_WITH_TIMEOUT(entry.exists(), 5000);
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString exec = QFileInfo(QStringLiteral(APP_PATH)).canonicalFilePath();
+        QVERIFY(entry.readAll().contains("\nExec=" + exec.toUtf8() + " --minimized\n"));
+        if (killFirst) { // the next start serves in its place, its socket left behind notwithstanding
+            ::kill(pid_t(desktop.app.processId()), SIGKILL);
+            QVERIFY(desktop.app.waitForFinished(5000));
+            QVERIFY(
+                QFile::exists(desktop.home.filePath(QStringLiteral("runtime/pivotrix-entertainment.sock"))));
+            desktop.output.clear();
+            desktop.start(desktop.app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
+            QTRY_VERIFY_WITH_TIMEOUT(desktop.said(trayNews), 20000);
+        }
+        QVERIFY(!desktop.managedMainWindow());
+        QVERIFY(desktop.startAgain());
         QTRY_VERIFY_WITH_TIMEOUT(desktop.managedMainWindow(), 20000);
         const xcb_window_t window = desktop.managedMainWindow();
         QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), 1u, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(desktop.said(tray.isEmpty() ? "tray icon waits" : "tray icon created"),
-                                 10000);
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(desktop.app.processId()));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray files = maps.readAll();
+        if (glChoice.isEmpty())
+            QVERIFY(!files.contains("/xcbglintegrations/"));
+        else
+            QVERIFY(files.contains("qxcb-glx-integration") && !files.contains("qxcb-egl-integration"));
         if (desktop.trayManager) {
             QVERIFY(desktop.stopHost(false));
             QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray manager gone"), 10000);
@@ -260,15 +296,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(desktop.said("close event"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), stateAfterClose, 10000);
         QCOMPARE(desktop.said("no tray to return to"), stateAfterClose == 3u);
-
-        QProcess second;
-        desktop.start(second, QStringLiteral(APP_PATH));
-        QVERIFY(second.waitForFinished(10000));
-        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(desktop.startAgain());
         QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), 1u, 10000);
         QCOMPARE(desktop.app.state(), QProcess::Running);
     }
 };
 
-QTEST_GUILESS_MAIN(TestTrayProcess)
-#include "tst_trayprocess.moc"
+QTEST_GUILESS_MAIN(TestAppProcess)
+#include "tst_appprocess.moc"

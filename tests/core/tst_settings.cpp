@@ -1,0 +1,238 @@
+// What outlives a run: the settings file (broken, loose, killed mid-save), the autostart entry that follows
+// "run_on_start", and the single instance's lock and socket (a silent holder, hostile clients).
+#include "core/ApplicationShell.h"
+#include "core/ResourceManager.h"
+#include "core/SettingsManager.h"
+#include "core/SingleInstance.h"
+#include "core/linux/XdgAutostart.h"
+
+#include <QtNetwork>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+constexpr QFile::Permissions kOwnerRw = QFile::ReadOwner | QFile::WriteOwner;
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+    f.close();
+    QFile::setPermissions(path, kOwnerRw | QFile::ReadGroup | QFile::ReadOther);
+}
+
+QFile::Permissions modeBits(const QString& path)
+{
+    // ReadUser/WriteUser mirror the owner bits for the running user; compare the real mode only.
+    return QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+}
+QByteArray frame(const QByteArray& payload)
+{
+    QByteArray f(4, '\0');
+    qToBigEndian<quint32>(quint32(payload.size()), f.data());
+    return f + payload;
+}
+
+// Sends from a plain thread so the server's event loop keeps running here.
+SingleInstance::Role startInThread(const QString& dir, int timeoutMs)
+{
+    std::atomic<int> role{-1};
+    std::thread t([&] {
+        SingleInstance other(QStringLiteral("tst"), dir);
+        role = int(other.start(QStringLiteral("show"), timeoutMs));
+    });
+    while (role.load() < 0)
+        QTest::qWait(10);
+    t.join();
+    return SingleInstance::Role(role.load());
+}
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private slots:
+    // A file that does not parse loads empty and is kept aside, owner-only, by the first save only (an
+    // older copy stays); every saved file is owner-only, a looser one is tightened; a failed save loses
+    // nothing and announces nothing.
+    void loadAndSave_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<bool>("corrupt");
+        QTest::addColumn<bool>("olderCopy");
+        QTest::newRow("no file") << QByteArray() << false << false;
+        QTest::newRow("valid, readable by all") << QByteArray("{\"round\": 1}") << false << false;
+        QTest::newRow("json array") << QByteArray("[1, 2, 3]") << true << false;
+        QTest::newRow("truncated object")
+            << QByteArray("{\"devices\": {\"a\": {\"auth\": \"k") << true << false;
+        QTest::newRow("binary, older copy") << QByteArray("\x00\xff\xfe{}", 5) << true << true;
+        // Loaded from a path below that file, which can never be created (even for root): saving fails.
+        QTest::newRow("below a regular file") << QByteArray("x") << false << false;
+    }
+    void loadAndSave()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, corrupt);
+        QFETCH(bool, olderCopy);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        const QString copy = path + QStringLiteral(".corrupt");
+        if (!content.isNull())
+            writeAll(path, content);
+        if (olderCopy)
+            writeAll(copy, "older copy");
+        const bool saves = content != "x";
+        SettingsManager s;
+        s.load(saves ? path : path + QStringLiteral("/settings.json"));
+        QVERIFY(!s.contains(QStringLiteral("devices")));
+        s.setValue(QStringLiteral("run_on_start"), false);
+        QSignalSpy changed(&s, &SettingsManager::settingsChanged);
+        QCOMPARE(s.save() && s.save(), saves);
+        QCOMPARE(changed.count(), saves ? 2 : 0);
+        if (!saves) { // nothing is lost: neither the value nor the file
+            QCOMPARE(s.value(QStringLiteral("run_on_start")), QVariant(false));
+            QCOMPARE(readAll(path), content);
+            return;
+        }
+        QCOMPARE(QJsonDocument::fromJson(readAll(path)).object().value(QStringLiteral("run_on_start")),
+                 QJsonValue(false));
+        QCOMPARE(modeBits(path), kOwnerRw);
+        const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("settings.json.corrupt*")});
+        QCOMPARE(copies.size(), int(corrupt) + int(olderCopy));
+        if (corrupt) {
+            QCOMPARE(readAll(dir.filePath(copies.last())), content);
+            QCOMPARE(modeBits(dir.filePath(copies.last())), kOwnerRw);
+        }
+        if (olderCopy)
+            QCOMPARE(readAll(copy), QByteArray("older copy"));
+    }
+
+    void killDuringSaveLeavesAWholeFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        writeAll(path, "{\"round\": -1}");
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            QProcess writer;
+            writer.start(QStringLiteral(SETTINGS_WRITER), {path});
+            QVERIFY(writer.waitForStarted());
+            QTest::qWait(150 + attempt * 37);
+            writer.kill();
+            QVERIFY(writer.waitForFinished());
+            const QJsonDocument doc = QJsonDocument::fromJson(readAll(path));
+            QVERIFY2(doc.object().contains(QStringLiteral("round")),
+                     "settings.json was left broken by a kill");
+        }
+    }
+
+    void execArgumentQuoting_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const char* path, const char* expected) {
+            QTest::newRow(name) << QString::fromUtf8(path) << QString::fromUtf8(expected);
+        };
+        row("plain", "/usr/bin/pivotrix", "/usr/bin/pivotrix");
+        row("space", "/opt/My Apps/pivotrix", "\"/opt/My Apps/pivotrix\"");
+        row("percent unquoted", "/opt/100%/p", "/opt/100%%/p");
+        row("dollar", "/opt/$HOME/p", "\"/opt/\\\\$HOME/p\"");
+        row("quote", "/opt/a\"b/p", "\"/opt/a\\\\\"b/p\"");
+        row("backslash", "/opt/a\\b/p", "\"/opt/a\\\\\\\\b/p\"");
+    }
+
+    void execArgumentQuoting()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(XdgAutostart::quoteExecArgument(path), expected);
+    }
+
+    // With no settings file "run_on_start" is true and start-up registers the entry, which starts the
+    // program minimised; a start with it false removes an entry someone put back meanwhile. What the registry
+    // stored is read back whole by the next start.
+    void autostartFollowsRunOnStart()
+    {
+        QTemporaryDir dir;
+        const QString settings = dir.filePath(QStringLiteral("settings.json"));
+        auto* autostart = new XdgAutostart(dir.filePath(QStringLiteral("autostart")));
+        ResourceManager* rm = ResourceManager::instance();
+        rm->setAutostartRegistration(std::unique_ptr<AutostartRegistration>(autostart));
+        rm->loadSettings(settings);
+        QVERIFY(rm->runOnStart() && autostart->isEnabled());
+        QVERIFY(
+            readAll(autostart->filePath())
+                .contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + " --minimized\n"));
+        rm->setRunOnStart(false);
+        QVERIFY(!autostart->isEnabled());
+        const QVariantMap record{{QStringLiteral("auth"), QStringLiteral("k")},
+                                 {QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}}}};
+        rm->setDeviceSettings(QStringLiteral("dev"), record);
+        QVERIFY(autostart->enable(QStringLiteral("/x")));
+        rm->loadSettings(settings);
+        QVERIFY(!autostart->isEnabled());
+        QCOMPARE(rm->deviceSettings(QStringLiteral("dev")), record);
+        ResourceManager::destroyInstance();
+
+        QVERIFY(ApplicationShell::hasMinimizedFlag({QStringLiteral("app"), QStringLiteral("-x"),
+                                                    QStringLiteral("--minimized"), QStringLiteral("y")}));
+        QVERIFY(
+            !ApplicationShell::hasMinimizedFlag({QStringLiteral("app"), QStringLiteral("--minimized=1")}));
+    }
+
+    void liveButSilentHolderIsUnreachable()
+    {
+        QTemporaryDir dir;
+        QLockFile held(dir.filePath(QStringLiteral("tst.lock")));
+        QVERIFY(held.tryLock(0));
+        QElapsedTimer timer;
+        timer.start();
+        SingleInstance blocked(QStringLiteral("tst"), dir.path());
+        QCOMPARE(blocked.start(QStringLiteral("show"), 600), SingleInstance::Role::Unreachable);
+        QVERIFY(timer.elapsed() >= 500);
+        QVERIFY(!blocked.isPrimary());
+    }
+
+    // Junk is dropped without an answer; the exact "show" of a later start still arrives.
+    void hostileClientsAreDroppedAndServiceGoesOn_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("length over bound") << frame(QByteArray(SingleInstance::kMaxMessageBytes + 1, 's'));
+        QTest::newRow("zero length") << QByteArray(4, '\0');
+        QTest::newRow("bytes after message") << frame("show") + "trailing";
+        QTest::newRow("not utf-8") << frame(QByteArray("\xc3\x28\xa0\xa1", 4));
+        QTest::newRow("partial body then idle") << frame("show").left(6);
+    }
+    void hostileClientsAreDroppedAndServiceGoesOn()
+    {
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        SingleInstance server(QStringLiteral("tst"), dir.path());
+        server.setIdleTimeout(300);
+        QCOMPARE(server.start(QStringLiteral("show"), 1000), SingleInstance::Role::Primary);
+        QSignalSpy received(&server, &SingleInstance::messageReceived);
+
+        QLocalSocket client;
+        client.connectToServer(server.serverName());
+        QVERIFY(client.waitForConnected(1000));
+        client.write(bytes);
+        client.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
+        QCOMPARE(client.readAll(), QByteArray()); // no ack for junk
+        QCOMPARE(received.count(), 0);
+
+        QCOMPARE(startInThread(dir.path(), 3000), SingleInstance::Role::MessageDelivered);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().toString(), QStringLiteral("show"));
+    }
+};
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"

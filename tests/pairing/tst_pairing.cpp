@@ -1,0 +1,485 @@
+// Pairing: the search page's rows from paired records and reports, unpairing, errors, and the whole way a
+// user adds a panel (a real scan inside a private network, the row, the colour challenge); the colour
+// challenge dialog against emulated panels and, for hostile replies, a scripted HTTP server.
+#include "core/ResourceManager.h"
+#include "device/PivotrixDeviceController.h"
+#include "discovery/ColorChallengeDialog.h"
+#include "discovery/SearchDeviceEntry.h"
+#include "discovery/SearchPivotrixDevicesPage.h"
+#include "emulator/EmulatorWindow.h"
+#include "emulator/PanelMdnsResponder.h"
+#include "support/LogCapture.h"
+#include "support/PanelFixture.h"
+#include "support/PrivateNetwork.h"
+#include "support/TestHttpServer.h"
+#include "support/TestRegistry.h"
+#include "ui/Resources.h"
+#include "ui/RoundRectWidget.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <vector>
+
+Q_DECLARE_METATYPE(PairingStage)
+
+namespace {
+QString S(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+PivotrixBSS record(const char* id, const char* name, const char* address, const char* model = "px3")
+{
+    return PivotrixBSS{S(name), 8080, S(model), S(address), S(id), 1};
+}
+
+QVariantMap stored(const PivotrixBSS& d, int index, const QString& key = S("k"))
+{
+    return QVariantMap{{S("address"), d.address}, {S("port"), d.port},   {S("auth"), key},
+                       {S("name"), d.name},       {S("model"), d.model}, {S("id"), d.id},
+                       {S("index"), index}};
+}
+
+// "id name address button" for every row, in id order.
+QStringList rows(const SearchPivotrixDevicesPage& page)
+{
+    QStringList result;
+    for (const QString& id : page.entryIds()) {
+        SearchDeviceEntry* entry = page.entry(id);
+        result << QStringList{id, entry->findChild<QLabel*>(S("DeviceNameValue"))->text(),
+                              entry->findChild<QLabel*>(S("DeviceAddressValue"))->text(),
+                              entry->findChild<QPushButton*>(S("VerifyButton"))->text()}
+                      .join(QLatin1Char(' '));
+    }
+    return result;
+}
+
+QLabel* errorLabel(const SearchPivotrixDevicesPage& page, const QString& id)
+{
+    return page.entry(id)->findChild<QLabel*>(S("errorLabel"));
+}
+
+const QByteArray kStart = "POST /api/v2/user/?type=pick_color";
+
+QString pairingUrl(const QString& address)
+{
+    return QStringLiteral("http://%1:8080").arg(address);
+}
+
+int calls(const EmulatedPanel& panel, const char* kind)
+{
+    return int(panel.requestCounts().value(QLatin1String(kind)));
+}
+
+// The swatch showing the colour the panel lights, or (lit false) one that does not.
+RoundRectWidget* swatch(const ColorChallengeDialog& dialog, const EmulatedPanel& panel, bool lit)
+{
+    const QString color = panel.statusJson().value(S("pairing"))[S("lit_color")].toString();
+    const QList<QColor> colors = dialog.challenge().colors;
+    for (int i = 0; i < colors.size(); ++i) {
+        if ((colors.at(i).name() == color) == lit)
+            return dialog.swatches().at(i);
+    }
+    return nullptr;
+}
+
+QByteArray reply(int status, const QByteArray& body)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) +
+           " X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
+           body;
+}
+
+} // namespace
+
+class TestPairing : public QObject
+{
+    Q_OBJECT
+private:
+    PanelFixture m_panels{61};
+    int m_hostile = 200;
+
+    // A scripted server on a fresh address of the test's range.
+    QString listen(TestHttpServer& server)
+    {
+        const QString address = QStringLiteral("127.0.61.%1").arg(++m_hostile);
+        return server.listen(QHostAddress(address)) ? address : QString();
+    }
+
+    TestRegistry m_registry;
+
+private slots:
+    void initTestCase() { ensureResourcesLoaded(); }
+    void cleanup() { ResourceManager::destroyInstance(); }
+
+    void baseUrl_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("IPv4") << S("192.168.1.20") << S("http://192.168.1.20:8080");
+        QTest::newRow("IPv6") << S("fd00::5") << S("http://[fd00::5]:8080");
+        QTest::newRow("IPv6 with zone") << S("fe80::1%eth0") << S("http://[fe80::1%25eth0]:8080");
+        QTest::newRow("not a host") << S("a/b?c") << QString();
+    }
+    void baseUrl()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, url);
+        m_registry.load();
+        QCOMPARE(
+            SearchDeviceEntry(PivotrixBSS{S("n"), 8080, S("px3"), address, S("i"), 1}, QString()).baseUrl(),
+            url);
+    }
+
+    // One row per px3 panel, the name and address of the latest report as of the next reload; paired records
+    // are rows of their own (when complete) with "Unpair"; the hint shows while there are none.
+    void rowsFromReports_data()
+    {
+        QTest::addColumn<QList<PivotrixBSS>>("paired");
+        QTest::addColumn<QList<PivotrixBSS>>("reports");
+        QTest::addColumn<QStringList>("expected");
+        const PivotrixBSS a = record("a", "A", "127.0.61.1");
+        const PivotrixBSS b = record("b", "B", "127.0.61.2");
+        PivotrixBSS aMoved = a;
+        aMoved.address = S("127.0.61.9");
+        aMoved.ssFlag = 7;
+        using L = QList<PivotrixBSS>;
+        QTest::newRow("repeated reports")
+            << L() << L{a, aMoved, a, aMoved} << QStringList{S("a A 127.0.61.1 Pair")};
+        QTest::newRow("address follows at the next reload")
+            << L() << L{a, aMoved, b} << QStringList{S("a A 127.0.61.9 Pair"), S("b B 127.0.61.2 Pair")};
+        QTest::newRow("other models")
+            << L()
+            << L{record("a", "A", "127.0.61.1", "px2"), record("b", "B", "127.0.61.2", ""),
+                 record("c", "C", "127.0.61.3", "PX3")}
+            << QStringList();
+        QTest::newRow("paired and discovered")
+            << L{record("p", "Stored", "127.0.61.5")} << L{record("p", "Found", "127.0.61.6"), a}
+            << QStringList{S("a A 127.0.61.1 Pair"), S("p Found 127.0.61.6 Unpair")};
+        QTest::newRow("incomplete paired record") << L{record("p", "", "127.0.61.5")} << L() << QStringList();
+    }
+    void rowsFromReports()
+    {
+        QFETCH(QList<PivotrixBSS>, paired);
+        QFETCH(QList<PivotrixBSS>, reports);
+        QFETCH(QStringList, expected);
+        QList<QVariantMap> records;
+        for (const PivotrixBSS& d : paired)
+            records << stored(d, 0);
+        m_registry.load(records);
+        SearchPivotrixDevicesPage page;
+        page.show();
+        for (const PivotrixBSS& report : reports)
+            page.on_DeviceFound(report);
+        QCOMPARE(rows(page), expected);
+        auto* list = page.findChild<QListWidget*>(S("devicesEntryList"));
+        QCOMPARE(list->count(), expected.size());
+        QCOMPARE(list->isVisible(), !expected.isEmpty());
+        QCOMPARE(page.findChild<QLabel*>(S("hintLabel"))->isVisible(), expected.isEmpty());
+    }
+
+    // The whole way through: a scan (inside a private network; where that is not permitted the page is told
+    // of the panels directly) lists the px3 panels; pairing from a row stores the device with the next index
+    // and a key that works and is never logged, once for a double click; rows show errors; unpairing
+    // rebuilds.
+    void scanAndPair()
+    {
+        const bool scan = PrivateNetwork::inside();
+        ResourceManager* r = m_registry.load({stored(record("old", "Old", "127.0.61.250"), 4)});
+        std::vector<std::unique_ptr<EmulatedPanel>> panels;
+        for (const char* model : {"px3", "px3", "px2"}) {
+            PanelConfig config;
+            config.address = scan ? S("127.0.0.%1").arg(2 + int(panels.size())) : m_panels.nextAddress();
+            config.id = S("scan-%1").arg(panels.size());
+            config.model = QLatin1String(model);
+            panels.push_back(std::make_unique<EmulatedPanel>(config));
+            if (scan)
+                panels.back()->addProtocol(std::make_unique<PanelMdnsResponder>(panels.back().get()));
+            QVERIFY(panels.back()->start());
+        }
+        SearchPivotrixDevicesPage page;
+        page.setScanPeriod(300);
+        page.show();
+        if (scan)
+            page.onScanButton_clicked();
+        for (const auto& p : panels) {
+            if (!scan)
+                page.on_DeviceFound(PivotrixBSS{p->name(), 8080, p->model(), p->address(), p->id(), 1});
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(page.entryIds(), (QStringList{S("old"), S("scan-0"), S("scan-1")}), 10000);
+
+        EmulatedPanel& panel = *panels.front();
+        SearchDeviceEntry* entry = page.entry(panel.id());
+        QSignalSpy added(entry, &SearchDeviceEntry::deviceAdded);
+        LogCapture log;
+        QTest::mouseClick(entry->findChild<QPushButton*>(S("VerifyButton")), Qt::LeftButton);
+        QPointer<ColorChallengeDialog> dialog = entry->dialog();
+        QVERIFY(dialog);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
+        // A double click as the window system delivers it: two releases.
+        RoundRectWidget* lit = swatch(*dialog, panel, true);
+        QTest::mouseClick(lit, Qt::LeftButton);
+        QTest::mouseDClick(lit, Qt::LeftButton);
+        QTest::mouseRelease(lit, Qt::LeftButton);
+
+        QTRY_COMPARE_WITH_TIMEOUT(r->devices().size(), 2, 10000);
+        QTRY_VERIFY(dialog.isNull());
+        const QString key = panel.apiKey();
+        PivotrixDeviceController* dev = r->devices().constLast();
+        QCOMPARE(dev->deviceId(), panel.id());
+        QCOMPARE(dev->index(), 5);
+        QCOMPARE(r->deviceSettings(panel.id()).value(S("auth")).toString(), key);
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(panel.requestCounts().value(S("pair_exchange")), quint64(1));
+        QCOMPARE(rows(page).at(1), S("%1 %2 %3 Unpair").arg(panel.id(), panel.name(), panel.address()));
+        QCOMPARE(log.count(S("received device key")), 1);
+        QCOMPARE(log.count(key), 0);
+
+        // A row shows its controller's error while the device is offline, and only then.
+        QTRY_VERIFY_WITH_TIMEOUT(dev->isOnline() && errorLabel(page, panel.id())->isHidden(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(errorLabel(page, S("old"))->isVisible(), 10000);
+        QCOMPARE(errorLabel(page, S("old"))->text(), r->devices().constFirst()->lastError());
+        panel.setFault(PanelFault::Offline);
+        QTRY_VERIFY_WITH_TIMEOUT(errorLabel(page, panel.id())->isVisible(), 10000);
+
+        // Unpairing: the row is deleted by its own button's signal and all rows are rebuilt; a late report
+        // from the unpaired controller finds an unpaired row and leaves it alone.
+        QPointer<SearchDeviceEntry> paired = page.entry(panel.id()), other = page.entry(S("scan-1"));
+        QPointer<PivotrixDeviceController> controller = dev;
+        QTest::mouseClick(paired->findChild<QPushButton*>(S("VerifyButton")), Qt::LeftButton);
+        QCOMPARE(r->devices().size(), 1);
+        QVERIFY(r->deviceSettings(panel.id()).isEmpty());
+        QCOMPARE(rows(page).at(1), S("%1 %2 %3 Pair").arg(panel.id(), panel.name(), panel.address()));
+        QVERIFY(controller);
+        emit controller->onlineChanged(PivotrixController::Offline);
+        QVERIFY(errorLabel(page, panel.id())->isHidden());
+        QTRY_VERIFY(paired.isNull() && other.isNull());
+    }
+
+    // Right and middle clicks on a swatch and clicks where the hidden retry button lies send nothing; the
+    // shown retry button starts again.
+    void strayClicksSendNothing()
+    {
+        auto panel = m_panels.start();
+        QVERIFY(panel);
+        auto dialog = std::make_unique<ColorChallengeDialog>();
+        dialog->setBaseUrl(pairingUrl(panel->address()));
+        dialog->show();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
+        QTest::mouseClick(swatch(*dialog, *panel, true), Qt::RightButton);
+        QTest::mouseClick(swatch(*dialog, *panel, true), Qt::MiddleButton);
+        auto* retry = dialog->findChild<QPushButton*>(QStringLiteral("retryButton"));
+        QVERIFY(retry->isHidden());
+        QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
+        QTest::qWait(300);
+        QCOMPARE(calls(*panel, "pair_resolve"), 0);
+        QCOMPARE(calls(*panel, "pair_start"), 1);
+        QCOMPARE(dialog->stage(), PairingStage::ChoosingColor);
+
+        QTest::mouseClick(swatch(*dialog, *panel, false), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::Failed, 10000);
+        QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
+        QCOMPARE(calls(*panel, "pair_start"), 2);
+    }
+
+    // How a challenge ends for the user: what the dialog says when it does not pair (and no key), and what
+    // closing it, the dialog gone at once, sends: a challenge in progress is cancelled and the panel stops
+    // lighting its colour; a finished one is not; late replies to a gone dialog pair nothing.
+    void ending_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("cancels");
+        QTest::addColumn<QStringList>("texts"); // title, retry text, button
+        const auto row = [](const char* name, const char* how, int cancels, const QStringList& texts = {}) {
+            QTest::newRow(name) << QString::fromLatin1(how) << cancels << texts;
+        };
+        const QString again = S("Please, try again");
+        row("closed while choosing", "choosing", 1);
+        row("wrong colour, then closed", "wrong", 0, {S("Failed"), again, S("Retry")});
+        row("duration 0", "timeout", 0, {S("Timeout"), again, S("Retry")});
+        row("401", "unsupported", 0,
+            {S("Not Supported"), S("Streaming feature unavailable on this device"), S("OK")});
+        row("closed while starting", "starting", 0);
+        row("closed while resolving", "resolving", 1);
+    }
+    void ending()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, cancels);
+        QFETCH(QStringList, texts);
+        PanelConfig config;
+        config.pairingSupported = how != QLatin1String("unsupported");
+        config.pairingDurationS = how == QLatin1String("timeout") ? 0 : 30;
+        auto panel = m_panels.start(config);
+        QVERIFY(panel);
+        const int delayMs = 800;
+        if (how == QLatin1String("starting"))
+            panel->setReplyDelay(delayMs);
+        auto dialog = std::make_unique<ColorChallengeDialog>();
+        dialog->setBaseUrl(pairingUrl(panel->address()));
+        dialog->show();
+        QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_start"), 1, 10000);
+        EmulatorWindow window(panel.get());
+        if (how == QLatin1String("choosing") || how == QLatin1String("wrong") ||
+            how == QLatin1String("resolving"))
+            QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
+        if (how == QLatin1String("choosing"))
+            QTRY_VERIFY(window.shownColor().isValid());
+        if (how == QLatin1String("wrong")) {
+            QTest::mouseClick(swatch(*dialog, *panel, false), Qt::LeftButton);
+        } else if (how == QLatin1String("resolving")) {
+            panel->setReplyDelay(delayMs);
+            QTest::mouseClick(swatch(*dialog, *panel, true), Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_resolve"), 1, 10000);
+        }
+        if (!texts.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(dialog->findChild<QLabel*>(S("titleLabel"))->text(), texts.at(0),
+                                      10000);
+            QCOMPARE(dialog->findChild<QLabel*>(S("retryLabel"))->text(), texts.at(1));
+            auto* retry = dialog->findChild<QPushButton*>(S("retryButton"));
+            QVERIFY(retry->isVisible());
+            QCOMPARE(retry->text(), texts.at(2));
+        }
+        dialog->close();
+        dialog.reset();
+        QTest::qWait(delayMs + 300);
+        QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_cancel"), cancels, 10000);
+        QCOMPARE(calls(*panel, "pair_exchange"), 0);
+        QCOMPARE(panel->apiKey(), PanelConfig().apiKey);
+        if (how == QLatin1String("choosing"))
+            QTRY_COMPARE(window.shownColor(), QColor());
+    }
+
+    void hostileStart_data()
+    {
+        QTest::addColumn<int>("status"); // -1: an endless body
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<PairingStage>("stage");
+        QTest::addColumn<int>("duration");
+        QTest::addColumn<int>("swatches");
+        const auto challenge = [](const QByteArray& inner) {
+            return "{\"challenge\":{" + inner + "}}";
+        };
+        const QByteArray running = "\"uuid\":\"u\",\"state\":\"in-progress\",";
+        const QByteArray colors = "\"options\":{\"colors\":[\"ff0000\",\"#00ff00\"]}";
+        QByteArray many = "\"options\":{\"colors\":[\"123456\"";
+        for (int i = 1; i < 50; ++i)
+            many += ",\"123456\"";
+        const PairingStage failed = PairingStage::Failed;
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>") << failed << 0 << 6;
+        QTest::newRow("challenge is text") << 200 << QByteArray("{\"challenge\":\"x\"}") << failed << 0 << 6;
+        QTest::newRow("no state") << 200 << challenge("\"uuid\":\"u\",\"duration\":30") << failed << 0 << 6;
+        QTest::newRow("expired") << 200 << challenge("\"uuid\":\"u\",\"state\":\"expired\"")
+                                 << PairingStage::TimedOut << 0 << 6;
+        QTest::newRow("huge duration") << 200 << challenge(running + "\"duration\":1e308," + colors)
+                                       << PairingStage::ChoosingColor << PairingChallenge::kMaxDurationS << 6;
+        QTest::newRow("negative duration")
+            << 200 << challenge(running + "\"duration\":-5," + colors) << PairingStage::TimedOut << 0 << 6;
+        QTest::newRow("50 colours") << 200 << challenge(running + "\"duration\":30," + many + "]}")
+                                    << PairingStage::ChoosingColor << 30 << PairingChallenge::kMaxColors;
+        QTest::newRow("huge body") << -1 << QByteArray() << failed << 0 << 6;
+        QTest::newRow("401") << 401 << QByteArray() << PairingStage::NotSupported << 0 << 6;
+    }
+    void hostileStart()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(PairingStage, stage);
+        QFETCH(int, duration);
+        QFETCH(int, swatches);
+        TestHttpServer server;
+        const QString address = listen(server);
+        QVERIFY(!address.isEmpty());
+        if (status < 0)
+            server.setMode(kStart, TestHttpServer::Mode::HugeBody);
+        else
+            server.setRawReply(kStart, reply(status, body));
+        ColorChallengeDialog dialog;
+        dialog.setBaseUrl(pairingUrl(address));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(kStart), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.stage(), stage, 10000);
+        QCOMPARE(dialog.challenge().duration, duration);
+        QCOMPARE(dialog.swatches().size(), swatches);
+        if (stage == PairingStage::ChoosingColor && body.contains("#00ff00")) {
+            QCOMPARE(dialog.challenge().colors.mid(0, 2),
+                     (QList<QColor>{QColor(Qt::red), QColor(Qt::green)}));
+            QCOMPARE(dialog.challenge().colorNames.mid(0, 2),
+                     (QStringList{QStringLiteral("ff0000"), QStringLiteral("#00ff00")}));
+        }
+    }
+
+    // The panel's id and colour go back escaped as they came; a reply without a key fails.
+    void untrustedTextsInRequests_data()
+    {
+        QTest::addColumn<QString>("uuid");
+        QTest::addColumn<QString>("color");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("exchangeReply");
+        QTest::addColumn<QString>("key"); // empty: pairing fails
+        const QByteArray plain = "/api/v2/user/challenge/0f1e";
+        const QByteArray k1 = reply(200, "{\"user\":{\"key\":\"k1\"}}");
+        const auto row = [](const char* name, const char* uuid, const char* color, const QByteArray& path,
+                            const QByteArray& exchangeReply, const char* key) {
+            QTest::newRow(name) << QString::fromUtf8(uuid) << QString::fromUtf8(color) << path
+                                << exchangeReply << QString::fromUtf8(key);
+        };
+        row("ordinary", "0f1e", "ff0000", plain, k1, "k1");
+        row("path in the id", "../../device/stream/stop?x=1#y", "ff0000",
+            "/api/v2/user/challenge/..%2F..%2Fdevice%2Fstream%2Fstop%3Fx%3D1%23y", k1, "k1");
+        row("quote in the colour", "0f1e", "ff\"}0000", plain, k1, "k1");
+        row("empty key", "0f1e", "ff0000", plain, reply(200, "{\"user\":{\"key\":\"\"}}"), "");
+        row("exchange not JSON", "0f1e", "ff0000", plain, reply(200, "key=k"), "");
+    }
+    void untrustedTextsInRequests()
+    {
+        QFETCH(QString, uuid);
+        QFETCH(QString, color);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, exchangeReply);
+        QFETCH(QString, key);
+        TestHttpServer server;
+        const QString address = listen(server);
+        QVERIFY(!address.isEmpty());
+        const QJsonObject challenge{
+            {QStringLiteral("uuid"), uuid},
+            {QStringLiteral("duration"), 30},
+            {QStringLiteral("options"), QJsonObject{{QStringLiteral("colors"), QJsonArray{color}}}},
+            {QStringLiteral("state"), QStringLiteral("in-progress")}};
+        server.setRawReply(kStart,
+                           reply(200, QJsonDocument(QJsonObject{{QStringLiteral("challenge"), challenge}})
+                                          .toJson(QJsonDocument::Compact)));
+        server.setRawReply("PUT " + path, reply(200, "{}"));
+        server.setRawReply("POST /api/v2/user/exchange", exchangeReply);
+        ColorChallengeDialog dialog;
+        QSignalSpy keys(&dialog, &ColorChallengeDialog::keyAvailable);
+        dialog.setBaseUrl(pairingUrl(address));
+        dialog.show();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.stage(), PairingStage::ChoosingColor, 10000);
+        QTest::mouseClick(dialog.swatches().at(0), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("POST /api/v2/user/exchange"), 1, 10000);
+        QCOMPARE(server.requestCount("PUT " + path), 1);
+        QCOMPARE(QJsonDocument::fromJson(server.lastBody("PUT " + path)).object(),
+                 (QJsonObject{{QStringLiteral("color"), color}}));
+        QCOMPARE(server.lastBody("POST /api/v2/user/exchange"),
+                 QJsonDocument(QJsonObject{{QStringLiteral("challenge_id"), uuid}})
+                     .toJson(QJsonDocument::Compact));
+        if (key.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(dialog.stage(), PairingStage::Failed, 10000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(keys.value(0).value(0).toString(), key, 10000);
+        QCOMPARE(keys.count(), key.isEmpty() ? 0 : 1);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (const int status = PrivateNetwork::enter(argc, argv, 3); status >= 0)
+        return status;
+    QApplication app(argc, argv);
+    TestPairing test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_pairing.moc"

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QList>
+#include <QTemporaryDir>
+#include <QVariantMap>
+
+class EmulatedPanel;
+class ResourceManager;
+
+// The application's registry, without an autostart entry, loaded from a settings file of paired records.
+class TestRegistry
+{
+public:
+    // The record the pairing stores for panel, with extra keys added.
+    static QVariantMap record(const EmulatedPanel* panel, int index, QVariantMap extra = {});
+    static bool writeSettings(const QString& path, const QList<QVariantMap>& records);
+    // Writes a fresh settings file with records and loads the registry from it.
+    ResourceManager* load(const QList<QVariantMap>& records = {}, int onlineCheckMs = 400);
+
+private:
+    QTemporaryDir m_dir;
+    int m_files = 0;
+};

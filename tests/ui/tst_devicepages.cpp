@@ -1,0 +1,673 @@
+// The two device tabs against emulated panels, the real registry, a stand-in logind on a private bus and
+// capture on a private X screen. Razer Chroma: our broadcast library fed by the publisher; what the user
+// picks reaches the panel as bands, streams follow lock, unlock and the panel's own standby, and the
+// preview follows the broadcast; end to end, the main window with the chroma-publisher tool broadcasting as
+// a Chroma application would. Screen Mirror: the choices, monitors, capture loss and processors; end to
+// end, the application itself mirroring the screen onto a panel it has paired.
+#include "broadcast/ChromaBroadcastChannel.h"
+#include "broadcast/ChromaPublisher.h"
+#include "capture/FrameProccessorScaledFrame.h"
+#include "capture/FrameProcessorAvgRects.h"
+#include "capture/GrabManager.h"
+#include "capture/session/linux/LinuxSystemSession.h"
+#include "core/ResourceManager.h"
+#include "core/SettingsManager.h"
+#include "device/PivotrixDeviceController.h"
+#include "effects/EffectScaledImageWithBlur.h"
+#include "effects/RazerSdkColorProvider.h"
+#include "effects/ScreenMapColorProvider.h"
+#include "effects/ScreenMirrorPipeline.h"
+#include "support/AppHome.h"
+#include "support/LogCapture.h"
+#include "support/PanelFixture.h"
+#include "support/PrivateBus.h"
+#include "support/StandInLogind.h"
+#include "support/TestHttpServer.h"
+#include "support/TestPictures.h"
+#include "support/TestRegistry.h"
+#include "support/XvfbServer.h"
+#include "ui/DeviceListRazerPage.h"
+#include "ui/DeviceListScreenMirrorPage.h"
+#include "ui/MainWindow.h"
+#include "ui/RazerDevicePage.h"
+#include "ui/RazerDeviceTabLabel.h"
+#include "ui/RazerPreviewPage.h"
+#include "ui/RoundRectWidget.h"
+#include "ui/ScreenMirrorDevicePage.h"
+#include "ui/ScreenMirrorPreview.h"
+#include "ui/UpdateChecker.h"
+
+#include <QtDBus>
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+PivotrixDeviceController* controllerFor(const EmulatedPanel* panel)
+{
+    for (PivotrixDeviceController* c : ResourceManager::instance()->devices()) {
+        if (c->deviceId() == panel->id())
+            return c;
+    }
+    return nullptr;
+}
+
+QVariantMap storedRecord(const EmulatedPanel* panel)
+{
+    return ResourceManager::instance()->deviceSettings(panel->id());
+}
+
+bool receiving(const EmulatedPanel* panel)
+{
+    return panel->stream().status == QLatin1String("receiving");
+}
+
+quint64 goodFrames(EmulatedPanel* panel)
+{
+    return panel->statistics().snapshot().good;
+}
+
+// True when no frame arrives for half a second once those in flight landed.
+bool framesStopped(EmulatedPanel* panel)
+{
+    QTest::qWait(200);
+    const quint64 before = goodFrames(panel);
+    QTest::qWait(500);
+    return goodFrames(panel) == before;
+}
+
+// "<post-process type> <render mode>" of the stream the panel was last asked for.
+QString streamKind(const EmulatedPanel* panel)
+{
+    const QJsonObject canvas = panel->stream().params.value(QStringLiteral("canvas")).toObject();
+    return canvas.value(QStringLiteral("post_process")).toObject().value(QStringLiteral("type")).toString() +
+           QLatin1Char(' ') + canvas.value(QStringLiteral("render_mode")).toString();
+}
+
+const QString kMirror = QStringLiteral("screen_mirror");
+const QSize kScreen(640, 480);
+using Procs = QList<QWeakPointer<FrameProcessorBase>>;
+
+QVariantMap mirrorRecord(const QVariantMap& screenMirror, bool streaming = false,
+                         const QString& source = QStringLiteral("mirror"))
+{
+    return {{QStringLiteral("stream_enabled"), streaming},
+            {QStringLiteral("stream_source"), source},
+            {kMirror, screenMirror}};
+}
+
+// The processors the pipeline holds now.
+Procs processorsOf(const ScreenMirrorPipeline& p)
+{
+    Procs procs;
+    if (auto* blur = qobject_cast<EffectScaledImageWithBlur*>(p.generator().data()))
+        procs << QSharedPointer<FrameProcessorBase>(blur->processor()).toWeakRef();
+    if (p.colorSource())
+        procs << QSharedPointer<FrameProcessorBase>(p.colorSource()->processor()).toWeakRef();
+    return procs;
+}
+
+// The channel leading each column of the panel's middle row ('r', 'g', 'b', or '0' for none), left to right.
+QString columns(const QImage& img)
+{
+    QString out;
+    for (int x = 0; x < img.width(); ++x) {
+        const QColor p = img.pixelColor(x, img.height() / 2);
+        const int r = p.red(), g = p.green(), b = p.blue();
+        out += QLatin1Char(r > qMax(g, b) + 60   ? 'r'
+                           : g > qMax(r, b) + 60 ? 'g'
+                           : b > qMax(r, g) + 60 ? 'b'
+                                                 : '0');
+    }
+    return out;
+}
+const QString kEnabled = QStringLiteral("stream_enabled");
+const QString kSource = QStringLiteral("stream_source");
+const QList<QColor> kColors{QColor(250, 10, 10), QColor(10, 250, 10), QColor(10, 10, 250),
+                            QColor(240, 240, 10), QColor(10, 240, 240)};
+
+struct StreamRule
+{
+    const char* source;
+    const char* event; // "lock" (and unlock), "drop" (the panel leaves streaming), "capture-loss" or none
+    int fadingPixels;  // "show_fading_pixels"; -1: no razer settings
+    const char* shown;
+    const char* stream; // post-process type and render mode asked for; null: another tab streams
+    bool streamsAfter;
+    bool enabledAfter;
+};
+
+QVariantMap razerOf(const EmulatedPanel* panel)
+{
+    return storedRecord(panel).value(QStringLiteral("razer")).toMap();
+}
+} // namespace
+Q_DECLARE_METATYPE(StreamRule)
+
+class TestDevicePages : public QObject
+{
+    Q_OBJECT
+private:
+    TestRegistry m_registry;
+    PanelFixture m_panels{22};
+    std::vector<std::unique_ptr<EmulatedPanel>> m_started;
+    std::unique_ptr<QDBusConnection> m_logindBus;
+    StandInLogind m_logind;
+    XvfbServer m_server;
+    std::unique_ptr<DeviceListScreenMirrorPage> m_page;
+    EmulatedPanel* m_panel = nullptr;
+
+    ScreenMirrorDevicePage* openWith(const QVariantMap& extra)
+    {
+        m_panel = startPanel();
+        if (!m_panel)
+            return nullptr;
+        m_registry.load({TestRegistry::record(m_panel, 1, extra)});
+        m_page = std::make_unique<DeviceListScreenMirrorPage>();
+        PivotrixDeviceController* c = controllerFor(m_panel);
+        QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000);
+        return qobject_cast<ScreenMirrorDevicePage*>(m_page->pageForController(c));
+    }
+
+    EmulatedPanel* startPanel(const QString& name = QString())
+    {
+        PanelConfig config;
+        if (!name.isEmpty())
+            config.name = name;
+        m_started.push_back(m_panels.start(config));
+        return m_started.back().get();
+    }
+
+    // Lock or unlock this session the way logind announces it.
+    bool sendLock(bool locked)
+    {
+        return m_logindBus->send(QDBusMessage::createSignal(
+            StandInLogind::ourSession(), QStringLiteral("org.freedesktop.login1.Session"),
+            locked ? QStringLiteral("Lock") : QStringLiteral("Unlock")));
+    }
+
+    // As sendLock, and waits until the registry's session saw it.
+    void setLocked(bool locked)
+    {
+        auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
+        QVERIFY(session);
+        QTRY_COMPARE_WITH_TIMEOUT(session->sessionPath(), StandInLogind::ourSession(), 10000);
+        QVERIFY(sendLock(locked));
+        QTRY_COMPARE_WITH_TIMEOUT(session->isLocked(), locked, 10000);
+    }
+
+    // Ends the test's pages, panels and registry.
+    void reset()
+    {
+        m_tab.reset();
+        m_page.reset();
+        m_publisher.reset();
+        ResourceManager::destroyInstance();
+        m_started.clear();
+    }
+
+    int stored(const QString& key) const
+    {
+        return storedRecord(m_panel).value(kMirror).toMap().value(key, -1).toInt();
+    }
+
+    std::unique_ptr<DeviceListRazerPage> m_tab;
+    std::unique_ptr<ChromaPublisher> m_publisher;
+
+    void publish(bool live, const QList<QColor>& colors = {})
+    {
+        if (!m_publisher) {
+            m_publisher = std::make_unique<ChromaPublisher>();
+            QString error;
+            QVERIFY2(m_publisher->connectTo(ChromaBroadcastChannel::socketPath(&error), &error),
+                     qPrintable(error));
+        }
+        RazerSdkColorProvider* provider = RazerSdkColorProvider::instance();
+        const bool change = provider->isAvailable() != live;
+        QSignalSpy changed(provider, &RazerSdkColorProvider::availableChanged);
+        if (!colors.isEmpty())
+            QVERIFY(m_publisher->sendColors(colors));
+        QVERIFY(m_publisher->setLive(live));
+        QTRY_COMPARE_WITH_TIMEOUT(provider->isAvailable(), live, 5000);
+        // The tabs, connected before the spy, have had the change posted to them by now.
+        QTRY_COMPARE(changed.count(), change ? 1 : 0);
+        QCoreApplication::sendPostedEvents();
+    }
+
+    RazerDevicePage* pageOf(EmulatedPanel* panel)
+    {
+        PivotrixDeviceController* c = controllerFor(panel);
+        RazerDevicePage* page = nullptr;
+        QTest::qWaitFor(
+            [&]() { return (page = qobject_cast<RazerDevicePage*>(m_tab->pageForController(c))) != nullptr; },
+            10000);
+        return page;
+    }
+
+    // One panel with this record; the tab built once the broadcast is live with the test colours.
+    RazerDevicePage* setUp(EmulatedPanel** panel, const QVariantMap& extra = {})
+    {
+        *panel = startPanel();
+        if (!*panel)
+            return nullptr;
+        m_registry.load({TestRegistry::record(*panel, 1, extra)});
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        publish(true, kColors);
+        return pageOf(*panel);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.start(kScreen));
+        qputenv("DISPLAY", m_server.display());
+        m_logindBus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
+            QString::fromLocal8Bit(qgetenv("DBUS_SYSTEM_BUS_ADDRESS")), QStringLiteral("logind")));
+        QVERIFY(m_logindBus->isConnected() && m_logind.registerOn(*m_logindBus));
+    }
+
+    void cleanup() { reset(); }
+
+    // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
+    // and unlock restarts what the record gives to this tab; only a panel that leaves a running stream by
+    // itself loses "stream_enabled", not an idle one or our own stop.
+    void streamRules_data()
+    {
+        QTest::addColumn<StreamRule>("rule");
+        const auto row = [](const char* name, const StreamRule& rule) {
+            QTest::newRow(name) << rule;
+        };
+        row("idle, no razer settings", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
+        row("lock and unlock, fading pixels",
+            {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
+        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, false, true});
+        row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
+        row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false});
+    }
+    void streamRules()
+    {
+        QFETCH(StreamRule, rule);
+        QVariantMap extra{{kEnabled, true}, {kSource, QLatin1String(rule.source)}};
+        if (rule.fadingPixels >= 0)
+            extra.insert(QStringLiteral("razer"),
+                         QVariantMap{{QStringLiteral("show_fading_pixels"), rule.fadingPixels}});
+        EmulatedPanel* panel = nullptr;
+        RazerDevicePage* page = setUp(&panel, extra);
+        QVERIFY(page);
+        QCOMPARE(page->seasoningSelect()->currentText(), QLatin1String(rule.shown));
+        PivotrixDeviceController* c = controllerFor(panel);
+        if (!rule.stream)
+            c->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(receiving(panel) && c->isStreaming(), 10000);
+        if (rule.stream)
+            QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
+        const QLatin1String event(rule.event);
+        if (event == QLatin1String("lock")) {
+            setLocked(true);
+            QTRY_VERIFY_WITH_TIMEOUT(!receiving(panel) && !c->isStreaming(), 10000);
+            setLocked(false);
+        } else if (event == QLatin1String("drop")) {
+            panel->dropToStandby();
+        } else if (event == QLatin1String("capture-loss")) { // the mirror tab's news
+            m_page = std::make_unique<DeviceListScreenMirrorPage>();
+            emit ResourceManager::instance()->grabManager()->userDisabledGrab();
+        }
+        // Several online checks (400 ms apart) pass.
+        QTest::qWait(1500);
+        QCOMPARE(receiving(panel), rule.streamsAfter);
+        QCOMPARE(storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
+    }
+
+    // Not live: the preview with its message, no stream. Live after the panels came online: the stored
+    // choice is re-applied and frames flow, new colours reach the swatches, the active tab is marked and the
+    // selection is followed across tabs. Not live again: only the preview, "stream_enabled" kept. A device
+    // taken over by the other source is shown off; one gone offline loses its page.
+    void broadcastAndTabs()
+    {
+        EmulatedPanel* first = startPanel(QStringLiteral("A"));
+        EmulatedPanel* second = startPanel(QStringLiteral("Panel with a much longer name"));
+        QVERIFY(first && second);
+        const QVariantMap razer{{QStringLiteral("color_indexes"), QVariantList{2}}};
+        m_registry.load(
+            {TestRegistry::record(
+                 first, 1,
+                 {{kEnabled, true}, {kSource, QStringLiteral("razer")}, {QStringLiteral("razer"), razer}}),
+             TestRegistry::record(second, 2)});
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        m_tab->show();
+        DeviceListRazerPage other;
+        connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
+        connect(&other, &DeviceListPage::deviceSelected, m_tab.get(), &DeviceListPage::selectDevice);
+        publish(false);
+        QPointer<RazerDevicePage> a = pageOf(first);
+        RazerDevicePage* b = pageOf(second);
+        QVERIFY(a && b);
+        QVERIFY(m_tab->previewPage()->isVisible());
+        QCOMPARE(m_tab->previewPage()->errorText(), QStringLiteral("Enable Pivotrix app in Razer Synapse"));
+        QVERIFY(!a->streamToggle()->isChecked());
+        QTest::qWait(300);
+        QVERIFY(!receiving(first));
+
+        publish(true, kColors);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->tabWidget()->isVisible(), 5000);
+        QVERIFY(!m_tab->previewPage()->isVisible() && a->streamToggle()->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(first->lastFrame().pixelColor(0, 0) == kColors.at(2), 10000);
+        QTRY_COMPARE(a->colorSwatch(4)->fillColor(), kColors.at(4));
+        QTRY_COMPARE_WITH_TIMEOUT(other.tabWidget()->count(), 2, 10000);
+        QTabBar* bar = m_tab->tabWidget()->tabBar();
+        auto label = [bar](int i) {
+            return qobject_cast<RazerDeviceTabLabel*>(bar->tabButton(i, QTabBar::LeftSide));
+        };
+        for (QWidget* page : {static_cast<QWidget*>(b), static_cast<QWidget*>(a.data())}) {
+            m_tab->tabWidget()->setCurrentWidget(page);
+            const int current = m_tab->tabWidget()->currentIndex();
+            QVERIFY(label(current)->isActive() && !label(1 - current)->isActive());
+            QCOMPARE(other.pageControllers().value(other.tabWidget()->currentWidget()),
+                     m_tab->pageControllers().value(page));
+        }
+
+        publish(false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
+        QVERIFY(!m_tab->tabWidget()->isVisible());
+        QVERIFY(storedRecord(first).value(kEnabled).toBool());
+
+        // What the other tab's switch writes.
+        QVariantMap record = storedRecord(first);
+        record.insert(kSource, QStringLiteral("mirror"));
+        ResourceManager::instance()->setDeviceSettings(first->id(), record);
+        QVERIFY(!a->streamToggle()->isChecked());
+        first->setFault(PanelFault::Offline);
+        QTRY_VERIFY_WITH_TIMEOUT(a.isNull(), 10000);
+        QCOMPARE(m_tab->tabWidget()->count(), 1);
+    }
+
+    // Which message the preview gives, by rank: library unusable, broadcast not live, no device.
+    void previewMessages_data()
+    {
+        QTest::addColumn<bool>("libraryUsable");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("library unusable") << false << "Install Razer Synapse to ligth up Pivotrix device";
+        QTest::newRow("live without devices") << true << "Pair your Pivotrix Device to enjoy";
+    }
+    void previewMessages()
+    {
+        QFETCH(bool, libraryUsable);
+        QFETCH(QString, text);
+        // A private runtime directory whose path is too long for a socket leaves the library without a
+        // channel, so its "Init" fails.
+        QTemporaryDir longRuntime;
+        const QString longPath = longRuntime.filePath(QString(120, QLatin1Char('r')));
+        QVERIFY(QDir().mkpath(longPath));
+        QVERIFY(QFile::setPermissions(longPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        if (!libraryUsable)
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(longPath));
+        m_registry.load({});
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        QCOMPARE(RazerSdkColorProvider::instance()->isInitialized(), libraryUsable);
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        m_tab->show();
+        if (libraryUsable)
+            publish(true);
+        QTRY_COMPARE(m_tab->previewPage()->errorText(), text);
+        QVERIFY(m_tab->previewPage()->isVisible());
+        QVERIFY(!m_tab->tabWidget()->isVisible());
+        // The mirror tab has its placeholder.
+        m_page = std::make_unique<DeviceListScreenMirrorPage>();
+        QVERIFY(!m_page->previewPage()->isHidden() && m_page->tabWidget()->isHidden());
+    }
+
+    // End to end, the user's clicks on the main window's Razer Chroma tab decide what the panel receives:
+    // ticked rows become bands in row order and the direction turns them; no tick means no frames, and
+    // switching off sends the stop and clears "stream_enabled".
+    void endToEnd_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<QPoint>("firstBandPixel");
+        QTest::addColumn<QPoint>("lastBandPixel");
+        QTest::newRow("rows 0 and 3") << 0 << QPoint(0, 7) << QPoint(3, 0);
+        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QPoint(3, 0) << QPoint(0, 7);
+    }
+    void endToEnd()
+    {
+        QFETCH(int, direction);
+        QFETCH(QPoint, firstBandPixel);
+        QFETCH(QPoint, lastBandPixel);
+        const auto tool = [](const QString& arguments) {
+            QProcess publisher;
+            publisher.start(QStringLiteral(CHROMA_PUBLISHER), arguments.split(QLatin1Char(' ')));
+            return publisher.waitForFinished(10000) && publisher.exitStatus() == QProcess::NormalExit &&
+                   publisher.exitCode() == 0;
+        };
+        EmulatedPanel* panel = startPanel(QStringLiteral("Living room"));
+        QVERIFY(panel);
+        m_registry.load({TestRegistry::record(panel, 1)}, 15000);
+        TestHttpServer updates;
+        updates.body = "{\"version\":\"1.0.1\"}";
+        UpdateChecker::instance()->setServiceUrl(updates.baseUrl());
+        auto window = std::make_unique<MainWindow>();
+        window->show();
+        window->chapterTab()->setCurrentIndex(0);
+        QVERIFY(tool(QStringLiteral("live on")));
+        QVERIFY(tool(QStringLiteral("colors #ff0000 #00ff00 #0000ff #ffff00 #00ffff")));
+        RazerDevicePage* page = nullptr;
+        QVERIFY(QTest::qWaitFor(
+            [&]() { return (page = window->findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
+
+        QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(receiving(panel), 10000);
+        const auto tick = [page](int row) { // on the tick box's indicator, at its left
+            QTest::mouseClick(page->colorCheck(row), Qt::LeftButton, {},
+                              QPoint(15, page->colorCheck(row)->height() / 2));
+        };
+        tick(3);
+        tick(0);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), (QVariantList{0, 3}));
+        page->directionCombo()->setCurrentIndex(direction);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("angle"), 0).toInt(), direction);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(firstBandPixel) == QColor(255, 0, 0) &&
+                                     panel->lastFrame().pixelColor(lastBandPixel) == QColor(255, 255, 0),
+                                 10000);
+        tick(0);
+        tick(3);
+        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), QVariantList());
+        QVERIFY(framesStopped(panel));
+
+        const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
+        QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
+        QVERIFY(!storedRecord(panel).value(kEnabled).toBool());
+        window.reset();
+    }
+
+    // The stored choices are shown without being written back; choosing one again saves nothing.
+    void settingsSlots_data()
+    {
+        QTest::addColumn<QString>("combo");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariantMap>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("saved"); // -1: nothing saved, "same mode" is logged
+        const QVariantMap s{{QStringLiteral("effect_mode"), 2},
+                            {QStringLiteral("device_location"), 3},
+                            {QStringLiteral("effect_type"), 1},
+                            {QStringLiteral("color_mode"), 0}};
+        const auto row = [](const char* name, const char* combo, const char* key, const QVariantMap& stored,
+                            int shown, int chosen, int saved) {
+            QTest::newRow(name) << QString::fromLatin1(combo) << QString::fromLatin1(key) << stored << shown
+                                << chosen << saved;
+        };
+        row("same mode", "modeSelector", "effect_mode", s, 2, 2, -1);
+        row("new mode", "modeSelector", "effect_mode", s, 2, 1, 1);
+        row("new location", "prismLocation", "device_location", s, 3, 7, 7);
+        // Colour modes are listed Natural first.
+        row("same colours", "colorModeComboBox", "color_mode", s, 1, 1, -1);
+        row("natural colours", "colorModeComboBox", "color_mode", s, 1, 0, 1);
+        // Nothing stored: the page shows "Fading Triangles", and "No Effect" must still be saved.
+        row("no effect over a missing key", "effectSelect", "effect_type", {}, 2, 0, 0);
+    }
+    void settingsSlots()
+    {
+        QFETCH(QString, combo);
+        QFETCH(QString, key);
+        QFETCH(QVariantMap, stored);
+        QFETCH(int, shown);
+        QFETCH(int, chosen);
+        QFETCH(int, saved);
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord(stored));
+        QVERIFY(page);
+        auto* box = page->findChild<QComboBox*>(combo);
+        QCOMPARE(box->currentIndex(), shown);
+
+        LogCapture log;
+        QSignalSpy saves(ResourceManager::instance()->settingsManager(), &SettingsManager::settingsChanged);
+        box->setCurrentIndex(chosen);
+        if (chosen == shown) // The combo stays quiet when nothing changes; the user picks the entry again.
+            QMetaObject::invokeMethod(box, "currentIndexChanged", Q_ARG(int, chosen));
+        if (saved < 0) {
+            QCOMPARE(log.count(QStringLiteral("same mode")), 1);
+            QCOMPARE(saves.count(), 0);
+        } else {
+            QTRY_COMPARE(this->stored(key), saved);
+            const int count = saves.count();
+            QTest::qWait(100); // The refresh shows the choice again without saving it again.
+            QCOMPARE(saves.count(), count);
+            QCOMPARE(box->currentIndex(), chosen);
+        }
+        // The location row belongs to "Continue Screen" only.
+        QCOMPARE(!page->prismLocation()->isHidden(), page->modeSelector()->currentIndex() == ContinueScreen);
+        QCOMPARE(page->locationLabel()->isHidden(), page->prismLocation()->isHidden());
+    }
+
+    // A monitor going away leaves the first one stored. Then the window and the registry go while the panel
+    // streams the dominant colour: device threads still read the colour source until their stop returns.
+    void monitorCountChangeAndQuit()
+    {
+        // Streaming, so that the capture worker is busy and follows the layout.
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true));
+        QVERIFY(page);
+        QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
+        QVERIFY(m_server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("second"),
+                                 QStringLiteral("320/80x240/60+320+240"), QStringLiteral("none")}));
+        QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 2, 10000);
+        page->monitorSelect()->setCurrentIndex(1);
+        QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 1);
+        QVERIFY(m_server.xrandr({QStringLiteral("--delmonitor"), QStringLiteral("second")}));
+        QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
+        QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 3, 10000);
+        reset();
+        QTest::qWait(100);
+    }
+
+    // Switching colours and modes back and forth leaves only the current pipeline's processors on the
+    // capture worker, which holds the last reference to the others; a capture loss ends the stream.
+    void onlyCurrentProcessorsStayRegistered()
+    {
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}));
+        QVERIFY(page);
+        page->streamToggle()->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(receiving(m_panel), 10000);
+        const ScreenMirrorPipeline& pipeline = *m_page->pipeline(page);
+        Procs earlier;
+        const QList<QPair<QComboBox*, int>> steps{{page->colorModeComboBox(), 0},
+                                                  {page->colorModeComboBox(), 1},
+                                                  {page->modeSelector(), ContinueScreen},
+                                                  {page->modeSelector(), DominantSeason},
+                                                  {page->modeSelector(), ScreenSeason}};
+        for (const auto& step : steps) {
+            const Procs before = processorsOf(pipeline);
+            QCOMPARE(before.size(), 1);
+            earlier += before;
+            step.first->setCurrentIndex(step.second);
+            QTRY_VERIFY(processorsOf(pipeline).size() == 1 &&
+                        processorsOf(pipeline).first() != before.first());
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(earlier.cbegin(), earlier.cend(), [](auto& w) { return w.isNull(); }), 10000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 0, 10000);
+        // Capture going away switches off what this tab streams (another tab's streams: streamRules).
+        emit ResourceManager::instance()->grabManager()->userDisabledGrab();
+        QTRY_VERIFY_WITH_TIMEOUT(!receiving(m_panel), 10000);
+        QVERIFY(!storedRecord(m_panel).value(kEnabled).toBool());
+        QVERIFY(!page->streamToggle()->isChecked() && !pipeline.generator() &&
+                processorsOf(pipeline).isEmpty());
+    }
+
+    // The application started minimised from a stored record: the panel shows the screen as the mode
+    // picks it and asks for the stored seasoning; a lock stops the stream and the unlock resumes it.
+    void applicationFollowsTheScreen_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("seasoning");  // -1: not stored
+        QTest::addColumn<QString>("stream"); // post-process type and render mode the panel was asked for
+        QTest::newRow("Screen Season") << 0 << "rrrr" << 0 << "none pixel";
+        QTest::newRow("Dominant Season") << 1 << "rrrr" << -1 << "effect triangle";
+        // Only the right fifth, unmirrored: its inner half green, its outer half blue.
+        QTest::newRow("Continue Screen right") << 2 << "g[g0b]{2}b" << 1 << "effect pixel";
+    }
+    void applicationFollowsTheScreen()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, first);
+        QFETCH(int, seasoning);
+        QFETCH(QString, stream);
+        m_panel = startPanel();
+        QVERIFY(m_panel);
+        QVariantMap choices{{QStringLiteral("effect_mode"), mode},
+                            {QStringLiteral("device_location"), 2},
+                            {QStringLiteral("color_mode"), 1}};
+        if (seasoning >= 0)
+            choices.insert(QStringLiteral("effect_type"), seasoning);
+        AppHome home;
+        const QString dir = home.filePath(QStringLiteral("data/PivotrixEntertainment"));
+        QVERIFY(QDir().mkpath(dir) &&
+                TestRegistry::writeSettings(dir + QStringLiteral("/settings.json"),
+                                            {TestRegistry::record(m_panel, 1, mirrorRecord(choices, true))}));
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xffff0000)));
+        QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff00ff00), 512, 0));
+        QVERIFY(m_server.paint(TestPictures::solid(QSize(64, 480), 0xff0000ff), 576, 0));
+        const auto shows = [this](const QString& want) {
+            const QRegularExpression pattern(QRegularExpression::anchoredPattern(want));
+            return QTest::qWaitFor([&] { return pattern.match(columns(m_panel->lastFrame())).hasMatch(); },
+                                   20000);
+        };
+
+        // The window stays off the shared display; capture reads the private screen all the same.
+        QProcessEnvironment env = home.environment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess app;
+        home.start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
+        QVERIFY2(shows(first), qPrintable(columns(m_panel->lastFrame())));
+        QCOMPARE(streamKind(m_panel), stream);
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff00ff00)));
+        QVERIFY2(shows(QStringLiteral("gggg")), qPrintable(columns(m_panel->lastFrame())));
+
+        QVERIFY(sendLock(true));
+        QVERIFY2(QTest::qWaitFor([&] { return !receiving(m_panel); }, 20000),
+                 "the lock did not stop the stream");
+        QVERIFY(m_server.paint(TestPictures::solid(kScreen, 0xff0000ff)));
+        QVERIFY(framesStopped(m_panel));
+        QVERIFY(sendLock(false));
+        QVERIFY2(shows(QStringLiteral("bbbb")), "the unlock did not resume the stream");
+        app.kill();
+        QVERIFY(app.waitForFinished(10000));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // The bus stands in for the system and session buses; Qt reads their addresses once, before the
+    // application object exists.
+    PrivateBus bus;
+    if (!bus.isRunning())
+        qFatal("dbus-daemon did not start");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    QApplication app(argc, argv);
+    TestDevicePages test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_devicepages.moc"
