@@ -484,13 +484,40 @@ void PivotrixController::checkOnline()
 
 void PivotrixController::startStream()
 {
+    requestStream(StartRequest);
+}
+
+void PivotrixController::stopStream()
+{
+    requestStream(StopRequest);
+}
+
+// Stream requests go out one at a time, in the order asked: on parallel connections a start could reach
+// the panel before an earlier stop and leave it stopped for good. What is asked while one is in flight
+// collapses into the last wish, sent once the reply is in.
+void PivotrixController::requestStream(StreamRequest request)
+{
+    m_wantedStream = request;
+    if (m_streamRequestBusy) {
+        qDebug() << "stream request in flight, the next waits for it" << request;
+        return;
+    }
+    m_streamRequestBusy = true;
+    StreamRequest sent;
+    do {
+        sent = m_wantedStream;
+        if (sent == StartRequest)
+            sendStart();
+        else
+            sendStop();
+    } while (m_wantedStream != sent);
+    m_streamRequestBusy = false;
+}
+
+void PivotrixController::sendStart()
+{
     {
         QMutexLocker locker(&m_lock);
-        if (m_startInProgress) {
-            locker.unlock();
-            qDebug() << "stream start in progress";
-            return;
-        }
         m_startInProgress = true;
     }
     StreamingState state = Stopped;
@@ -530,7 +557,7 @@ void PivotrixController::startStream()
     setStreamingState(state);
 }
 
-void PivotrixController::stopStream()
+void PivotrixController::sendStop()
 {
     qDebug() << "stop stream";
     StreamingState state = Stopped;

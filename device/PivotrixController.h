@@ -130,6 +130,14 @@ private:
 
     void setStreamingState(StreamingState state);
     void setNetworkState(NetworkState state);
+    enum StreamRequest
+    {
+        StartRequest,
+        StopRequest
+    };
+    void requestStream(StreamRequest request);
+    void sendStart();
+    void sendStop();
 
     QNetworkAccessManager* m_manager = nullptr;
     bool m_managerShared = false;
@@ -150,6 +158,9 @@ private:
     QSize m_canvasSize{0, 0};
     NetworkState m_networkState = NotChecked;
     bool m_startInProgress = false;
+    // Controller thread only.
+    bool m_streamRequestBusy = false;
+    StreamRequest m_wantedStream = StopRequest;
     bool m_initialised = false;
     int m_streamPort = 0;
     FrameEncoding m_frameEncoding = Raw;

@@ -43,11 +43,11 @@ QString LibraryFileCheck::reject(const QString& path, const QStringList& accepte
     // The same holds one level up for anyone who can rename the folder; a sticky folder such as /tmp
     // lets nobody rename what is not theirs.
     for (QString up = QFileInfo(folder).path();; up = QFileInfo(up).path()) {
-        struct stat st = {};
-        if (::stat(QFile::encodeName(up).constData(), &st) != 0)
+        struct stat parent = {};
+        if (::stat(QFile::encodeName(up).constData(), &parent) != 0)
             return QStringLiteral("folder missing");
-        if ((st.st_uid != 0 && st.st_uid != ::geteuid()) ||
-            ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX)))
+        if ((parent.st_uid != 0 && parent.st_uid != ::geteuid()) ||
+            ((parent.st_mode & (S_IWGRP | S_IWOTH)) && !(parent.st_mode & S_ISVTX)))
             return QStringLiteral("folder inside one that others may change");
         if (up == QLatin1String("/"))
             break;

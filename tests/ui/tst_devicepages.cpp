@@ -164,7 +164,8 @@ private:
         m_registry.load({TestRegistry::record(m_panel, 1, extra)});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         PivotrixDeviceController* c = controllerFor(m_panel);
-        QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000);
+        if (!QTest::qWaitFor([&] { return m_page->pageForController(c) != nullptr; }, 10000))
+            return nullptr;
         return qobject_cast<ScreenMirrorDevicePage*>(m_page->pageForController(c));
     }
 
@@ -237,10 +238,10 @@ private:
     {
         PivotrixDeviceController* c = controllerFor(panel);
         RazerDevicePage* page = nullptr;
-        QTest::qWaitFor(
-            [&]() { return (page = qobject_cast<RazerDevicePage*>(m_tab->pageForController(c))) != nullptr; },
-            10000);
-        return page;
+        const auto found = [&]() {
+            return (page = qobject_cast<RazerDevicePage*>(m_tab->pageForController(c))) != nullptr;
+        };
+        return QTest::qWaitFor(found, 10000) ? page : nullptr;
     }
 
     // One panel with this record; the tab built once the broadcast is live with the test colours.
@@ -268,8 +269,9 @@ private slots:
     void cleanup() { reset(); }
 
     // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
-    // and unlock restarts what the record gives to this tab; only a panel that leaves a running stream by
-    // itself loses "stream_enabled", not an idle one or our own stop.
+    // (both tabs ask) and unlock restarts the record's source, even while the stops are still answered;
+    // only a panel that leaves a running stream by itself loses "stream_enabled", not an idle one or our
+    // own stop.
     void streamRules_data()
     {
         QTest::addColumn<StreamRule>("rule");
@@ -279,7 +281,7 @@ private slots:
         row("idle, no razer settings", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
         row("lock and unlock, fading pixels",
             {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
-        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, false, true});
+        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true});
         row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
         row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false});
     }
@@ -302,6 +304,8 @@ private slots:
             QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
         const QLatin1String event(rule.event);
         if (event == QLatin1String("lock")) {
+            // Both source tabs see the lock, as in the application.
+            m_page = std::make_unique<DeviceListScreenMirrorPage>();
             setLocked(true);
             QTRY_VERIFY_WITH_TIMEOUT(!receiving(panel) && !c->isStreaming(), 10000);
             setLocked(false);
