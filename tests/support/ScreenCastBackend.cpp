@@ -82,6 +82,7 @@ struct Output
     pw_stream* stream = nullptr;
     spa_hook listener{};
     QImage picture;
+    QImage previous;
     bool dirty = true;
     uint32_t node = SPA_ID_INVALID;
 };
@@ -350,12 +351,19 @@ int main(int argc, char** argv)
         }
         const QStringList words = QString::fromLocal8Bit(line).trimmed().split(QLatin1Char(' '));
         const int index = words.value(1).toInt() - 1;
-        QImage picture(words.value(2));
-        if (words.value(0) == QLatin1String("paint") && index >= 0 && index < outputs.size() &&
-            picture.size() == QSize(width, height)) {
+        const bool flip = words.value(0) == QLatin1String("flip");
+        QImage picture = flip ? QImage() : QImage(words.value(2));
+        if ((flip || (words.value(0) == QLatin1String("paint") && picture.size() == QSize(width, height))) &&
+            index >= 0 && index < outputs.size()) {
             pw_thread_loop_lock(g_loop);
-            outputs[index]->picture = picture.convertToFormat(QImage::Format_RGB32);
-            outputs[index]->dirty = true;
+            Output* out = outputs[index];
+            if (flip) {
+                std::swap(out->picture, out->previous);
+            } else {
+                out->previous = out->picture;
+                out->picture = picture.convertToFormat(QImage::Format_RGB32);
+            }
+            out->dirty = true;
             pw_thread_loop_unlock(g_loop);
             std::fputs("ok\n", stdout);
         } else {

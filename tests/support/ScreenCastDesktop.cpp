@@ -48,8 +48,12 @@ bool ScreenCastDesktop::start(const QSize& outputSize, int outputs)
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return fail(QStringLiteral("%1 is not installed").arg(QLatin1String(tool)), true);
     }
-    if (!QFile::exists(kPortal))
-        return fail(kPortal + QStringLiteral(" is not installed"), true);
+    // The portal routes sway sessions to the back end this file names; the stand-in takes its bus name.
+    for (const QString& file :
+         {kPortal, QStringLiteral("/usr/share/xdg-desktop-portal/portals/wlr.portal")}) {
+        if (!QFile::exists(file))
+            return fail(file + QStringLiteral(" is not installed"), true);
+    }
     if (!m_dir.isValid())
         return fail(QStringLiteral("no temporary directory"));
 
@@ -153,7 +157,19 @@ bool ScreenCastDesktop::paint(const QImage& img, int output)
     const QString file = m_dir.filePath(QStringLiteral("paint-%1.png").arg(output));
     if (m_backend.state() != QProcess::Running || !img.save(file))
         return false;
-    m_backend.write(QStringLiteral("paint %1 %2\n").arg(output).arg(file).toLocal8Bit());
+    return command(QStringLiteral("paint %1 %2").arg(output).arg(file));
+}
+
+bool ScreenCastDesktop::flip(int output)
+{
+    return command(QStringLiteral("flip %1").arg(output));
+}
+
+bool ScreenCastDesktop::command(const QString& line)
+{
+    if (m_backend.state() != QProcess::Running)
+        return false;
+    m_backend.write(line.toLocal8Bit() + '\n');
     QElapsedTimer timer;
     timer.start();
     while (!m_backend.canReadLine() && timer.elapsed() < StartTimeoutMs)

@@ -32,9 +32,18 @@ public:
     // Shows img (of the output size) on output 1, 2, ...
     bool paint(const QImage& img, int output = 1);
 
+    // Shows the picture before the last again: a cheap change for benchmarks.
+    bool flip(int output = 1);
+
     // Whether the next choice of outputs is granted, and how often one was asked for.
     void grantChoice(bool granted);
     int choices() const;
+
+    // What a program started on this desktop needs (session bus, runtime directory).
+    QProcessEnvironment environment() const { return m_env; }
+
+    qint64 backendPid() const { return m_backend.processId(); }
+    QList<qint64> pipeWirePids() const { return {m_pipewire.processId(), m_wireplumber.processId()}; }
 
     void killPortal();
     bool restartPortal();
@@ -43,6 +52,7 @@ public:
     bool restartBackend();
 
 private:
+    bool command(const QString& line);
     bool launch(QProcess& process, const QString& program, const QStringList& args, const QString& log);
     bool waitForBusName(const QString& name);
     bool startBackend();
