@@ -156,6 +156,9 @@ void PipeWireGrabber::noteFailure()
 QList<ScreenInfo> PipeWireGrabber::identifyScreens()
 {
     qDebug() << "identify screens";
+    // No portal dialog over a locked screen: the rebuild after unlocking asks.
+    if (m_systemLocked)
+        return {};
     if (!m_portal) {
         m_portal = std::make_unique<PortalScreenCast>(QDBusConnection::sessionBus());
         // Runs on the thread of the grab, which reads the flag next.

@@ -150,13 +150,23 @@ const pw_stream_events kEvents = [] {
     return e;
 }();
 
-void onTimer(void* data, uint64_t)
+void triggerDirty(void* data)
 {
     auto* outputs = static_cast<QList<Output*>*>(data);
     for (Output* out : *outputs) {
         if (out->dirty)
             pw_stream_trigger_process(out->stream);
     }
+}
+
+void onTimer(void* data, uint64_t)
+{
+    triggerDirty(data);
+}
+
+void onChange(void* data, uint64_t)
+{
+    triggerDirty(data);
 }
 
 class Session : public QObject
@@ -329,6 +339,8 @@ int main(int argc, char** argv)
             pw_thread_loop_wait(g_loop);
     }
     spa_source* timer = pw_loop_add_timer(pw_thread_loop_get_loop(g_loop), onTimer, &outputs);
+    // A change goes out at once (the event); the timer retries when no buffer was free.
+    spa_source* change = pw_loop_add_event(pw_thread_loop_get_loop(g_loop), onChange, &outputs);
     timespec period{0, 5 * 1000 * 1000};
     pw_loop_update_timer(pw_thread_loop_get_loop(g_loop), timer, &period, &period, false);
     pw_thread_loop_unlock(g_loop);
@@ -364,6 +376,7 @@ int main(int argc, char** argv)
                 out->picture = picture.convertToFormat(QImage::Format_RGB32);
             }
             out->dirty = true;
+            pw_loop_signal_event(pw_thread_loop_get_loop(g_loop), change);
             pw_thread_loop_unlock(g_loop);
             std::fputs("ok\n", stdout);
         } else {

@@ -1,6 +1,5 @@
 #include "support/ScreenCastDesktop.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
@@ -15,6 +14,7 @@ constexpr int StartTimeoutMs = 15000;
 const QString kPortal = QStringLiteral("/usr/libexec/xdg-desktop-portal");
 const QString kBackendName = QStringLiteral("org.freedesktop.impl.portal.desktop.wlr");
 const QString kPortalName = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kProbe = QStringLiteral("screencast-desktop-probe");
 
 bool writeFile(const QString& path, const QByteArray& text)
 {
@@ -30,6 +30,7 @@ ScreenCastDesktop::~ScreenCastDesktop()
     stop(m_backend);
     stop(m_wireplumber);
     stop(m_pipewire);
+    QDBusConnection::disconnectFromBus(kProbe);
     m_bus.reset();
 }
 
@@ -67,6 +68,9 @@ bool ScreenCastDesktop::start(const QSize& outputSize, int outputs)
     if (!m_bus->isRunning())
         return fail(QStringLiteral("dbus-daemon did not start"), true);
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus->address());
+    // Held so the portal cannot start the document portal, whose file system mount would outlive the test.
+    if (!probe().registerService(QStringLiteral("org.freedesktop.portal.Documents")))
+        return fail(QStringLiteral("cannot hold the document portal's name"));
 
     m_env = QProcessEnvironment::systemEnvironment();
     m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
@@ -88,8 +92,7 @@ bool ScreenCastDesktop::start(const QSize& outputSize, int outputs)
 
 bool ScreenCastDesktop::startBackend()
 {
-    const QString program =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../support/pivotrix_screencast_backend");
+    const QString program = QStringLiteral(SCREENCAST_BACKEND_PATH);
     const QStringList args = {QStringLiteral("--outputs"),
                               QString::number(m_outputs),
                               QStringLiteral("--size"),
@@ -137,11 +140,15 @@ void ScreenCastDesktop::stop(QProcess& process)
     }
 }
 
-bool ScreenCastDesktop::waitForBusName(const QString& name)
+QDBusConnection ScreenCastDesktop::probe() const
 {
     // A connection of its own: this process's session bus may not be connected yet.
-    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLatin1(m_bus->address()),
-                                                        QStringLiteral("screencast-desktop-probe"));
+    return QDBusConnection::connectToBus(QString::fromLatin1(m_bus->address()), kProbe);
+}
+
+bool ScreenCastDesktop::waitForBusName(const QString& name)
+{
+    QDBusConnection bus = probe();
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < StartTimeoutMs) {

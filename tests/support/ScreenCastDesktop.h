@@ -2,6 +2,7 @@
 
 #include "support/PrivateBus.h"
 
+#include <QDBusConnection>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -52,6 +53,7 @@ public:
     bool restartBackend();
 
 private:
+    QDBusConnection probe() const;
     bool command(const QString& line);
     bool launch(QProcess& process, const QString& program, const QStringList& args, const QString& log);
     bool waitForBusName(const QString& name);
