@@ -20,6 +20,9 @@ const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 constexpr uint SourceMonitor = 1;
 // Remembered until the user revokes it, not only while this process runs.
 constexpr uint PersistUntilRevoked = 2;
+// Beyond any real monitor; also the largest frame the streams negotiate.
+constexpr int MaxSide = 16384;
+constexpr int MaxCoordinate = 1 << 20;
 
 bool readPair(const QVariant& value, int* a, int* b)
 {
@@ -212,9 +215,12 @@ QList<PortalScreenCast::Stream> PortalScreenCast::parseStreams(const QVariant& v
         int y = 0;
         int w = 0;
         int h = 0;
-        readPair(props.value(QStringLiteral("position")), &x, &y);
-        // A stream without a usable size cannot be reduced: it keeps an empty geometry.
-        if (readPair(props.value(QStringLiteral("size")), &w, &h) && w > 0 && h > 0)
+        if (!readPair(props.value(QStringLiteral("position")), &x, &y) || qAbs(x) > MaxCoordinate ||
+            qAbs(y) > MaxCoordinate)
+            x = y = 0;
+        // A stream without a believable size cannot be reduced: it keeps an empty geometry.
+        if (readPair(props.value(QStringLiteral("size")), &w, &h) && w > 0 && h > 0 && w <= MaxSide &&
+            h <= MaxSide)
             stream.geometry = QRect(x, y, w, h);
         streams.append(stream);
     }

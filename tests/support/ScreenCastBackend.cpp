@@ -2,8 +2,8 @@
 // org.freedesktop.impl.portal.ScreenCast under the wlroots back end's bus name, so the real
 // xdg-desktop-portal routes sway sessions to it, and publishes one PipeWire video source per output whose
 // pictures the test sets. Choices without restore data append a line to the choices file and read the answer
-// file ("yes" grants all outputs). Commands on standard input: "paint <output index> <image path>", answered
-// "ok".
+// file ("yes" grants all outputs, "hostile" too but with broken stream properties). Commands on standard
+// input: "paint <output index> <image path>", answered "ok".
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -169,20 +169,6 @@ void onChange(void* data, uint64_t)
     triggerDirty(data);
 }
 
-class Session : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Session")
-public:
-    bool restored = false;
-
-public slots:
-    void Close() { deleteLater(); }
-
-signals:
-    void Closed();
-};
-
 class Backend : public QObject
 {
     Q_OBJECT
@@ -191,9 +177,8 @@ class Backend : public QObject
     Q_PROPERTY(uint AvailableCursorModes READ cursorModes)
     Q_PROPERTY(uint version READ version)
 public:
-    Backend(QDBusConnection bus, QList<Output*>* outputs, QString choices, QString answer)
-        : m_bus(bus)
-        , m_outputs(outputs)
+    Backend(QList<Output*>* outputs, QString choices, QString answer)
+        : m_outputs(outputs)
         , m_choices(std::move(choices))
         , m_answer(std::move(answer))
     {}
@@ -205,15 +190,8 @@ public slots:
     uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&,
                        const QVariantMap&, QVariantMap& results)
     {
-        auto* s = new Session;
-        s->setParent(this);
-        m_bus.registerObject(session.path(), s,
-                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
-        m_sessions.insert(session.path(), s);
-        connect(s, &QObject::destroyed, this, [this, path = session.path()] {
-            m_bus.unregisterObject(path);
-            m_sessions.remove(path);
-        });
+        // Whether the portal brought back an earlier choice; the portal's Close needs no answer here.
+        m_restored.insert(session.path(), false);
         results.insert(QStringLiteral("session_id"), session.path());
         return 0;
     }
@@ -222,14 +200,13 @@ public slots:
                        const QVariantMap& options, QVariantMap& results)
     {
         Q_UNUSED(results);
-        Session* s = m_sessions.value(session.path());
-        if (!s)
+        if (!m_restored.contains(session.path()))
             return 2;
         const QVariant restore = options.value(QStringLiteral("restore_data"));
         if (restore.canConvert<QDBusArgument>()) {
             RestoreData data;
             restore.value<QDBusArgument>() >> data;
-            s->restored = data.vendor == QLatin1String(kVendor);
+            m_restored[session.path()] = data.vendor == QLatin1String(kVendor);
         }
         return 0;
     }
@@ -237,15 +214,17 @@ public slots:
     uint Start(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&, const QString&,
                const QVariantMap&, QVariantMap& results)
     {
-        Session* s = m_sessions.value(session.path());
-        if (!s)
+        if (!m_restored.contains(session.path()))
             return 2;
-        if (!s->restored) {
+        if (!m_restored.value(session.path())) {
             QFile choices(m_choices);
             if (choices.open(QIODevice::Append))
                 choices.write("asked\n");
             QFile answer(m_answer);
-            if (!answer.open(QIODevice::ReadOnly) || answer.readAll().trimmed() != "yes")
+            if (!answer.open(QIODevice::ReadOnly))
+                return 1;
+            m_hostile = answer.readAll().trimmed();
+            if (m_hostile != "yes" && m_hostile != "hostile")
                 return 1;
         }
         QList<StreamEntry> streams;
@@ -256,6 +235,12 @@ public slots:
             e.props.insert(QStringLiteral("position"), QPoint(streams.size() * out->picture.width(), 0));
             e.props.insert(QStringLiteral("size"), out->picture.size());
             e.props.insert(QStringLiteral("source_type"), 1u);
+            if (m_hostile == "hostile") {
+                // Wrongly typed, absurd or missing properties.
+                e.props.insert(QStringLiteral("position"), QStringLiteral("left"));
+                e.props.insert(QStringLiteral("size"),
+                               streams.isEmpty() ? QSize(1 << 30, 1 << 30) : QSize(-5, 7));
+            }
             streams.append(e);
         }
         pw_thread_loop_unlock(g_loop);
@@ -267,11 +252,11 @@ public slots:
     }
 
 private:
-    QDBusConnection m_bus;
     QList<Output*>* m_outputs;
     QString m_choices;
     QString m_answer;
-    QHash<QString, Session*> m_sessions;
+    QHash<QString, bool> m_restored;
+    QByteArray m_hostile;
 };
 
 } // namespace
@@ -346,7 +331,7 @@ int main(int argc, char** argv)
     pw_thread_loop_unlock(g_loop);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
-    Backend backend(bus, &outputs, parser.value(QStringLiteral("choices")),
+    Backend backend(&outputs, parser.value(QStringLiteral("choices")),
                     parser.value(QStringLiteral("answer")));
     bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &backend,
                        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);

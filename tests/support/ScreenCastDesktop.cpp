@@ -184,9 +184,9 @@ bool ScreenCastDesktop::command(const QString& line)
     return m_backend.readLine().trimmed() == "ok";
 }
 
-void ScreenCastDesktop::grantChoice(bool granted)
+void ScreenCastDesktop::grantChoice(bool granted, bool hostile)
 {
-    writeFile(m_dir.filePath(QStringLiteral("answer")), granted ? "yes" : "no");
+    writeFile(m_dir.filePath(QStringLiteral("answer")), !granted ? "no" : hostile ? "hostile" : "yes");
 }
 
 int ScreenCastDesktop::choices() const

@@ -36,8 +36,9 @@ public:
     // Shows the picture before the last again: a cheap change for benchmarks.
     bool flip(int output = 1);
 
-    // Whether the next choice of outputs is granted, and how often one was asked for.
-    void grantChoice(bool granted);
+    // Whether the next choice of outputs is granted (hostile: with wrongly typed or absurd stream
+    // properties), and how often one was asked for.
+    void grantChoice(bool granted, bool hostile = false);
     int choices() const;
 
     // What a program started on this desktop needs (session bus, runtime directory).
