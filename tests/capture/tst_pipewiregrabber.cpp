@@ -180,31 +180,38 @@ void TestPipeWireGrabber::brokenStreamPropertiesGiveEmptyMonitors()
 
 void TestPipeWireGrabber::lossRebuilds_data()
 {
-    QTest::addColumn<bool>("backend");
-    QTest::addRow("portal") << false;
-    QTest::addRow("back end") << true;
+    QTest::addColumn<QByteArray>("what");
+    QTest::addRow("portal killed") << QByteArray("portal");
+    QTest::addRow("back end killed") << QByteArray("back end");
+    // Last: the output keeps its new size.
+    QTest::addRow("mode changed") << QByteArray("mode");
 }
 
 void TestPipeWireGrabber::lossRebuilds()
 {
-    QFETCH(bool, backend);
+    QFETCH(QByteArray, what);
     const QImage content = checker(Output, 16, qRgb(0, 90, 255), qRgb(250, 250, 0));
     QVERIFY(m_desktop.paint(content));
     PipeWireGrabber grabber;
     QVERIFY(bringUp(grabber));
 
-    if (backend)
-        m_desktop.killBackend();
-    else
+    const QImage after = what == "mode" ? noise(QSize(336, 208), 5) : content;
+    if (what == "mode")
+        QVERIFY(m_desktop.paint(after));
+    else if (what == "portal")
         m_desktop.killPortal();
+    else
+        m_desktop.killBackend();
     QTRY_VERIFY_WITH_TIMEOUT((grabber.grabFrames(), grabber.state() == Lost), WaitMs);
 
-    QVERIFY(backend ? m_desktop.restartBackend() : m_desktop.restartPortal());
-    if (backend)
-        QVERIFY(m_desktop.paint(content));
+    if (what == "portal")
+        QVERIFY(m_desktop.restartPortal());
+    if (what == "back end")
+        QVERIFY(m_desktop.restartBackend() && m_desktop.paint(content));
     QVERIFY(bringUp(grabber));
+    QCOMPARE(grabber.frames().first()->width, after.width() / 16);
     int difference = -1;
-    QVERIFY2(showsOnFrame(grabber, 0, reduced(content, QRect(QPoint(0, 0), Output)), &difference),
+    QVERIFY2(showsOnFrame(grabber, 0, reduced(after, after.rect()), &difference),
              qPrintable(QStringLiteral("first difference at %1").arg(difference)));
 }
 

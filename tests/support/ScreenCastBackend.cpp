@@ -159,6 +159,18 @@ void triggerDirty(void* data)
     }
 }
 
+// The one format an output offers: its picture's size, in BGRx.
+const spa_pod* videoFormat(spa_pod_builder* b, const QSize& size)
+{
+    const spa_rectangle rect = SPA_RECTANGLE(uint32_t(size.width()), uint32_t(size.height()));
+    const spa_fraction rate = SPA_FRACTION(0, 1);
+    return static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+        SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
+        SPA_POD_Rectangle(&rect), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+}
+
 void onTimer(void* data, uint64_t)
 {
     triggerDirty(data);
@@ -307,14 +319,7 @@ int main(int argc, char** argv)
         pw_stream_add_listener(out->stream, &out->listener, &kEvents, out);
         uint8_t storage[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-        const spa_rectangle rect = SPA_RECTANGLE(uint32_t(width), uint32_t(height));
-        const spa_fraction rate = SPA_FRACTION(0, 1);
-        const spa_pod* params[1];
-        params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-            SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-            SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
-            SPA_POD_Rectangle(&rect), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+        const spa_pod* params[1] = {videoFormat(&b, out->picture.size())};
         pw_stream_connect(out->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                           pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
     }
@@ -350,8 +355,8 @@ int main(int argc, char** argv)
         const int index = words.value(1).toInt() - 1;
         const bool flip = words.value(0) == QLatin1String("flip");
         QImage picture = flip ? QImage() : QImage(words.value(2));
-        if ((flip || (words.value(0) == QLatin1String("paint") && picture.size() == QSize(width, height))) &&
-            index >= 0 && index < outputs.size()) {
+        if ((flip || (words.value(0) == QLatin1String("paint") && !picture.isNull())) && index >= 0 &&
+            index < outputs.size()) {
             pw_thread_loop_lock(g_loop);
             Output* out = outputs[index];
             if (flip) {
@@ -359,6 +364,13 @@ int main(int argc, char** argv)
             } else {
                 out->previous = out->picture;
                 out->picture = picture.convertToFormat(QImage::Format_RGB32);
+            }
+            // A picture of another size is a mode change: the stream negotiates again.
+            if (out->picture.size() != out->previous.size() && !out->previous.isNull()) {
+                uint8_t storage[512];
+                spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+                const spa_pod* params[1] = {videoFormat(&b, out->picture.size())};
+                pw_stream_update_params(out->stream, params, 1);
             }
             out->dirty = true;
             pw_loop_signal_event(pw_thread_loop_get_loop(g_loop), change);
