@@ -47,7 +47,9 @@ PortalScreenCast::PortalScreenCast(const QDBusConnection& bus, QObject* parent)
     auto* watcher =
         new QDBusServiceWatcher(kService, m_bus, QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
-        if (m_phase == Phase::Busy || m_phase == Phase::Started)
+        if (m_phase == Phase::Busy)
+            fail(QStringLiteral("portal went away"));
+        else if (m_phase == Phase::Started)
             onSessionClosed();
     });
 }
@@ -230,11 +232,17 @@ QList<PortalScreenCast::Stream> PortalScreenCast::parseStreams(const QVariant& v
 
 void PortalScreenCast::onSessionClosed()
 {
+    // A signal already on its way when the session was given up.
+    if (m_phase != Phase::Busy && m_phase != Phase::Started)
+        return;
     const bool wasStarted = m_phase == Phase::Started;
     if (!m_sessionPath.isEmpty())
         m_bus.disconnect(kService, m_sessionPath, kSession, QStringLiteral("Closed"), this,
                          SLOT(onSessionClosed()));
     m_sessionPath.clear();
+    // A refusal closes the session before its answer arrives; the answer tells why.
+    if (m_phase == Phase::Busy && m_step != Step::None)
+        return;
     unsubscribeRequest();
     if (m_phase == Phase::Busy) {
         fail(QStringLiteral("portal closed the session"));
