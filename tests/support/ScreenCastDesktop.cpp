@@ -8,6 +8,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace {
 
 constexpr int StartTimeoutMs = 15000;
@@ -22,14 +25,27 @@ bool writeFile(const QString& path, const QByteArray& text)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
+class ChildProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
+
 } // namespace
+
+ScreenCastDesktop::ScreenCastDesktop()
+    : m_pipewire(new ChildProcess)
+    , m_wireplumber(new ChildProcess)
+    , m_backend(new ChildProcess)
+    , m_portal(new ChildProcess)
+{}
 
 ScreenCastDesktop::~ScreenCastDesktop()
 {
-    stop(m_portal);
-    stop(m_backend);
-    stop(m_wireplumber);
-    stop(m_pipewire);
+    stop(*m_portal);
+    stop(*m_backend);
+    stop(*m_wireplumber);
+    stop(*m_pipewire);
     QDBusConnection::disconnectFromBus(kProbe);
     m_bus.reset();
 }
@@ -79,13 +95,13 @@ bool ScreenCastDesktop::start(const QSize& outputSize, int outputs)
     m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     grantChoice(true);
 
-    if (!launch(m_pipewire, QStringLiteral("pipewire"), {}, QStringLiteral("pipewire")))
+    if (!launch(*m_pipewire, QStringLiteral("pipewire"), {}, QStringLiteral("pipewire")))
         return fail(QStringLiteral("pipewire did not start"), true);
     QElapsedTimer timer;
     timer.start();
     while (!QFile::exists(runtime + QStringLiteral("/pipewire-0")) && timer.elapsed() < StartTimeoutMs)
         QThread::msleep(20);
-    if (!launch(m_wireplumber, QStringLiteral("wireplumber"), {}, QStringLiteral("wireplumber")))
+    if (!launch(*m_wireplumber, QStringLiteral("wireplumber"), {}, QStringLiteral("wireplumber")))
         return fail(QStringLiteral("wireplumber did not start"), true);
     return startBackend() && startPortal();
 }
@@ -101,14 +117,14 @@ bool ScreenCastDesktop::startBackend()
                               m_dir.filePath(QStringLiteral("choices")),
                               QStringLiteral("--answer"),
                               m_dir.filePath(QStringLiteral("answer"))};
-    if (!launch(m_backend, program, args, QString()) || !waitForBusName(kBackendName))
+    if (!launch(*m_backend, program, args, QString()) || !waitForBusName(kBackendName))
         return fail(QStringLiteral("the screen-cast back end did not start"));
     return true;
 }
 
 bool ScreenCastDesktop::startPortal()
 {
-    if (!launch(m_portal, kPortal, {}, QStringLiteral("portal")) || !waitForBusName(kPortalName))
+    if (!launch(*m_portal, kPortal, {}, QStringLiteral("portal")) || !waitForBusName(kPortalName))
         return fail(QStringLiteral("xdg-desktop-portal did not start"), true);
     return true;
 }
@@ -162,7 +178,7 @@ bool ScreenCastDesktop::waitForBusName(const QString& name)
 bool ScreenCastDesktop::paint(const QImage& img, int output)
 {
     const QString file = m_dir.filePath(QStringLiteral("paint-%1.png").arg(output));
-    if (m_backend.state() != QProcess::Running || !img.save(file))
+    if (m_backend->state() != QProcess::Running || !img.save(file))
         return false;
     return command(QStringLiteral("paint %1 %2").arg(output).arg(file));
 }
@@ -174,14 +190,14 @@ bool ScreenCastDesktop::flip(int output)
 
 bool ScreenCastDesktop::command(const QString& line)
 {
-    if (m_backend.state() != QProcess::Running)
+    if (m_backend->state() != QProcess::Running)
         return false;
-    m_backend.write(line.toLocal8Bit() + '\n');
+    m_backend->write(line.toLocal8Bit() + '\n');
     QElapsedTimer timer;
     timer.start();
-    while (!m_backend.canReadLine() && timer.elapsed() < StartTimeoutMs)
-        m_backend.waitForReadyRead(100);
-    return m_backend.readLine().trimmed() == "ok";
+    while (!m_backend->canReadLine() && timer.elapsed() < StartTimeoutMs)
+        m_backend->waitForReadyRead(100);
+    return m_backend->readLine().trimmed() == "ok";
 }
 
 void ScreenCastDesktop::grantChoice(bool granted, bool hostile)
@@ -199,8 +215,8 @@ int ScreenCastDesktop::choices() const
 
 void ScreenCastDesktop::killPortal()
 {
-    m_portal.kill();
-    m_portal.waitForFinished(3000);
+    m_portal->kill();
+    m_portal->waitForFinished(3000);
 }
 
 bool ScreenCastDesktop::restartPortal()
@@ -211,8 +227,8 @@ bool ScreenCastDesktop::restartPortal()
 
 void ScreenCastDesktop::killBackend()
 {
-    m_backend.kill();
-    m_backend.waitForFinished(3000);
+    m_backend->kill();
+    m_backend->waitForFinished(3000);
 }
 
 bool ScreenCastDesktop::restartBackend()

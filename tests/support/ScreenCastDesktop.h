@@ -19,7 +19,7 @@
 class ScreenCastDesktop
 {
 public:
-    ScreenCastDesktop() = default;
+    ScreenCastDesktop();
     ~ScreenCastDesktop();
     ScreenCastDesktop(const ScreenCastDesktop&) = delete;
     ScreenCastDesktop& operator=(const ScreenCastDesktop&) = delete;
@@ -44,8 +44,8 @@ public:
     // What a program started on this desktop needs (session bus, runtime directory).
     QProcessEnvironment environment() const { return m_env; }
 
-    qint64 backendPid() const { return m_backend.processId(); }
-    QList<qint64> pipeWirePids() const { return {m_pipewire.processId(), m_wireplumber.processId()}; }
+    qint64 backendPid() const { return m_backend->processId(); }
+    QList<qint64> pipeWirePids() const { return {m_pipewire->processId(), m_wireplumber->processId()}; }
 
     void killPortal();
     bool restartPortal();
@@ -68,10 +68,11 @@ private:
     QProcessEnvironment m_env;
     QSize m_outputSize;
     int m_outputs = 0;
-    QProcess m_pipewire;
-    QProcess m_wireplumber;
-    QProcess m_backend;
-    QProcess m_portal;
+    // Each dies with this process, also when a test crashes before the destructor runs.
+    std::unique_ptr<QProcess> m_pipewire;
+    std::unique_ptr<QProcess> m_wireplumber;
+    std::unique_ptr<QProcess> m_backend;
+    std::unique_ptr<QProcess> m_portal;
     QString m_failure;
     bool m_unavailable = false;
 };
