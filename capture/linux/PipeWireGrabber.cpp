@@ -103,6 +103,14 @@ void onProcess(void* data)
     s->pending = newest;
 }
 
+// Renegotiation and disconnection take buffers away; one still waiting for the grab must not be queued later.
+void onRemoveBuffer(void* data, pw_buffer* buffer)
+{
+    auto* s = static_cast<PipeWireStream*>(data);
+    if (s->pending == buffer)
+        s->pending = nullptr;
+}
+
 void onCoreError(void* data, uint32_t id, int, int res, const char* message)
 {
     auto* broken = static_cast<std::atomic<bool>*>(data);
@@ -116,6 +124,7 @@ const pw_stream_events kStreamEvents = [] {
     e.state_changed = onStreamState;
     e.param_changed = onParamChanged;
     e.process = onProcess;
+    e.remove_buffer = onRemoveBuffer;
     return e;
 }();
 
