@@ -147,12 +147,13 @@ void TestPipeWireGrabber::refusalStaysNotReadyUntilGranted()
 {
     LogCapture log;
     m_desktop.grantChoice(false);
+    const int before = m_desktop.choices();
     PipeWireGrabber grabber;
     QVERIFY(!bringUp(grabber, 1500));
     QCOMPARE(grabber.state(), NotReady);
     QVERIFY(!grabber.failure().isEmpty());
     // Asked again at every rebuild, logged once.
-    QVERIFY(m_desktop.choices() > 2);
+    QVERIFY(m_desktop.choices() - before >= 2);
     QCOMPARE(log.count(QStringLiteral("screen cast unavailable")), 1);
 
     m_desktop.grantChoice(true);
