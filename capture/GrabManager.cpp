@@ -1,6 +1,8 @@
 #include "capture/GrabManager.h"
 
 #include "capture/ScreenGrabber.h"
+#include "capture/ScreenGrabberImpFactory.h"
+#include "core/SettingsManager.h"
 
 #include <QDebug>
 #include <QMetaObject>
@@ -13,7 +15,10 @@ GrabManager::GrabManager(QObject* parent)
 {
     qRegisterMetaType<QSharedPointer<FrameProcessorBase>>("QSharedPointer<FrameProcessorBase>");
 
-    m_grabber = new ScreenGrabber();
+    // The registry that owns this manager also owns the settings store; a back end may keep a value there.
+    SettingsManager* settings =
+        parent ? parent->findChild<SettingsManager*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    m_grabber = new ScreenGrabber(createScreenGrabberImp(settings));
     connect(m_grabber, &ScreenGrabber::screensReinited, this, &GrabManager::screensReinited);
     connect(m_grabber, &ScreenGrabber::userDisabledGrab, this, &GrabManager::userDisabledGrab);
     m_grabber->moveToThread(m_thread);

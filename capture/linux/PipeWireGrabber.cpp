@@ -1,0 +1,425 @@
+#include "capture/linux/PipeWireGrabber.h"
+
+#include "capture/linux/BlockAverage.h"
+#include "capture/linux/PortalScreenCast.h"
+
+#include <QDBusConnection>
+#include <QDebug>
+
+#include <pipewire/pipewire.h>
+#include <spa/debug/types.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+
+#include <mutex>
+#include <unistd.h>
+
+// One portal stream, touched by the PipeWire thread and by the grab, both under the thread loop's lock.
+struct PipeWireStream
+{
+    std::atomic<bool>* broken = nullptr;
+    pw_stream* stream = nullptr;
+    spa_hook listener{};
+    // The newest buffer not yet reduced; older ones go straight back to the stream.
+    pw_buffer* pending = nullptr;
+    uint32_t format = SPA_VIDEO_FORMAT_UNKNOWN;
+    int width = 0;
+    int height = 0;
+    bool connected = false;
+    QString name;
+};
+
+namespace {
+
+constexpr int Block = 16;
+
+void markBroken(PipeWireStream* s, const char* why)
+{
+    if (!s->broken->exchange(true))
+        qDebug() << "screen cast stream lost" << s->name << why;
+}
+
+void onStreamState(void* data, pw_stream_state, pw_stream_state state, const char* error)
+{
+    auto* s = static_cast<PipeWireStream*>(data);
+    if (state == PW_STREAM_STATE_ERROR) {
+        markBroken(s, error ? error : "error");
+    } else if (state == PW_STREAM_STATE_STREAMING || state == PW_STREAM_STATE_PAUSED) {
+        s->connected = true;
+    } else if (state == PW_STREAM_STATE_UNCONNECTED && s->connected) {
+        markBroken(s, "unconnected");
+    }
+}
+
+void onParamChanged(void* data, uint32_t id, const spa_pod* param)
+{
+    auto* s = static_cast<PipeWireStream*>(data);
+    if (id != SPA_PARAM_Format || !param)
+        return;
+    uint32_t mediaType = 0;
+    uint32_t mediaSubtype = 0;
+    spa_video_info_raw info{};
+    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
+        mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0) {
+        markBroken(s, "unusable format");
+        return;
+    }
+    const int width = int(info.size.width);
+    const int height = int(info.size.height);
+    if (s->format != SPA_VIDEO_FORMAT_UNKNOWN &&
+        (s->format != info.format || s->width != width || s->height != height)) {
+        markBroken(s, "format or size changed");
+        return;
+    }
+    s->format = info.format;
+    s->width = width;
+    s->height = height;
+    qDebug() << "screen cast format" << s->name
+             << spa_debug_type_find_short_name(spa_type_video_format, info.format) << width << "x" << height;
+
+    // Only buffers the CPU can read: shared memory, never DMA-BUF.
+    uint8_t storage[256];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+    const spa_pod* params[1];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
+    pw_stream_update_params(s->stream, params, 1);
+}
+
+void onProcess(void* data)
+{
+    auto* s = static_cast<PipeWireStream*>(data);
+    pw_buffer* newest = nullptr;
+    while (pw_buffer* b = pw_stream_dequeue_buffer(s->stream)) {
+        if (newest)
+            pw_stream_queue_buffer(s->stream, newest);
+        newest = b;
+    }
+    if (!newest)
+        return;
+    if (s->pending)
+        pw_stream_queue_buffer(s->stream, s->pending);
+    s->pending = newest;
+}
+
+// Renegotiation and disconnection take buffers away; one still waiting for the grab must not be queued later.
+void onRemoveBuffer(void* data, pw_buffer* buffer)
+{
+    auto* s = static_cast<PipeWireStream*>(data);
+    if (s->pending == buffer)
+        s->pending = nullptr;
+}
+
+void onCoreError(void* data, uint32_t id, int, int res, const char* message)
+{
+    auto* broken = static_cast<std::atomic<bool>*>(data);
+    if (id == PW_ID_CORE && !broken->exchange(true))
+        qDebug() << "screen cast connection lost" << res << message;
+}
+
+const pw_stream_events kStreamEvents = [] {
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
+    e.state_changed = onStreamState;
+    e.param_changed = onParamChanged;
+    e.process = onProcess;
+    e.remove_buffer = onRemoveBuffer;
+    return e;
+}();
+
+const pw_core_events kCoreEvents = [] {
+    pw_core_events e{};
+    e.version = PW_VERSION_CORE_EVENTS;
+    e.error = onCoreError;
+    return e;
+}();
+
+} // namespace
+
+PipeWireGrabber::PipeWireGrabber(TokenLoad loadToken, TokenSave saveToken)
+    : m_loadToken(std::move(loadToken))
+    , m_saveToken(std::move(saveToken))
+{
+    static std::once_flag once;
+    std::call_once(once, [] { pw_init(nullptr, nullptr); });
+}
+
+PipeWireGrabber::~PipeWireGrabber()
+{
+    qDebug() << "delete PipeWireGrabber";
+    deinitScreens();
+    m_portal.reset();
+}
+
+void PipeWireGrabber::noteFailure()
+{
+    const PortalScreenCast::Phase phase = m_portal->phase();
+    if ((phase == PortalScreenCast::Phase::Failed || phase == PortalScreenCast::Phase::Closed) &&
+        m_portal->failure() != m_loggedFailure) {
+        m_loggedFailure = m_portal->failure();
+        qDebug() << "screen cast unavailable:" << m_loggedFailure;
+    }
+}
+
+QList<ScreenInfo> PipeWireGrabber::identifyScreens()
+{
+    qDebug() << "identify screens";
+    // No portal dialog over a locked screen: the rebuild after unlocking asks.
+    if (m_systemLocked)
+        return {};
+    if (!m_portal) {
+        m_portal = std::make_unique<PortalScreenCast>(QDBusConnection::sessionBus());
+        // Runs on the thread of the grab, which reads the flag next.
+        QObject::connect(m_portal.get(), &PortalScreenCast::closed, [this] { m_broken = true; });
+    }
+    if (m_portal->phase() != PortalScreenCast::Phase::Started) {
+        noteFailure();
+        if (m_portal->phase() != PortalScreenCast::Phase::Busy)
+            m_portal->open(m_loadToken ? m_loadToken() : QString());
+        // A portal that is missing fails at once.
+        noteFailure();
+        if (m_portal->phase() != PortalScreenCast::Phase::Started)
+            return {};
+    }
+
+    m_loggedFailure.clear();
+    const QString token = m_portal->restoreToken();
+    if (m_saveToken && !token.isEmpty() && token != m_savedToken) {
+        m_saveToken(token);
+        m_savedToken = token;
+    }
+    QList<ScreenInfo> screens;
+    for (const PortalScreenCast::Stream& stream : m_portal->streams()) {
+        ScreenInfo info;
+        info.name = QStringLiteral("Monitor ") + QString::number(screens.size() + 1);
+        info.geometry = stream.geometry;
+        info.monitor = stream.nodeId;
+        screens.append(info);
+    }
+    return screens;
+}
+
+void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
+{
+    qDebug() << "init screens" << screens.size();
+    m_reinitTimer.invalidate();
+    if (m_systemLocked) {
+        qDebug() << "system locked try later";
+        return;
+    }
+    if (screens.isEmpty() || !m_portal || m_portal->phase() != PortalScreenCast::Phase::Started)
+        return;
+    m_sessionUsed = true;
+    m_broken = false;
+
+    const int fd = m_portal->openPipeWireRemote();
+    if (fd < 0) {
+        qDebug() << "screen cast unavailable:" << m_portal->failure();
+        return;
+    }
+    for (const ScreenInfo& screen : screens) {
+        auto* frame = new ScreenFrame;
+        frame->width = screen.geometry.width() / Block;
+        frame->height = screen.geometry.height() / Block;
+        frame->stride = frame->width * 4;
+        frame->size = qint64(frame->stride) * frame->height;
+        if (frame->size > 0)
+            frame->buffer = new uchar[size_t(frame->size)]();
+        frame->valid = 1;
+        frame->name = screen.name;
+        frame->geometry = screen.geometry;
+        frame->monitor = screen.monitor;
+        m_frames.append(frame);
+        qDebug() << "dimensions " << frame->width << "x" << frame->height << screen.monitor;
+    }
+    if (startPipeWire(fd))
+        m_state = Ready;
+}
+
+bool PipeWireGrabber::startPipeWire(int fd)
+{
+    m_loop = pw_thread_loop_new("pivotrix-screencast", nullptr);
+    if (!m_loop) {
+        ::close(fd);
+        return false;
+    }
+    m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+    if (!m_context || pw_thread_loop_start(m_loop) < 0) {
+        ::close(fd);
+        qDebug() << "failed to start the PipeWire loop";
+        return false;
+    }
+
+    pw_thread_loop_lock(m_loop);
+    // The core owns the descriptor from here on, also when connecting fails.
+    m_core = pw_context_connect_fd(m_context, fd, nullptr, 0);
+    if (!m_core) {
+        pw_thread_loop_unlock(m_loop);
+        qDebug() << "failed to connect to PipeWire";
+        return false;
+    }
+    m_coreListener = std::make_unique<spa_hook>();
+    *m_coreListener = spa_hook{};
+    pw_core_add_listener(m_core, m_coreListener.get(), &kCoreEvents, &m_broken);
+
+    bool ok = true;
+    for (const ScreenFrame* frame : qAsConst(m_frames)) {
+        auto* s = new PipeWireStream;
+        s->broken = &m_broken;
+        s->name = frame->name;
+        m_streams.append(s);
+        s->stream = pw_stream_new(m_core, frame->name.toUtf8().constData(),
+                                  pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                                    "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+        if (!s->stream) {
+            ok = false;
+            break;
+        }
+        pw_stream_add_listener(s->stream, &s->listener, &kStreamEvents, s);
+
+        uint8_t storage[1024];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+        const spa_rectangle defSize = SPA_RECTANGLE(uint32_t(qMax(1, frame->geometry.width())),
+                                                    uint32_t(qMax(1, frame->geometry.height())));
+        const spa_rectangle minSize = SPA_RECTANGLE(1, 1);
+        const spa_rectangle maxSize = SPA_RECTANGLE(16384, 16384);
+        const spa_fraction defRate = SPA_FRACTION(30, 1);
+        const spa_fraction minRate = SPA_FRACTION(0, 1);
+        const spa_fraction maxRate = SPA_FRACTION(1000, 1);
+        const spa_pod* params[1];
+        params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+            SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+            SPA_FORMAT_VIDEO_format,
+            SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
+                                   SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
+            SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
+            SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate)));
+        const auto flags = pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                           PW_STREAM_FLAG_DONT_RECONNECT);
+        if (pw_stream_connect(s->stream, PW_DIRECTION_INPUT, uint32_t(frame->monitor), flags, params, 1) <
+            0) {
+            ok = false;
+            break;
+        }
+    }
+    pw_thread_loop_unlock(m_loop);
+    if (!ok)
+        qDebug() << "failed to connect a screen cast stream";
+    return ok;
+}
+
+void PipeWireGrabber::stopPipeWire()
+{
+    if (m_loop) {
+        pw_thread_loop_lock(m_loop);
+        for (PipeWireStream* s : qAsConst(m_streams)) {
+            if (!s->stream)
+                continue;
+            spa_hook_remove(&s->listener);
+            if (s->pending)
+                pw_stream_queue_buffer(s->stream, s->pending);
+            pw_stream_destroy(s->stream);
+        }
+        if (m_core) {
+            spa_hook_remove(m_coreListener.get());
+            pw_core_disconnect(m_core);
+        }
+        pw_thread_loop_unlock(m_loop);
+        pw_thread_loop_stop(m_loop);
+    }
+    qDeleteAll(m_streams);
+    m_streams.clear();
+    m_core = nullptr;
+    m_coreListener.reset();
+    if (m_context)
+        pw_context_destroy(m_context);
+    m_context = nullptr;
+    if (m_loop)
+        pw_thread_loop_destroy(m_loop);
+    m_loop = nullptr;
+}
+
+void PipeWireGrabber::deinitScreens()
+{
+    qDebug() << "PipeWireGrabber deinit screens" << m_frames.size();
+    stopPipeWire();
+    for (ScreenFrame* frame : qAsConst(m_frames))
+        delete[] frame->buffer;
+    qDeleteAll(m_frames);
+    m_frames.clear();
+    // A session whose streams were used (or lost) is not reused: the rebuild asks the portal afresh.
+    if (m_portal && m_sessionUsed)
+        m_portal->close();
+    m_sessionUsed = false;
+    m_state = NotReady;
+}
+
+bool PipeWireGrabber::needsReinit()
+{
+    if (m_state == Ready)
+        return false;
+    // The portal has answered: build now rather than one delay later.
+    if (m_portal && !m_sessionUsed && m_portal->phase() == PortalScreenCast::Phase::Started) {
+        m_reinitTimer.invalidate();
+        return true;
+    }
+    return reinitDue();
+}
+
+bool PipeWireGrabber::grabFrames()
+{
+    if (m_state != Ready)
+        return false;
+    if (m_broken) {
+        qDebug() << "screen cast lost";
+        m_state = Lost;
+        return false;
+    }
+    bool any = false;
+    pw_thread_loop_lock(m_loop);
+    for (int i = 0; i < m_streams.size() && i < m_frames.size(); ++i) {
+        PipeWireStream* s = m_streams.at(i);
+        if (!s->pending)
+            continue;
+        any = reduce(s, m_frames.at(i)) || any;
+        pw_stream_queue_buffer(s->stream, s->pending);
+        s->pending = nullptr;
+    }
+    pw_thread_loop_unlock(m_loop);
+    return any;
+}
+
+bool PipeWireGrabber::reduce(PipeWireStream* s, ScreenFrame* frame)
+{
+    const spa_buffer* buffer = s->pending->buffer;
+    if (!buffer || buffer->n_datas < 1 || !frame->buffer)
+        return false;
+    const spa_data& d = buffer->datas[0];
+    if (!d.data || !d.chunk || (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) || d.chunk->size == 0)
+        return false;
+    // The stream may be larger or smaller than the portal said: only whole blocks that both hold.
+    const int blocksW = qMin(frame->width, s->width / Block);
+    const int blocksH = qMin(frame->height, s->height / Block);
+    if (blocksW <= 0 || blocksH <= 0)
+        return false;
+    const qint64 stride = d.chunk->stride > 0 ? d.chunk->stride : qint64(s->width) * 4;
+    const qint64 offset = d.chunk->offset;
+    const qint64 last = offset + stride * (qint64(blocksH) * Block - 1) + qint64(blocksW) * Block * 4;
+    if (stride < qint64(blocksW) * Block * 4 || last > qint64(d.maxsize)) {
+        qDebug() << "screen cast buffer too small" << s->name << d.maxsize << stride;
+        return false;
+    }
+    const auto* src = static_cast<const uchar*>(d.data) + offset;
+    blockAverage16(src, qsizetype(stride), blocksW, blocksH, frame->buffer, frame->stride);
+    if (s->format == SPA_VIDEO_FORMAT_RGBx || s->format == SPA_VIDEO_FORMAT_RGBA) {
+        // Each channel was averaged on its own: swapping afterwards gives the same bytes as before.
+        for (int y = 0; y < blocksH; ++y) {
+            uchar* p = frame->buffer + qsizetype(y) * frame->stride;
+            for (int x = 0; x < blocksW; ++x)
+                std::swap(p[x * 4], p[x * 4 + 2]);
+        }
+    }
+    return true;
+}
