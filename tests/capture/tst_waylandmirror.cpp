@@ -1,11 +1,15 @@
 // The application in a Wayland session mirroring the portal's screen onto an emulated panel it has paired;
 // the monitors chosen once stay chosen across a restart.
+#include "emulator/EmulatedPanel.h"
+#include "support/PanelFixture.h"
 #include "support/ScreenCastDesktop.h"
-#include "ui/PageTestBench.h"
+#include "support/TestRegistry.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
 
 namespace {
 
@@ -90,12 +94,12 @@ private slots:
         const QString settings = dir + QStringLiteral("/settings.json");
         QVERIFY(
             QDir().mkpath(dir) &&
-            PageTestBench::writeSettings(
-                settings, {PageTestBench::record(panel.get(), 1,
-                                                 {{QStringLiteral("stream_enabled"), true},
-                                                  {QStringLiteral("stream_source"), QStringLiteral("mirror")},
-                                                  {QStringLiteral("screen_mirror"),
-                                                   QVariantMap{{QStringLiteral("effect_mode"), 0}}}})}));
+            TestRegistry::writeSettings(
+                settings, {TestRegistry::record(panel.get(), 1,
+                                                {{QStringLiteral("stream_enabled"), true},
+                                                 {QStringLiteral("stream_source"), QStringLiteral("mirror")},
+                                                 {QStringLiteral("screen_mirror"),
+                                                  QVariantMap{{QStringLiteral("effect_mode"), 0}}}})}));
         const auto shows = [&panel](QChar colour) {
             return QTest::qWaitFor([&] { return leading(panel->lastFrame()) == colour; }, kWaitMs);
         };
@@ -121,5 +125,5 @@ private slots:
     }
 };
 
-PAGE_TEST_MAIN(TestWaylandMirror)
+QTEST_MAIN(TestWaylandMirror)
 #include "tst_waylandmirror.moc"

@@ -30,6 +30,17 @@ QImage solid(const QSize& size, QRgb color)
     return img;
 }
 
+QImage checker(const QSize& size, int cell, QRgb a, QRgb b)
+{
+    QImage img(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = ((x / cell) + (y / cell)) % 2 ? b : a;
+    }
+    return img;
+}
+
 QImage gradient(const QSize& size)
 {
     QImage img(size, QImage::Format_RGB32);

@@ -17,6 +17,8 @@ QImage picture(const QStringList& rows, const QList<QColor>& colors);
 QStringList repeat(int count, const char* row);
 
 QImage solid(const QSize& size, QRgb color);
+// Squares of cell pixels, a at the top left.
+QImage checker(const QSize& size, int cell, QRgb a, QRgb b);
 QImage gradient(const QSize& size);
 QImage noise(const QSize& size, quint32 seed);
 
