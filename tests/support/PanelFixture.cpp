@@ -11,15 +11,18 @@ QString PanelFixture::nextAddress()
 
 std::unique_ptr<EmulatedPanel> PanelFixture::start(PanelConfig config)
 {
-    config.address = nextAddress();
-    if (config.id.isEmpty())
-        config.id =
-            QStringLiteral("test-") + QString(config.address).replace(QLatin1Char('.'), QLatin1Char('-'));
-    auto panel = std::make_unique<EmulatedPanel>(config);
+    // Another suite running at the same time may hold an address of this block: move on to the next.
+    const bool ownId = config.id.isEmpty();
     QString error;
-    if (!panel->start(&error)) {
-        qWarning("panel did not start: %s", qPrintable(error));
-        return nullptr;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        config.address = nextAddress();
+        if (ownId)
+            config.id =
+                QStringLiteral("test-") + QString(config.address).replace(QLatin1Char('.'), QLatin1Char('-'));
+        auto panel = std::make_unique<EmulatedPanel>(config);
+        if (panel->start(&error))
+            return panel;
     }
-    return panel;
+    qWarning("panel did not start: %s", qPrintable(error));
+    return nullptr;
 }

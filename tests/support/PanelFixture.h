@@ -13,7 +13,7 @@ public:
     explicit PanelFixture(int block);
 
     QString nextAddress();
-    // Null when the panel could not start (the address is taken); the caller QVERIFYs it.
+    // Null when no address of the block could be had; the caller QVERIFYs it.
     std::unique_ptr<EmulatedPanel> start(PanelConfig config = {});
 
 private:
