@@ -13,7 +13,11 @@
 // libraries with every other process that maps them (this one included), so it moves with the machine.
 //
 //   bench_startup [--runs 5] [--panels 8] [--settle-ms 3000] [--only window,tray,paired,streaming]
-//                 [--app path] [--host path] [--verbose]
+//                 [--app path] [--host path] [--verbose] [--wrap "command args"]
+//
+// "--wrap" starts the application under another program in the same private desktop, for instance
+//   --wrap "valgrind --tool=callgrind --dump-after=QXcbWindow::show*" --only window --runs 1
+// counts the instructions up to the window being mapped (the first dump) whatever the machine's load.
 //
 // Scenarios: "window" (no settings), "tray" ("--minimized"), "paired" (the application with N panels
 // whose records ask for streaming; it streams by itself once the source pages read those records) and
@@ -32,6 +36,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QThread>
@@ -90,6 +95,7 @@ struct Options
     int settleMs = 3000;
     int timeoutMs = 60000;
     QStringList only;
+    QStringList wrap;
     bool verbose = false;
 };
 
@@ -556,7 +562,8 @@ Run runOnce(const Options& options, const Scenario& scenario)
 
     run.load = loadAverage();
     const double t0 = monotonicMs();
-    const pid_t pid = spawn(QStringList{exe} + scenario.args, desktop.appEnvironment(), -1, !options.verbose);
+    const pid_t pid = spawn(options.wrap + QStringList{exe} + scenario.args, desktop.appEnvironment(), -1,
+                            !options.verbose);
     auto childAlive = [pid] {
         return waitpid(pid, nullptr, WNOHANG) == 0;
     };
@@ -690,7 +697,10 @@ int main(int argc, char** argv)
                                QStringLiteral("names"));
     QCommandLineOption verboseOpt(QStringLiteral("verbose"),
                                   QStringLiteral("pass the application's output through"));
-    parser.addOptions({appOpt, hostOpt, runsOpt, panelsOpt, settleOpt, onlyOpt, verboseOpt});
+    QCommandLineOption wrapOpt(QStringLiteral("wrap"),
+                               QStringLiteral("run the application under this command (a profiler)"),
+                               QStringLiteral("command"));
+    parser.addOptions({appOpt, hostOpt, runsOpt, panelsOpt, settleOpt, onlyOpt, verboseOpt, wrapOpt});
     parser.process(app);
 
     Options options;
@@ -702,6 +712,12 @@ int main(int argc, char** argv)
     if (parser.isSet(onlyOpt))
         options.only = parser.value(onlyOpt).split(QLatin1Char(','), Qt::SkipEmptyParts);
     options.verbose = parser.isSet(verboseOpt);
+    if (parser.isSet(wrapOpt)) {
+        options.wrap = QProcess::splitCommand(parser.value(wrapOpt));
+        if (!options.wrap.isEmpty())
+            options.wrap[0] = which(options.wrap[0]);
+        options.timeoutMs = 600000; // a profiler is tens of times slower
+    }
     signal(SIGPIPE, SIG_IGN);
 
     std::printf("app %s\nhost %s\nruns %d, panels %d, settle %d ms, %d CPUs, load at start %.2f\n",
