@@ -89,9 +89,33 @@ MainWindow::MainWindow(QWidget* parent)
 
     UpdateChecker* checker = UpdateChecker::instance();
     connect(checker, &UpdateChecker::updateCheckFinished, this, &MainWindow::updateCheckFinished);
-    checker->startCheck(false);
+    // The first request loads the TLS libraries (a few ms), which need not hold up the window: the
+    // check waits for the window's first paint, or only for the event loop when nothing is shown.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!isVisible())
+                startAutomaticUpdateCheck();
+        },
+        Qt::QueuedConnection);
 
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+}
+
+void MainWindow::startAutomaticUpdateCheck()
+{
+    if (!m_automaticCheckDue)
+        return;
+    m_automaticCheckDue = false;
+    UpdateChecker::instance()->startCheck(false);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    // Queued, so that the painted window reaches the screen first.
+    if (event->type() == QEvent::Paint && m_automaticCheckDue)
+        QMetaObject::invokeMethod(this, &MainWindow::startAutomaticUpdateCheck, Qt::QueuedConnection);
+    return QMainWindow::event(event);
 }
 
 void MainWindow::setupForm()
@@ -394,6 +418,9 @@ void MainWindow::showEvent(QShowEvent* event)
 void MainWindow::hideEvent(QHideEvent* event)
 {
     QMainWindow::hideEvent(event);
+    // Hidden before it was ever painted.
+    if (m_automaticCheckDue && !isVisible())
+        QMetaObject::invokeMethod(this, &MainWindow::startAutomaticUpdateCheck, Qt::QueuedConnection);
     offerShowOrHide();
 }
 

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -183,8 +184,9 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(int, dialogs);
         m_server.body = body;
+        QSignalSpy finished(UpdateChecker::instance(), &UpdateChecker::updateCheckFinished);
         MainWindow window;
-        QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
+        QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(visibleTopLevels<UpdateDialog>().size(), dialogs);
     }
 };
