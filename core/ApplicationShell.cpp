@@ -5,6 +5,7 @@
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
 #include "device/SharedNetworkManager.h"
+#include "ui/LazyIconStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
 
@@ -16,6 +17,8 @@
 #include <QOpenGLContext>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleFactory>
 
 #include <cmath>
 
@@ -113,6 +116,8 @@ int ApplicationShell::run(int argc, char** argv)
         ResourceManager::destroyInstance();
         return 2;
     }
+
+    QApplication::setStyle(new LazyIconStyle(QStyleFactory::create(QApplication::style()->objectName())));
 
     QList<qreal> ratios;
     const auto screens = QGuiApplication::screens();

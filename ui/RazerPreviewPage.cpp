@@ -1,7 +1,8 @@
 #include "ui/RazerPreviewPage.h"
 
+#include "ui/Resources.h"
+
 #include <QLabel>
-#include <QPixmap>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
@@ -16,7 +17,7 @@ RazerPreviewPage::RazerPreviewPage(QWidget* parent)
     layout->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
     auto* logo = new QLabel(this);
     logo->setObjectName(QStringLiteral("label"));
-    logo->setPixmap(QPixmap(QStringLiteral(":/images/razer-logo.png")));
+    logo->setPixmap(resourcePixmap(QStringLiteral(":/images/razer-logo.png")));
     logo->setAlignment(Qt::AlignCenter);
     layout->addWidget(logo);
     layout->addItem(new QSpacerItem(20, 35, QSizePolicy::Minimum, QSizePolicy::Fixed));
