@@ -4,7 +4,6 @@
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
-#include "device/SharedNetworkManager.h"
 #include "ui/LazyIconStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
@@ -100,7 +99,6 @@ int ApplicationShell::run(int argc, char** argv)
         break;
     }
 
-    sharedNetworkManager();
     const bool minimized = hasMinimizedFlag(app.arguments());
 
     ResourceManager* registry = ResourceManager::instance();
