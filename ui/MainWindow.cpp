@@ -90,25 +90,32 @@ MainWindow::MainWindow(QWidget* parent)
 
     UpdateChecker* checker = UpdateChecker::instance();
     connect(checker, &UpdateChecker::updateCheckFinished, this, &MainWindow::updateCheckFinished);
-    // The first request loads the TLS libraries (a few ms), which need not hold up the window: the
-    // check waits for the window's first paint, or only for the event loop when nothing is shown.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!isVisible())
-                startAutomaticUpdateCheck();
-        },
-        Qt::QueuedConnection);
 
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 }
 
+// The first request loads the TLS libraries (a few ms), which need not hold up what the user is shown
+// first: the check waits for the window's first paint or, while the window is hidden, for the tray
+// icon (or the finding that there is no tray yet).
 void MainWindow::startAutomaticUpdateCheck()
 {
     if (!m_automaticCheckDue)
         return;
     m_automaticCheckDue = false;
     UpdateChecker::instance()->startCheck(false);
+}
+
+void MainWindow::startAutomaticUpdateCheckUnlessShown()
+{
+    if (!isVisible())
+        startAutomaticUpdateCheck();
+}
+
+void MainWindow::queueAutomaticUpdateCheckUnlessShown()
+{
+    if (m_automaticCheckDue)
+        QMetaObject::invokeMethod(this, &MainWindow::startAutomaticUpdateCheckUnlessShown,
+                                  Qt::QueuedConnection);
 }
 
 bool MainWindow::event(QEvent* event)
@@ -273,6 +280,7 @@ void MainWindow::reconcileTray(TrayKind appeared)
             createTrayIcon(TrayKind::TrayManager);
         else
             qDebug() << "no tray yet, tray icon waits for a tray host";
+        queueAutomaticUpdateCheckUnlessShown();
     } else if (appeared == m_trayKind) {
         createTrayIcon(appeared);
     } else if (appeared != TrayKind::None && !hasTray()) {
@@ -420,8 +428,7 @@ void MainWindow::hideEvent(QHideEvent* event)
 {
     QMainWindow::hideEvent(event);
     // Hidden before it was ever painted.
-    if (m_automaticCheckDue && !isVisible())
-        QMetaObject::invokeMethod(this, &MainWindow::startAutomaticUpdateCheck, Qt::QueuedConnection);
+    queueAutomaticUpdateCheckUnlessShown();
     offerShowOrHide();
 }
 

@@ -77,6 +77,8 @@ private:
     void createTrayIcon(TrayKind kind);
     void offerShowOrHide();
     void startAutomaticUpdateCheck();
+    void startAutomaticUpdateCheckUnlessShown();
+    void queueAutomaticUpdateCheckUnlessShown();
 
     QTabWidget* m_chapterTab = nullptr;
     DeviceListRazerPage* m_razerPage = nullptr;
