@@ -53,6 +53,10 @@ QSize ApplicationShell::scaledFixedSize(const QSize& designed, float factor)
 void ApplicationShell::installApplicationFont()
 {
     ensureResourcesLoaded();
+    // Read the system's fonts first: a font added to a database not yet read is registered, the database
+    // dropped, and the font registered again when the database is read at the first text.
+    const QFontDatabase systemFonts;
+    Q_UNUSED(systemFonts)
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Regular.otf"));
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Bold.otf"));
     QFont font(QStringLiteral("Inter"), 13);
