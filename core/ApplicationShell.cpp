@@ -4,7 +4,7 @@
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
-#include "device/SharedNetworkManager.h"
+#include "ui/LazyIconStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
 
@@ -16,6 +16,8 @@
 #include <QOpenGLContext>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleFactory>
 
 #include <cmath>
 
@@ -51,6 +53,10 @@ QSize ApplicationShell::scaledFixedSize(const QSize& designed, float factor)
 void ApplicationShell::installApplicationFont()
 {
     ensureResourcesLoaded();
+    // Read the system's fonts first: a font added to a database not yet read is registered, the database
+    // dropped, and the font registered again when the database is read at the first text.
+    const QFontDatabase systemFonts;
+    Q_UNUSED(systemFonts)
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Regular.otf"));
     QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Inter-Bold.otf"));
     QFont font(QStringLiteral("Inter"), 13);
@@ -97,7 +103,6 @@ int ApplicationShell::run(int argc, char** argv)
         break;
     }
 
-    sharedNetworkManager();
     const bool minimized = hasMinimizedFlag(app.arguments());
 
     ResourceManager* registry = ResourceManager::instance();
@@ -113,6 +118,8 @@ int ApplicationShell::run(int argc, char** argv)
         ResourceManager::destroyInstance();
         return 2;
     }
+
+    QApplication::setStyle(new LazyIconStyle(QStyleFactory::create(QApplication::style()->objectName())));
 
     QList<qreal> ratios;
     const auto screens = QGuiApplication::screens();

@@ -15,7 +15,8 @@ done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for s in 16 32 48 256; do rsvg-convert -w $s -h $s "$src/icon.svg" -o "$tmp/icon-$s.png"; done
-convert "$tmp"/icon-16.png "$tmp"/icon-32.png "$tmp"/icon-48.png "$tmp"/icon-256.png images/icon.ico
+# Uncompressed: a PNG entry would make Qt offer it to every image plugin installed, loading them all.
+convert "$tmp"/icon-16.png "$tmp"/icon-32.png "$tmp"/icon-48.png "$tmp"/icon-256.png -compress None images/icon.ico
 
 # Loading spinner: twelve frames of a rotating arc.
 mkdir -p videos

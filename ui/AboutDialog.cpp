@@ -49,7 +49,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("label_4"));
     icon->setFixedSize(54, 54);
-    icon->setPixmap(QPixmap(QStringLiteral(":/images/aboutIcon.png")));
+    icon->setPixmap(resourcePixmap(QStringLiteral(":/images/aboutIcon.png")));
     icon->setScaledContents(false);
     icon->setAlignment(Qt::AlignCenter);
     icon->setStyleSheet(kLabelStyle);

@@ -8,6 +8,7 @@
 #include "ui/RazerDeviceTabLabel.h"
 
 #include <QDebug>
+#include <QStackedWidget>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -236,7 +237,7 @@ void DeviceListPage::reloadList()
                  << controller->networkState();
         if (!controller->isOnline() || pageForController(controller) || !m_tabWidget)
             continue;
-        QWidget* page = createDevicePage(controller);
+        QWidget* page = createDevicePage(controller, pageParent());
         if (!page)
             continue;
         page->setAttribute(Qt::WA_StyledBackground, true);
@@ -311,6 +312,14 @@ void DeviceListPage::forgetController(PivotrixDeviceController* controller)
     // The address may be reused by a controller created later.
     m_lastStreamingState.remove(controller);
     stopsOutstanding().remove(controller);
+}
+
+QWidget* DeviceListPage::pageParent() const
+{
+    // The tab widget's own page stack; when it cannot be found, pages are moved in by addTab.
+    return m_tabWidget ? m_tabWidget->findChild<QStackedWidget*>(QStringLiteral("qt_tabwidget_stackedwidget"),
+                                                                 Qt::FindDirectChildrenOnly)
+                       : nullptr;
 }
 
 QTabWidget* DeviceListPage::createDeviceTabs()

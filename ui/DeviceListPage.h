@@ -42,7 +42,10 @@ protected:
     void setPreviewWidget(QWidget* previewWidget) { m_previewWidget = previewWidget; }
     void setSourceName(const QString& name) { m_sourceName = name; }
 
-    virtual QWidget* createDevicePage(PivotrixDeviceController* controller) = 0;
+    // `parent` is where the tab widget keeps its pages: a page built there is styled once, where one
+    // moved in after it was built is styled again under the tabs' style sheet (combo boxes then make
+    // their popup lists, and so on).
+    virtual QWidget* createDevicePage(PivotrixDeviceController* controller, QWidget* parent) = 0;
     virtual void removeDevicePage(QWidget* page, PivotrixDeviceController* controller) = 0;
 
     // Every start and stop of this tab goes through these, so that a stop of ours is told apart from
@@ -71,6 +74,7 @@ public slots:
 private:
     bool sessionLocked() const;
     void forgetController(PivotrixDeviceController* controller);
+    QWidget* pageParent() const;
 
     QMap<QWidget*, PivotrixDeviceController*> m_pageControllers;
     QTabWidget* m_tabWidget = nullptr;

@@ -69,10 +69,10 @@ DeviceListRazerPage::DeviceListRazerPage(QWidget* parent)
 
 DeviceListRazerPage::~DeviceListRazerPage() = default;
 
-QWidget* DeviceListRazerPage::createDevicePage(PivotrixDeviceController* controller)
+QWidget* DeviceListRazerPage::createDevicePage(PivotrixDeviceController* controller, QWidget* parent)
 {
     Q_UNUSED(controller)
-    auto* page = new RazerDevicePage();
+    auto* page = new RazerDevicePage(parent);
     page->showColors(razer()->colors());
     QStringList directions;
     for (int index : qAsConst(m_directionIndexes))

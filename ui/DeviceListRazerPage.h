@@ -23,7 +23,7 @@ public:
     QSharedPointer<RazerPageEntry> entry(QWidget* page) const { return m_entries.value(page); }
 
 protected:
-    QWidget* createDevicePage(PivotrixDeviceController* controller) override;
+    QWidget* createDevicePage(PivotrixDeviceController* controller, QWidget* parent) override;
     void removeDevicePage(QWidget* page, PivotrixDeviceController* controller) override;
 
 protected slots:

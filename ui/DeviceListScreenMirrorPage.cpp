@@ -57,11 +57,11 @@ QSharedPointer<ScreenMirrorPipeline> DeviceListScreenMirrorPage::pipeline(QWidge
     return m_pipelines.value(qobject_cast<ScreenMirrorDevicePage*>(page));
 }
 
-QWidget* DeviceListScreenMirrorPage::createDevicePage(PivotrixDeviceController* controller)
+QWidget* DeviceListScreenMirrorPage::createDevicePage(PivotrixDeviceController* controller, QWidget* parent)
 {
     Q_UNUSED(controller)
     qDebug() << "create page DeviceListScreenMirrorPage";
-    auto* page = new ScreenMirrorDevicePage();
+    auto* page = new ScreenMirrorDevicePage(parent);
     connect(page, &ScreenMirrorDevicePage::streamToggleChanged, this,
             &DeviceListScreenMirrorPage::togleStream);
     connect(page, &ScreenMirrorDevicePage::screenIdxChanged, this,

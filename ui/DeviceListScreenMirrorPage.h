@@ -24,7 +24,7 @@ public:
     QSharedPointer<ScreenMirrorPipeline> pipeline(QWidget* page) const;
 
 protected:
-    QWidget* createDevicePage(PivotrixDeviceController* controller) override;
+    QWidget* createDevicePage(PivotrixDeviceController* controller, QWidget* parent) override;
     void removeDevicePage(QWidget* page, PivotrixDeviceController* controller) override;
 
 protected slots:

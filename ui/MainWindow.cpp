@@ -53,22 +53,23 @@ const QString kTabStyle =
                    "QTabWidget::pane { border: none; }\n"
                    "QTabBar::tab:first { margin-left: 12px; }\n");
 
-// A tab page holding one page widget; a plain placeholder until the page itself is given.
-QWidget* addPage(QTabWidget* tabs, const QString& tabName, const QString& pageName, const QString& title,
-                 QWidget* page = nullptr)
+// A tab page, already in its tab widget, to build one page widget in. A page built first and moved
+// in afterwards would be styled twice, the second time under the tab's style sheets and font.
+QWidget* addTabPage(QTabWidget* tabs, const QString& tabName, const QString& title)
 {
     auto* tab = new QWidget();
     tab->setObjectName(tabName);
     tab->setStyleSheet(QStringLiteral("background-color:#f4f4f4"));
     auto* layout = new QHBoxLayout(tab);
     layout->setContentsMargins(0, 0, 0, 0);
-    if (!page)
-        page = new QWidget();
-    page->setParent(tab);
-    page->setObjectName(pageName);
-    layout->addWidget(page);
     tabs->addTab(tab, title);
-    return page;
+    return tab;
+}
+
+void placePage(QWidget* tab, QWidget* page, const QString& pageName)
+{
+    page->setObjectName(pageName);
+    tab->layout()->addWidget(page);
 }
 } // namespace
 
@@ -89,9 +90,40 @@ MainWindow::MainWindow(QWidget* parent)
 
     UpdateChecker* checker = UpdateChecker::instance();
     connect(checker, &UpdateChecker::updateCheckFinished, this, &MainWindow::updateCheckFinished);
-    checker->startCheck(false);
 
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+}
+
+// The first request loads the TLS libraries (a few ms), which need not hold up what the user is shown
+// first: the check waits for the window's first paint or, while the window is hidden, for the tray
+// icon (or the finding that there is no tray yet).
+void MainWindow::startAutomaticUpdateCheck()
+{
+    if (!m_automaticCheckDue)
+        return;
+    m_automaticCheckDue = false;
+    UpdateChecker::instance()->startCheck(false);
+}
+
+void MainWindow::startAutomaticUpdateCheckUnlessShown()
+{
+    if (!isVisible())
+        startAutomaticUpdateCheck();
+}
+
+void MainWindow::queueAutomaticUpdateCheckUnlessShown()
+{
+    if (m_automaticCheckDue)
+        QMetaObject::invokeMethod(this, &MainWindow::startAutomaticUpdateCheckUnlessShown,
+                                  Qt::QueuedConnection);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    // Queued, so that the painted window reaches the screen first.
+    if (event->type() == QEvent::Paint && m_automaticCheckDue)
+        QMetaObject::invokeMethod(this, &MainWindow::startAutomaticUpdateCheck, Qt::QueuedConnection);
+    return QMainWindow::event(event);
 }
 
 void MainWindow::setupForm()
@@ -119,16 +151,16 @@ void MainWindow::setupForm()
     m_chapterTab->setMinimumHeight(31);
     m_chapterTab->setAutoFillBackground(false);
     m_chapterTab->setStyleSheet(kTabStyle);
-    m_razerPage = new DeviceListRazerPage();
-    addPage(m_chapterTab, QStringLiteral("razerTab"), QStringLiteral("razerWidget"), tr("Razer Chroma"),
-            m_razerPage);
-    m_screenMirrorPage = new DeviceListScreenMirrorPage();
-    addPage(m_chapterTab, QStringLiteral("screenMirrorTab"), QStringLiteral("screenMirrorWidget"),
-            tr("Screen Mirror"), m_screenMirrorPage);
+    QWidget* tab = addTabPage(m_chapterTab, QStringLiteral("razerTab"), tr("Razer Chroma"));
+    m_razerPage = new DeviceListRazerPage(tab);
+    placePage(tab, m_razerPage, QStringLiteral("razerWidget"));
+    tab = addTabPage(m_chapterTab, QStringLiteral("screenMirrorTab"), tr("Screen Mirror"));
+    m_screenMirrorPage = new DeviceListScreenMirrorPage(tab);
+    placePage(tab, m_screenMirrorPage, QStringLiteral("screenMirrorWidget"));
     connect(m_razerPage, &DeviceListPage::deviceSelected, m_screenMirrorPage, &DeviceListPage::selectDevice);
     connect(m_screenMirrorPage, &DeviceListPage::deviceSelected, m_razerPage, &DeviceListPage::selectDevice);
-    addPage(m_chapterTab, QStringLiteral("searchDevicesTab"), QStringLiteral("searchDevicesWidget"),
-            tr("Pivotrix Devices"), new SearchPivotrixDevicesPage());
+    tab = addTabPage(m_chapterTab, QStringLiteral("searchDevicesTab"), tr("Pivotrix Devices"));
+    placePage(tab, new SearchPivotrixDevicesPage(tab), QStringLiteral("searchDevicesWidget"));
     m_chapterTab->setCurrentIndex(1);
     backgroundLayout->addWidget(m_chapterTab);
     centralLayout->addWidget(background);
@@ -248,6 +280,7 @@ void MainWindow::reconcileTray(TrayKind appeared)
             createTrayIcon(TrayKind::TrayManager);
         else
             qDebug() << "no tray yet, tray icon waits for a tray host";
+        queueAutomaticUpdateCheckUnlessShown();
     } else if (appeared == m_trayKind) {
         createTrayIcon(appeared);
     } else if (appeared != TrayKind::None && !hasTray()) {
@@ -394,6 +427,8 @@ void MainWindow::showEvent(QShowEvent* event)
 void MainWindow::hideEvent(QHideEvent* event)
 {
     QMainWindow::hideEvent(event);
+    // Hidden before it was ever painted.
+    queueAutomaticUpdateCheckUnlessShown();
     offerShowOrHide();
 }
 

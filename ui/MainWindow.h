@@ -55,6 +55,7 @@ private slots:
     void queryStatusNotifierHost();
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -75,6 +76,9 @@ private:
     void reconcileTray(TrayKind appeared);
     void createTrayIcon(TrayKind kind);
     void offerShowOrHide();
+    void startAutomaticUpdateCheck();
+    void startAutomaticUpdateCheckUnlessShown();
+    void queueAutomaticUpdateCheckUnlessShown();
 
     QTabWidget* m_chapterTab = nullptr;
     DeviceListRazerPage* m_razerPage = nullptr;
@@ -94,4 +98,5 @@ private:
     TrayKind m_trayKind = TrayKind::None;
     QPointer<SystemSession> m_session;
     bool m_exiting = false;
+    bool m_automaticCheckDue = true;
 };

@@ -1,7 +1,8 @@
 #include "ui/RazerPreviewPage.h"
 
+#include "ui/Resources.h"
+
 #include <QLabel>
-#include <QPixmap>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
@@ -14,11 +15,10 @@ RazerPreviewPage::RazerPreviewPage(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setObjectName(QStringLiteral("verticalLayout_2"));
     layout->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    auto* logo = new QLabel(this);
-    logo->setObjectName(QStringLiteral("label"));
-    logo->setPixmap(QPixmap(QStringLiteral(":/images/razer-logo.png")));
-    logo->setAlignment(Qt::AlignCenter);
-    layout->addWidget(logo);
+    m_logo = new QLabel(this);
+    m_logo->setObjectName(QStringLiteral("label"));
+    m_logo->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_logo);
     layout->addItem(new QSpacerItem(20, 35, QSizePolicy::Minimum, QSizePolicy::Fixed));
     m_errorText = new QLabel(this);
     m_errorText->setObjectName(QStringLiteral("errorTextLabel"));
@@ -30,6 +30,14 @@ RazerPreviewPage::RazerPreviewPage(QWidget* parent)
     m_errorText->setText(tr("Pair your Pivotrix Device to enjoy "));
     layout->addWidget(m_errorText);
     layout->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+}
+
+void RazerPreviewPage::showEvent(QShowEvent* event)
+{
+    // Decoded when first seen: the window opens on another tab, and most starts never come here.
+    if (!m_logo->pixmap())
+        m_logo->setPixmap(resourcePixmap(QStringLiteral(":/images/razer-logo.png")));
+    QWidget::showEvent(event);
 }
 
 void RazerPreviewPage::setState(int state)

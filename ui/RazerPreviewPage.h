@@ -23,7 +23,11 @@ public:
     int state() const { return m_state; }
     QString errorText() const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    QLabel* m_logo = nullptr;
     QLabel* m_errorText = nullptr;
     int m_state = -1;
 };

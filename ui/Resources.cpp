@@ -1,5 +1,9 @@
 #include "ui/Resources.h"
 
+#include <QDebug>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPixmapCache>
 #include <QtGlobal>
 
 void ensureResourcesLoaded()
@@ -9,4 +13,22 @@ void ensureResourcesLoaded()
         return true;
     }();
     Q_UNUSED(loaded)
+}
+
+QPixmap resourcePixmap(const QString& path)
+{
+    ensureResourcesLoaded();
+    QPixmap pixmap;
+    if (QPixmapCache::find(path, &pixmap))
+        return pixmap;
+    QImageReader reader(path, QFileInfo(path).suffix().toLower().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        qDebug() << "cannot read picture" << path << reader.errorString();
+        return pixmap;
+    }
+    pixmap = QPixmap::fromImage(image);
+    QPixmapCache::insert(path, pixmap);
+    return pixmap;
 }

@@ -2,6 +2,7 @@
 
 #include "capture/GrabManager.h"
 #include "core/ResourceManager.h"
+#include "ui/Resources.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,7 +11,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPixmap>
 #include <QSignalBlocker>
 #include <QSpacerItem>
 #include <QVBoxLayout>
@@ -93,7 +93,7 @@ ScreenMirrorDevicePage::ScreenMirrorDevicePage(QWidget* parent)
     grid->addWidget(rowLabel(frame, "label_3", QString()), 1, 0);
     auto* screenImage = new QLabel(frame);
     screenImage->setObjectName(QStringLiteral("screenImage"));
-    screenImage->setPixmap(QPixmap(QStringLiteral(":/images/comp.png")));
+    screenImage->setPixmap(resourcePixmap(QStringLiteral(":/images/comp.png")));
     screenImage->setMinimumSize(192, 163);
     screenImage->setAlignment(Qt::AlignCenter);
     grid->addWidget(screenImage, 1, 1);

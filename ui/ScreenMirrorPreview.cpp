@@ -1,7 +1,8 @@
 #include "ui/ScreenMirrorPreview.h"
 
+#include "ui/Resources.h"
+
 #include <QLabel>
-#include <QPixmap>
 #include <QVBoxLayout>
 
 ScreenMirrorPreview::ScreenMirrorPreview(QWidget* parent)
@@ -15,7 +16,7 @@ ScreenMirrorPreview::ScreenMirrorPreview(QWidget* parent)
     layout->setObjectName(QStringLiteral("verticalLayout_2"));
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("label"));
-    picture->setPixmap(QPixmap(QStringLiteral(":/images/screen-mirror-bg.png")));
+    picture->setPixmap(resourcePixmap(QStringLiteral(":/images/screen-mirror-bg.png")));
     picture->setScaledContents(false);
     picture->setAlignment(Qt::AlignCenter);
     layout->addWidget(picture);

@@ -5,7 +5,8 @@
 //     "--minimized" exec to the RegisterStatusNotifierItem call on the watcher; and exec to the first
 //     paint on screen (the middle of the window no longer the black root);
 //   - the child's CPU time (all threads, from /proc/<pid>/task/*/schedstat) at that moment;
-//   - once settled: Rss and Pss (smaps_rollup), thread count, and which GL driver libraries are mapped;
+//   - once settled: Rss and Pss (smaps_rollup), thread count, which GL driver libraries and which
+//     image format plugins are mapped;
 //   - with panels: emulated panels in this process, paired through a settings file written here; the
 //     frame rate they receive while the memory is read.
 // Prints every run and the best and median per scenario, with /proc/loadavg, since wall times on a busy
@@ -13,7 +14,11 @@
 // libraries with every other process that maps them (this one included), so it moves with the machine.
 //
 //   bench_startup [--runs 5] [--panels 8] [--settle-ms 3000] [--only window,tray,paired,streaming]
-//                 [--app path] [--host path] [--verbose]
+//                 [--app path] [--host path] [--verbose] [--wrap "command args"]
+//
+// "--wrap" starts the application under another program in the same private desktop, for instance
+//   --wrap "valgrind --tool=callgrind --dump-after=QXcbWindow::show*" --only window --runs 1
+// counts the instructions up to the window being mapped (the first dump) whatever the machine's load.
 //
 // Scenarios: "window" (no settings), "tray" ("--minimized"), "paired" (the application with N panels
 // whose records ask for streaming; it streams by itself once the source pages read those records) and
@@ -32,6 +37,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QThread>
@@ -90,6 +96,7 @@ struct Options
     int settleMs = 3000;
     int timeoutMs = 60000;
     QStringList only;
+    QStringList wrap;
     bool verbose = false;
 };
 
@@ -199,6 +206,21 @@ QStringList glMapped(pid_t pid)
     return found;
 }
 
+// The Qt image format plugins mapped into `pid`: the first picture read with format probing loads
+// every one installed, with their libraries.
+QStringList imagePluginsMapped(pid_t pid)
+{
+    QStringList found;
+    for (const QByteArray& line : readProc(QStringLiteral("/proc/%1/maps").arg(pid)).split('\n')) {
+        if (!line.contains("/imageformats/"))
+            continue;
+        const QString file = QString::fromLatin1(line.mid(line.lastIndexOf('/') + 1));
+        if (!found.contains(file))
+            found << file;
+    }
+    return found;
+}
+
 double loadAverage()
 {
     return readProc(QStringLiteral("/proc/loadavg")).split(' ').value(0).toDouble();
@@ -303,6 +325,7 @@ struct Run
     double pssMb = 0;
     int threads = 0;
     QStringList gl;
+    QStringList imagePlugins;
     double framesPerSecond = 0; // summed over the panels, while settling
 };
 
@@ -556,7 +579,8 @@ Run runOnce(const Options& options, const Scenario& scenario)
 
     run.load = loadAverage();
     const double t0 = monotonicMs();
-    const pid_t pid = spawn(QStringList{exe} + scenario.args, desktop.appEnvironment(), -1, !options.verbose);
+    const pid_t pid = spawn(options.wrap + QStringList{exe} + scenario.args, desktop.appEnvironment(), -1,
+                            !options.verbose);
     auto childAlive = [pid] {
         return waitpid(pid, nullptr, WNOHANG) == 0;
     };
@@ -616,6 +640,7 @@ Run runOnce(const Options& options, const Scenario& scenario)
     run.pssMb = fieldMb(rollup, "Pss");
     run.threads = threadCount(pid);
     run.gl = glMapped(pid);
+    run.imagePlugins = imagePluginsMapped(pid);
     run.ok = childAlive();
     if (!run.ok)
         run.failure = QStringLiteral("the application ended while settling");
@@ -634,6 +659,7 @@ void report(const Scenario& scenario, const QList<Run>& runs)
 {
     std::vector<double> ready, painted, cpu, rss, pss, threads, fps, load;
     QStringList gl;
+    int imagePlugins = 0;
     for (const Run& r : runs) {
         if (!r.ok)
             continue;
@@ -648,6 +674,7 @@ void report(const Scenario& scenario, const QList<Run>& runs)
         for (const QString& lib : r.gl)
             if (!gl.contains(lib))
                 gl << lib;
+        imagePlugins = std::max(imagePlugins, int(r.imagePlugins.size()));
     }
     if (ready.empty()) {
         std::printf("%-10s no successful run\n", qPrintable(scenario.name));
@@ -660,10 +687,10 @@ void report(const Scenario& scenario, const QList<Run>& runs)
         "%-10s ready ms best %6.0f median %6.0f | painted ms median %6.0f | cpu ms best %5.0f median %5.0f | "
         "rss MB best %5.1f "
         "median %5.1f | pss MB best %5.1f median %5.1f | threads %2.0f | frames/s %5.0f | load %.2f | "
-        "GL driver %s\n",
+        "GL driver %s | image plugins %d\n",
         qPrintable(scenario.name), best(ready), median(ready), median(painted), best(cpu), median(cpu),
         best(rss), median(rss), best(pss), median(pss), median(threads), median(fps), median(load),
-        gl.isEmpty() ? "none" : qPrintable(gl.join(QLatin1Char(','))));
+        gl.isEmpty() ? "none" : qPrintable(gl.join(QLatin1Char(','))), imagePlugins);
 }
 } // namespace
 
@@ -690,7 +717,10 @@ int main(int argc, char** argv)
                                QStringLiteral("names"));
     QCommandLineOption verboseOpt(QStringLiteral("verbose"),
                                   QStringLiteral("pass the application's output through"));
-    parser.addOptions({appOpt, hostOpt, runsOpt, panelsOpt, settleOpt, onlyOpt, verboseOpt});
+    QCommandLineOption wrapOpt(QStringLiteral("wrap"),
+                               QStringLiteral("run the application under this command (a profiler)"),
+                               QStringLiteral("command"));
+    parser.addOptions({appOpt, hostOpt, runsOpt, panelsOpt, settleOpt, onlyOpt, verboseOpt, wrapOpt});
     parser.process(app);
 
     Options options;
@@ -702,6 +732,12 @@ int main(int argc, char** argv)
     if (parser.isSet(onlyOpt))
         options.only = parser.value(onlyOpt).split(QLatin1Char(','), Qt::SkipEmptyParts);
     options.verbose = parser.isSet(verboseOpt);
+    if (parser.isSet(wrapOpt)) {
+        options.wrap = QProcess::splitCommand(parser.value(wrapOpt));
+        if (!options.wrap.isEmpty())
+            options.wrap[0] = which(options.wrap[0]);
+        options.timeoutMs = 600000; // a profiler is tens of times slower
+    }
     signal(SIGPIPE, SIG_IGN);
 
     std::printf("app %s\nhost %s\nruns %d, panels %d, settle %d ms, %d CPUs, load at start %.2f\n",
@@ -722,10 +758,11 @@ int main(int argc, char** argv)
             if (r.ok)
                 std::printf("  run %d: ready %6.0f ms, painted %6.0f ms, cpu %5.0f ms, rss %5.1f MB, pss "
                             "%5.1f MB, threads %2d, "
-                            "frames/s %4.0f, load %.2f%s%s\n",
+                            "frames/s %4.0f, load %.2f%s%s, image plugins: %s\n",
                             i + 1, r.readyMs, r.paintedMs, r.cpuAtReadyMs, r.rssMb, r.pssMb, r.threads,
                             r.framesPerSecond, r.load,
-                            r.gl.isEmpty() ? "" : ", GL driver: ", qPrintable(r.gl.join(QLatin1Char(','))));
+                            r.gl.isEmpty() ? "" : ", GL driver: ", qPrintable(r.gl.join(QLatin1Char(','))),
+                            qPrintable(r.imagePlugins.join(QLatin1Char(','))));
             else
                 std::printf("  run %d: failed: %s\n", i + 1, qPrintable(r.failure));
             std::fflush(stdout);
