@@ -10,10 +10,7 @@
 
 #include <QPainter>
 #include <QRandomGenerator>
-#include <QThread>
 #include <QtTest>
-
-#include <atomic>
 
 #include <functional>
 
@@ -272,31 +269,6 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "invalid screen size 0 0");
         proc.processFrame(QImage());
         QCOMPARE(proc.colors(), expected);
-    }
-
-    void resultsCrossThreadsSafely()
-    {
-        FrameProccessorScaledFrame scaled;
-        FrameProcessorAvgRects avg;
-        avg.setRects({QRectF(0, 0, 1, 1)});
-        std::atomic<bool> stop{false};
-        QThread* worker = QThread::create([&] {
-            QImage a = twoHalves(QSize(120, 67), qRgb(255, 0, 0), qRgb(0, 0, 255));
-            while (!stop) {
-                scaled.processFrame(a);
-                avg.processFrame(a);
-            }
-        });
-        worker->start();
-        for (int i = 0; i < 2000; ++i) {
-            scaled.setTargetSize(QSize(1 + i % 17, 1 + i % 5));
-            const QImage img = scaled.scaledFrame();
-            QVERIFY(img.isNull() || img.width() <= 17);
-            QVERIFY(avg.colors().size() <= 1);
-        }
-        stop = true;
-        worker->wait();
-        delete worker;
     }
 
     void matchesReference_data()

@@ -1,6 +1,5 @@
 // Paired devices on their own threads: generators feeding emulated panels, panels that go away or hang,
 // and the registry that pairs, unpairs and shuts them down.
-#include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/AbstractColorProvider.h"
@@ -10,13 +9,13 @@
 #include "support/PanelFixture.h"
 #include "support/TestHttpServer.h"
 #include "support/TestPictures.h"
+#include "support/TestRegistry.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -83,39 +82,12 @@ bool shows(EmulatedPanel& panel, const QStringList& rows, const QList<QColor>& c
     return panel.lastFrame() == picture(rows, colors).convertToFormat(QImage::Format_RGB888);
 }
 
-QVariantMap record(const QString& id, int index)
-{
-    return {{QStringLiteral("address"), QStringLiteral("127.0.5.250")},
-            {QStringLiteral("port"), 16021},
-            {QStringLiteral("auth"), QStringLiteral("k")},
-            {QStringLiteral("name"), id},
-            {QStringLiteral("model"), QStringLiteral("px3")},
-            {QStringLiteral("id"), id},
-            {QStringLiteral("index"), index}};
-}
-
 QJsonObject fileDevices(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("devices")).toObject();
-}
-
-ResourceManager* registry(const QString& path, const QVariantMap& devices = {})
-{
-    QFile file(path);
-    if (!devices.isEmpty() && file.open(QIODevice::WriteOnly))
-        file.write(
-            QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
-                                      {QStringLiteral("run_on_start"), false}})
-                .toJson());
-    file.close();
-    ResourceManager* r = ResourceManager::instance();
-    r->setAutostartRegistration(nullptr);
-    r->setDeviceTimerIntervals(300, kFrameMs);
-    r->loadSettings(path);
-    return r;
 }
 
 // Pairs the panel and starts its stream; null when it does not come online and stream.
@@ -262,22 +234,16 @@ private slots:
         destroyAndWait(device);
     }
 
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_path = m_dir.filePath(
-            QStringLiteral("settings-%1.json").arg(QLatin1String(QTest::currentTestFunction())));
-        QFile::remove(m_path);
-    }
-
     void cleanup() { ResourceManager::destroyInstance(); }
 
     void loadSortsByIndexAndRePairingStartsFresh()
     {
-        const QVariantMap devices{{QStringLiteral("x"), record(QStringLiteral("x"), 3)},
-                                  {QStringLiteral("y"), record(QStringLiteral("y"), 1)},
-                                  {QStringLiteral("z"), record(QStringLiteral("z"), 2)}};
-        ResourceManager* r = registry(m_path, devices);
+        const auto record = [](const char* id, int index) {
+            return QVariantMap{{QStringLiteral("id"), QLatin1String(id)},
+                               {QStringLiteral("address"), QStringLiteral("127.0.4.250")},
+                               {QStringLiteral("index"), index}};
+        };
+        ResourceManager* r = m_registry.load({record("x", 3), record("y", 1), record("z", 2)});
         QStringList order;
         for (const PivotrixDeviceController* dev : r->devices())
             order << dev->deviceId();
@@ -288,9 +254,9 @@ private slots:
         settings.insert(QStringLiteral("stream_enabled"), true);
         settings.insert(QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}});
         r->setDeviceSettings(id, settings);
-        QVERIFY(fileDevices(m_path).value(id).toObject().contains(QStringLiteral("razer")));
+        QVERIFY(fileDevices(m_registry.path()).value(id).toObject().contains(QStringLiteral("razer")));
         r->removeDevice(id);
-        QVERIFY(!fileDevices(m_path).contains(id));
+        QVERIFY(!fileDevices(m_registry.path()).contains(id));
         r->addDevice(QStringLiteral("127.0.5.253"), 1, QStringLiteral("k2"), QStringLiteral("n"),
                      QStringLiteral("m"), id);
         const QVariantMap fresh = r->deviceSettings(id);
@@ -303,7 +269,7 @@ private slots:
     {
         auto panel = m_panels.start();
         QVERIFY(panel);
-        ResourceManager* r = registry(m_path);
+        ResourceManager* r = m_registry.load();
         PivotrixDeviceController* dev = addStreaming(r, *panel);
         QVERIFY(dev);
         QPointer<PivotrixDeviceController> watch = dev;
@@ -315,7 +281,7 @@ private slots:
         });
         r->removeDevice(panel->id());
         QVERIFY(asExpected);
-        QVERIFY(!fileDevices(m_path).contains(panel->id()));
+        QVERIFY(!fileDevices(m_registry.path()).contains(panel->id()));
         QTRY_VERIFY(watch.isNull());
         // Unpairing a streaming panel stops its stream.
         QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
@@ -327,7 +293,7 @@ private slots:
         auto prompt = m_panels.start();
         auto late = m_panels.start();
         QVERIFY(prompt && late);
-        ResourceManager* r = registry(m_path);
+        ResourceManager* r = m_registry.load();
         QVERIFY(addStreaming(r, *prompt));
         PivotrixDeviceController* lateDevice = addStreaming(r, *late);
         QVERIFY(lateDevice);
@@ -348,8 +314,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_dir;
-    QString m_path;
+    TestRegistry m_registry;
     PanelFixture m_panels{4};
 };
 

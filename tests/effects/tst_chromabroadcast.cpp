@@ -7,7 +7,6 @@
 #include "support/LogCapture.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -47,8 +46,6 @@ QByteArray withByte(QByteArray bytes, int at, char value)
     return bytes;
 }
 
-const QList<QColor> kFive{QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(17, 34, 51),
-                          QColor(250, 250, 250)};
 } // namespace
 
 class TestChromaBroadcast : public QObject
@@ -240,30 +237,6 @@ private slots:
         // cleanup() expects a running channel again.
         delete RazerSdkColorProvider::instance();
         init();
-    }
-
-    // The publisher tool's command line: colour names and hex, a wrong count, nobody listening.
-    void publisherTool_data()
-    {
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QList<QColor>>("colors");
-        QTest::newRow("colours") << "colors red lime blue #112233 #fafafa" << 0 << kFive;
-        QTest::newRow("four colours") << "colors red red red red" << 2 << QList<QColor>();
-        QTest::newRow("nobody listening") << "live on --socket /nonexistent/socket" << 1 << QList<QColor>();
-    }
-    void publisherTool()
-    {
-        QFETCH(QString, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QList<QColor>, colors);
-        QProcess tool;
-        tool.start(QStringLiteral(CHROMA_PUBLISHER), arguments.split(QLatin1Char(' ')));
-        QVERIFY(tool.waitForFinished(kWaitMs));
-        QCOMPARE(tool.exitCode(), exitCode);
-        if (!colors.isEmpty())
-            QTRY_COMPARE_WITH_TIMEOUT(m_provider->colors(), colors, kWaitMs);
-        QVERIFY(!m_provider->isAvailable());
     }
 
 private:

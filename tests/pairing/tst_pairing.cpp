@@ -84,13 +84,6 @@ RoundRectWidget* swatch(const ColorChallengeDialog& dialog, const EmulatedPanel&
     return nullptr;
 }
 
-QByteArray reply(int status, const QByteArray& body)
-{
-    return "HTTP/1.1 " + QByteArray::number(status) +
-           " X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
-           body;
-}
-
 } // namespace
 
 class TestPairing : public QObject
@@ -98,15 +91,6 @@ class TestPairing : public QObject
     Q_OBJECT
 private:
     PanelFixture m_panels{61};
-    int m_hostile = 200;
-
-    // A scripted server on a fresh address of the test's range.
-    QString listen(TestHttpServer& server)
-    {
-        const QString address = QStringLiteral("127.0.61.%1").arg(++m_hostile);
-        return server.listen(QHostAddress(address)) ? address : QString();
-    }
-
     TestRegistry m_registry;
 
 private slots:
@@ -390,12 +374,11 @@ private slots:
         QFETCH(int, duration);
         QFETCH(int, swatches);
         TestHttpServer server;
-        const QString address = listen(server);
-        QVERIFY(!address.isEmpty());
+        const QString address = m_panels.nextAddress();
+        QVERIFY(server.listen(QHostAddress(address)));
+        server.setReply(kStart, status, body);
         if (status < 0)
             server.setMode(kStart, TestHttpServer::Mode::HugeBody);
-        else
-            server.setRawReply(kStart, reply(status, body));
         ColorChallengeDialog dialog;
         dialog.setBaseUrl(pairingUrl(address));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(kStart), 1, 10000);
@@ -419,7 +402,7 @@ private slots:
         QTest::addColumn<QByteArray>("exchangeReply");
         QTest::addColumn<QString>("key"); // empty: pairing fails
         const QByteArray plain = "/api/v2/user/challenge/0f1e";
-        const QByteArray k1 = reply(200, "{\"user\":{\"key\":\"k1\"}}");
+        const QByteArray k1 = "{\"user\":{\"key\":\"k1\"}}";
         const auto row = [](const char* name, const char* uuid, const char* color, const QByteArray& path,
                             const QByteArray& exchangeReply, const char* key) {
             QTest::newRow(name) << QString::fromUtf8(uuid) << QString::fromUtf8(color) << path
@@ -429,8 +412,8 @@ private slots:
         row("path in the id", "../../device/stream/stop?x=1#y", "ff0000",
             "/api/v2/user/challenge/..%2F..%2Fdevice%2Fstream%2Fstop%3Fx%3D1%23y", k1, "k1");
         row("quote in the colour", "0f1e", "ff\"}0000", plain, k1, "k1");
-        row("empty key", "0f1e", "ff0000", plain, reply(200, "{\"user\":{\"key\":\"\"}}"), "");
-        row("exchange not JSON", "0f1e", "ff0000", plain, reply(200, "key=k"), "");
+        row("empty key", "0f1e", "ff0000", plain, "{\"user\":{\"key\":\"\"}}", "");
+        row("exchange not JSON", "0f1e", "ff0000", plain, "key=k", "");
     }
     void untrustedTextsInRequests()
     {
@@ -440,18 +423,18 @@ private slots:
         QFETCH(QByteArray, exchangeReply);
         QFETCH(QString, key);
         TestHttpServer server;
-        const QString address = listen(server);
-        QVERIFY(!address.isEmpty());
+        const QString address = m_panels.nextAddress();
+        QVERIFY(server.listen(QHostAddress(address)));
         const QJsonObject challenge{
             {QStringLiteral("uuid"), uuid},
             {QStringLiteral("duration"), 30},
             {QStringLiteral("options"), QJsonObject{{QStringLiteral("colors"), QJsonArray{color}}}},
             {QStringLiteral("state"), QStringLiteral("in-progress")}};
-        server.setRawReply(kStart,
-                           reply(200, QJsonDocument(QJsonObject{{QStringLiteral("challenge"), challenge}})
-                                          .toJson(QJsonDocument::Compact)));
-        server.setRawReply("PUT " + path, reply(200, "{}"));
-        server.setRawReply("POST /api/v2/user/exchange", exchangeReply);
+        server.setReply(kStart, 200,
+                        QJsonDocument(QJsonObject{{QStringLiteral("challenge"), challenge}})
+                            .toJson(QJsonDocument::Compact));
+        server.setReply("PUT " + path, 200, "{}");
+        server.setReply("POST /api/v2/user/exchange", 200, exchangeReply);
         ColorChallengeDialog dialog;
         QSignalSpy keys(&dialog, &ColorChallengeDialog::keyAvailable);
         dialog.setBaseUrl(pairingUrl(address));

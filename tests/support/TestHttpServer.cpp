@@ -54,12 +54,7 @@ QUrl TestHttpServer::baseUrl() const
 
 void TestHttpServer::setReply(const QByteArray& verbAndPath, int status, const QByteArray& body)
 {
-    setRawReply(verbAndPath, replyBytes(status, body));
-}
-
-void TestHttpServer::setRawReply(const QByteArray& verbAndPath, const QByteArray& raw)
-{
-    m_replies.insert(verbAndPath, raw);
+    m_replies.insert(verbAndPath, replyBytes(status, body));
     m_modes.insert(verbAndPath, Mode::Raw);
 }
 
@@ -109,11 +104,7 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket)
 void TestHttpServer::answer(QTcpSocket* socket, const QByteArray& key)
 {
     const bool scripted = m_modes.contains(key);
-    const Mode mode = scripted ? m_modes.value(key) : (dropConnection ? Mode::Reset : Mode::Raw);
-    switch (mode) {
-    case Mode::Reset:
-        socket->abort();
-        return;
+    switch (scripted ? m_modes.value(key) : Mode::Raw) {
     case Mode::Silent:
         return;
     case Mode::HugeBody: {

@@ -10,8 +10,8 @@
 
 class QTcpSocket;
 
-// An HTTP/1.1 server for tests that answers each "VERB /path" route as scripted: a reply, canned raw
-// bytes, a reset connection, an endless body, or silence. Routes without their own script get the
+// An HTTP/1.1 server for tests that answers each "VERB /path" route as scripted: a reply, an endless
+// body, or silence. Routes without their own script get the
 // default reply below. Runs on the thread that created it; listens on 127.0.0.1 until told otherwise.
 class TestHttpServer : public QObject
 {
@@ -20,7 +20,6 @@ public:
     enum class Mode
     {
         Raw,      // the scripted reply
-        Reset,    // the connection is aborted
         HugeBody, // 200 with an 8 MiB body
         Silent    // the request is read and never answered
     };
@@ -28,7 +27,6 @@ public:
     // The default reply.
     int status = 200;
     QByteArray body;
-    bool dropConnection = false;
     // Every answer waits this long first.
     int delayMs = 0;
 
@@ -43,7 +41,6 @@ public:
     QUrl baseUrl() const;
 
     void setReply(const QByteArray& verbAndPath, int status, const QByteArray& body);
-    void setRawReply(const QByteArray& verbAndPath, const QByteArray& raw);
     void setMode(const QByteArray& verbAndPath, Mode mode);
 
     int requestCount(const QByteArray& verbAndPath) const { return m_counts.value(verbAndPath); }

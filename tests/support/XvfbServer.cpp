@@ -1,9 +1,8 @@
 #include "support/XvfbServer.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QProcessEnvironment>
-#include <QThread>
+#include <QTest>
 
 #include <xcb/xcb.h>
 
@@ -40,27 +39,26 @@ bool XvfbServer::launch(const QStringList& head, bool readDisplay)
     if (!m_process.waitForStarted(5000))
         return false;
     if (readDisplay) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_process.canReadLine() && timer.elapsed() < 10000)
-            m_process.waitForReadyRead(100);
+        QTest::qWaitFor(
+            [this] {
+                m_process.waitForReadyRead(100);
+                return m_process.canReadLine();
+            },
+            10000);
         const QByteArray line = m_process.readLine().trimmed();
         if (line.isEmpty())
             return false;
         m_display = ':' + line;
     }
     // Ready once a client gets through.
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000) {
-        xcb_connection_t* c = xcb_connect(m_display.constData(), nullptr);
-        const bool ok = !xcb_connection_has_error(c);
-        xcb_disconnect(c);
-        if (ok)
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
+    return QTest::qWaitFor(
+        [this] {
+            xcb_connection_t* c = xcb_connect(m_display.constData(), nullptr);
+            const bool ok = !xcb_connection_has_error(c);
+            xcb_disconnect(c);
+            return ok;
+        },
+        10000);
 }
 
 void XvfbServer::kill()
