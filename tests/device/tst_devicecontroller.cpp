@@ -265,38 +265,29 @@ private slots:
         QCOMPARE(fresh.value(QStringLiteral("auth")).toString(), QStringLiteral("k2"));
     }
 
-    void removeSignalsBeforeDeletion()
+    // Unpairing signals before deletion and stops the stream; at exit every other stream is stopped, and a
+    // panel that answers late does not hold the exit up.
+    void unpairAndShutdown()
     {
-        auto panel = m_panels.start();
-        QVERIFY(panel);
-        ResourceManager* r = m_registry.load();
-        PivotrixDeviceController* dev = addStreaming(r, *panel);
-        QVERIFY(dev);
-        QPointer<PivotrixDeviceController> watch = dev;
-        // At the signal the device is still there, offline and marked removed, and out of the list.
-        bool asExpected = false;
-        connect(r, &ResourceManager::deviceRemoved, this, [&](PivotrixDeviceController* removed) {
-            asExpected =
-                watch == removed && !removed->isOnline() && removed->isRemoved() && r->devices().isEmpty();
-        });
-        r->removeDevice(panel->id());
-        QVERIFY(asExpected);
-        QVERIFY(!fileDevices(m_registry.path()).contains(panel->id()));
-        QTRY_VERIFY(watch.isNull());
-        // Unpairing a streaming panel stops its stream.
-        QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
-    }
-
-    // At exit every stream is stopped, and a panel that answers late does not hold the exit up.
-    void shutdownStopsEveryStreamInBoundedTime()
-    {
+        auto removed = m_panels.start();
         auto prompt = m_panels.start();
         auto late = m_panels.start();
-        QVERIFY(prompt && late);
+        QVERIFY(removed && prompt && late);
         ResourceManager* r = m_registry.load();
-        QVERIFY(addStreaming(r, *prompt));
+        QPointer<PivotrixDeviceController> watch = addStreaming(r, *removed);
         PivotrixDeviceController* lateDevice = addStreaming(r, *late);
-        QVERIFY(lateDevice);
+        QVERIFY(watch && addStreaming(r, *prompt) && lateDevice);
+        // At the signal the device is still there, offline and marked removed, and out of the list.
+        bool asExpected = false;
+        connect(r, &ResourceManager::deviceRemoved, this, [&](PivotrixDeviceController* gone) {
+            asExpected = watch == gone && !gone->isOnline() && gone->isRemoved() && r->devices().size() == 2;
+        });
+        r->removeDevice(removed->id());
+        QVERIFY(asExpected);
+        QVERIFY(!fileDevices(m_registry.path()).contains(removed->id()));
+        QTRY_VERIFY(watch.isNull());
+        QTRY_COMPARE(removed->requestCounts().value(QStringLiteral("stop")), quint64(1));
+
         QPointer<QThread> thread = lateDevice->controllerThread();
         late->setReplyDelay(8000);
         QElapsedTimer clock;

@@ -77,37 +77,8 @@ private slots:
         }
     }
 
-    // Frames from the link as the panel's receiver counts them.
-    void framesReachThePanel()
-    {
-        auto panel = m_panels.start();
-        QVERIFY(panel);
-        auto controller = controllerFor(panel->address());
-        controller->init();
-        controller->startStream();
-        QVERIFY(controller->isStreaming());
-        QCOMPARE(controller->sessionId(), panel->stream().sessionId);
-        const QImage image = canvasImage();
-        for (int i = 0; i < 3; ++i)
-            controller->sendStreamImage(image);
-        controller->sendStreamImage(TestPictures::gradient(QSize(5, 8))); // not the canvas
-        // Too big for the 16-bit length field: dropped whole, never sent cut short.
-        controller->sendStreamImage(TestPictures::gradient(QSize(148, 148)));
-        QCOMPARE(controller->framesSent(), quint64(4));
-        QTRY_COMPARE(panel->statistics().snapshot().rejected, quint64(1));
-        QCOMPARE(panel->statistics().snapshot().rejectedByReason.value(QStringLiteral("size")), quint64(1));
-        QCOMPARE(panel->statistics().snapshot().good, quint64(3));
-        QCOMPARE(panel->lastFrame(), image.convertToFormat(QImage::Format_RGB888));
-
-        // Once stopped, the session's port no longer takes frames.
-        panel->stopStream();
-        controller->sendStreamImage(image);
-        QTest::qWait(100);
-        QCOMPARE(panel->statistics().snapshot().good, quint64(3));
-    }
-
-    // One panel from pairing to unpairing: a slow first answer, its canvas, repeated parameters, a missing
-    // canvas size, the emulator's faults, deinit.
+    // One panel from pairing to unpairing: a slow first answer, its canvas, repeated parameters, frames, a
+    // missing canvas size, the emulator's faults, deinit.
     void emulatedSession()
     {
         PanelConfig config;
@@ -138,6 +109,25 @@ private slots:
         controller->updateStreamParams();
         controller->updateStreamParams();
         QCOMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(2));
+
+        // Frames as the panel's receiver counts them.
+        QCOMPARE(controller->sessionId(), panel->stream().sessionId);
+        const QImage image = TestPictures::gradient(QSize(6, 10));
+        for (int i = 0; i < 3; ++i)
+            controller->sendStreamImage(image);
+        controller->sendStreamImage(TestPictures::gradient(QSize(5, 8))); // not the canvas
+        // Too big for the 16-bit length field: dropped whole, never sent cut short.
+        controller->sendStreamImage(TestPictures::gradient(QSize(148, 148)));
+        QCOMPARE(controller->framesSent(), quint64(4));
+        QTRY_COMPARE(panel->statistics().snapshot().rejected, quint64(1));
+        QCOMPARE(panel->statistics().snapshot().rejectedByReason.value(QStringLiteral("size")), quint64(1));
+        QCOMPARE(panel->statistics().snapshot().good, quint64(3));
+        QCOMPARE(panel->lastFrame(), image.convertToFormat(QImage::Format_RGB888));
+        // Once stopped, the session's port no longer takes frames.
+        panel->stopStream();
+        controller->sendStreamImage(image);
+        QTest::qWait(100);
+        QCOMPARE(panel->statistics().snapshot().good, quint64(3));
 
         // Firmware that leaves the size out: no canvas, until it reports one again.
         panel->setReportCanvasSize(false);
