@@ -147,7 +147,6 @@ private slots:
         QTest::addColumn<QList<int>>("indexes");
         QTest::addColumn<QList<int>>("used");
         QTest::addColumn<QList<int>>("calls");
-        QTest::newRow("same index twice") << QList<int>{0, 0} << QList<int>{0} << QList<int>{1, 1};
         QTest::newRow("first occurrence order")
             << QList<int>{1, 0, 1} << QList<int>{1, 0} << QList<int>{1, 1, 1};
         QTest::newRow("out of range")

@@ -75,7 +75,6 @@ private slots:
         const QList<bool> modes = {true, false};
         for (bool shm : modes) {
             const char* mode = shm ? "shm" : "getimage";
-            QTest::addRow("%s gradient", mode) << shm << gradient(FullHd);
             QTest::addRow("%s noise", mode) << shm << noise(FullHd, 7);
         }
     }

@@ -227,7 +227,7 @@ private slots:
         QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
         server.setReply(route, status, body);
         if (status < 0)
-            server.setMode(route, TestHttpServer::Mode::HugeBody);
+            server.setHugeBody(route);
         if (route == kCheck) {
             waitForCheck(*controller);
             QCOMPARE(int(controller->networkState()), state);

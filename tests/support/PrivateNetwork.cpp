@@ -12,10 +12,7 @@
 namespace PrivateNetwork {
 
 namespace {
-const char* variable()
-{
-    return "PIVOTRIX_PRIVATE_NETWORK";
-}
+constexpr char kVariable[] = "PIVOTRIX_PRIVATE_NETWORK";
 
 std::string setupScript(int extraAddresses)
 {
@@ -28,7 +25,7 @@ std::string setupScript(int extraAddresses)
 
 bool inside(QString* why)
 {
-    const QByteArray state = qgetenv(variable());
+    const QByteArray state = qgetenv(kVariable);
     if (why)
         *why = state == "inside"
                    ? QString()
@@ -38,12 +35,12 @@ bool inside(QString* why)
 
 int enter(int argc, char** argv, int extraAddresses)
 {
-    if (!qEnvironmentVariableIsEmpty(variable()))
+    if (!qEnvironmentVariableIsEmpty(kVariable))
         return -1;
     const std::string probe = "unshare -rn sh -c '" + setupScript(1) + "' >/dev/null 2>&1";
     if (std::system(probe.c_str()) != 0) {
         std::fprintf(stderr, "private network: unavailable, scans are skipped\n");
-        qputenv(variable(), "unavailable");
+        qputenv(kVariable, "unavailable");
         return -1;
     }
     const std::string script = setupScript(extraAddresses) + " && exec \"$@\"";
@@ -53,7 +50,7 @@ int enter(int argc, char** argv, int extraAddresses)
     for (int i = 0; i < argc; ++i)
         args.push_back(argv[i]);
     args.push_back(nullptr);
-    qputenv(variable(), "inside");
+    qputenv(kVariable, "inside");
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {

@@ -45,22 +45,13 @@ bool TestHttpServer::listen(const QHostAddress& address, quint16 port)
 
 QUrl TestHttpServer::baseUrl() const
 {
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(m_server.serverAddress().toString());
-    url.setPort(m_server.serverPort());
-    return url;
+    return QUrl(
+        QStringLiteral("http://%1:%2").arg(m_server.serverAddress().toString()).arg(m_server.serverPort()));
 }
 
 void TestHttpServer::setReply(const QByteArray& verbAndPath, int status, const QByteArray& body)
 {
     m_replies.insert(verbAndPath, replyBytes(status, body));
-    m_modes.insert(verbAndPath, Mode::Raw);
-}
-
-void TestHttpServer::setMode(const QByteArray& verbAndPath, Mode mode)
-{
-    m_modes.insert(verbAndPath, mode);
 }
 
 void TestHttpServer::onReadyRead(QTcpSocket* socket)
@@ -103,21 +94,14 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket)
 
 void TestHttpServer::answer(QTcpSocket* socket, const QByteArray& key)
 {
-    const bool scripted = m_modes.contains(key);
-    switch (scripted ? m_modes.value(key) : Mode::Raw) {
-    case Mode::Silent:
-        return;
-    case Mode::HugeBody: {
-        const qint64 size = 8 * 1024 * 1024;
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                      QByteArray::number(size) + "\r\n\r\n");
-        const QByteArray chunk(64 * 1024, ' ');
-        for (qint64 sent = 0; sent < size; sent += chunk.size())
-            socket->write(chunk);
+    if (!m_huge.contains(key)) {
+        socket->write(m_replies.value(key, replyBytes(status, body)));
         return;
     }
-    case Mode::Raw:
-        break;
-    }
-    socket->write(scripted ? m_replies.value(key, replyBytes(404, {})) : replyBytes(status, body));
+    const qint64 size = 8 * 1024 * 1024;
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                  QByteArray::number(size) + "\r\n\r\n");
+    const QByteArray chunk(64 * 1024, ' ');
+    for (qint64 sent = 0; sent < size; sent += chunk.size())
+        socket->write(chunk);
 }
