@@ -1,6 +1,7 @@
 // Frames without an X server: the block average, the frame processors and the capture worker over a fake
 // back end whose frame records the tests spoil at will.
 #include "support/LogCapture.h"
+#include "support/ProbeProcessor.h"
 
 #include "capture/FrameProccessorScaledFrame.h"
 #include "capture/FrameProcessorAvgRects.h"
@@ -15,19 +16,6 @@
 #include <functional>
 
 namespace {
-
-class CountingProcessor : public FrameProcessorBase
-{
-public:
-    explicit CountingProcessor(int index = 0) { setScreenIndex(index); }
-    void processFrame(const QImage& frame) override
-    {
-        ++calls;
-        lastSize = frame.size();
-    }
-    int calls = 0;
-    QSize lastSize;
-};
 
 // Two screens, 64x32 and 32x16, with well-formed records until a test spoils one. A rebuild wipes the
 // pixels, as a real back end frees them.
@@ -126,8 +114,8 @@ private slots:
         QFETCH(Spoil, spoil);
         QFETCH(bool, usable);
         spoil(*m_backend->frames().at(0));
-        auto first = QSharedPointer<CountingProcessor>::create(0);
-        auto second = QSharedPointer<CountingProcessor>::create(1);
+        auto first = QSharedPointer<ProbeProcessor>::create(0);
+        auto second = QSharedPointer<ProbeProcessor>::create(1);
         auto rects = QSharedPointer<FrameProcessorAvgRects>::create();
         rects->setRects({QRectF(0, 0, 1, 1)});
         for (const QSharedPointer<FrameProcessorBase>& p :
@@ -136,9 +124,9 @@ private slots:
             m_grabber->addFrameProcessor(p);
         LogCapture log;
         m_grabber->grab();
-        QCOMPARE(first->calls, usable ? 1 : 0);
-        QCOMPARE(second->calls, 1);
-        QCOMPARE(second->lastSize, QSize(32, 16));
+        QCOMPARE(first->calls.load(), usable ? 1 : 0);
+        QCOMPARE(second->calls.load(), 1);
+        QCOMPARE(second->size, QSize(32, 16));
         QCOMPARE(log.count(QStringLiteral("invalid screen size")), 0);
     }
 
@@ -158,19 +146,19 @@ private slots:
         QFETCH(QList<int>, indexes);
         QFETCH(QList<int>, used);
         QFETCH(QList<int>, calls);
-        QList<QSharedPointer<CountingProcessor>> processors;
+        QList<QSharedPointer<ProbeProcessor>> processors;
         for (int index : indexes) {
-            processors << QSharedPointer<CountingProcessor>::create(index);
+            processors << QSharedPointer<ProbeProcessor>::create(index);
             m_grabber->addFrameProcessor(processors.last());
             m_grabber->addFrameProcessor(processors.last()); // twice is once
         }
         QCOMPARE(m_backend->usedScreens(), used);
         m_grabber->grab();
         for (int i = 0; i < processors.size(); ++i)
-            QCOMPARE(processors.at(i)->calls, calls.at(i));
+            QCOMPARE(processors.at(i)->calls.load(), calls.at(i));
         m_grabber->removeFrameProcessor(processors.first());
         m_grabber->grab();
-        QCOMPARE(processors.first()->calls, calls.first());
+        QCOMPARE(processors.first()->calls.load(), calls.first());
     }
 
     // A rebuild frees the buffers behind the images; no processor may see them again.
@@ -179,15 +167,15 @@ private slots:
         // Without processors there is nothing to grab for.
         m_grabber->grab();
         QCOMPARE(m_backend->grabs, 0);
-        auto proc = QSharedPointer<CountingProcessor>::create(0);
+        auto proc = QSharedPointer<ProbeProcessor>::create(0);
         m_grabber->addFrameProcessor(proc);
         m_grabber->grab();
-        QCOMPARE(proc->calls, 1);
+        QCOMPARE(proc->calls.load(), 1);
         m_grabber->init();
         m_grabber->processImg();
-        QCOMPARE(proc->calls, 1);
+        QCOMPARE(proc->calls.load(), 1);
         m_grabber->grab();
-        QCOMPARE(proc->calls, 2);
+        QCOMPARE(proc->calls.load(), 2);
     }
 
     void scaledCrop_data()

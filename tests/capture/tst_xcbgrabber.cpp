@@ -1,3 +1,4 @@
+#include "support/ProbeProcessor.h"
 #include "support/TestPictures.h"
 #include "support/XvfbServer.h"
 
@@ -13,43 +14,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <atomic>
-
 using namespace TestPictures;
 
-namespace {
-
 const QSize FullHd(1920, 1080);
-
-std::atomic<int> g_liveProbes{0};
-
-// Counts its calls and remembers what it saw last; blocks the worker inside processFrame when told to.
-class Probe : public FrameProcessorBase
-{
-public:
-    Probe() { ++g_liveProbes; }
-    ~Probe() override { --g_liveProbes; }
-    void processFrame(const QImage& frame) override
-    {
-        threadName = QThread::currentThread()->objectName();
-        size = frame.size();
-        if (!frame.isNull())
-            firstPixel = frame.pixel(0, 0) | 0xff000000u;
-        ++calls;
-        if (blockMs > 0) {
-            entered = true;
-            QThread::msleep(static_cast<unsigned long>(blockMs.load()));
-        }
-    }
-    std::atomic<int> calls{0};
-    std::atomic<int> blockMs{0};
-    std::atomic<bool> entered{false};
-    QSize size;
-    std::atomic<QRgb> firstPixel{0};
-    QString threadName;
-};
-
-} // namespace
 
 class TestXcbGrabber : public QObject
 {
@@ -108,7 +75,7 @@ private slots:
         ScreenGrabber grabber(backend);
         grabber.init();
         QVERIFY(backend->usesDamage());
-        auto probe = QSharedPointer<Probe>::create();
+        auto probe = QSharedPointer<ProbeProcessor>::create();
         grabber.addFrameProcessor(probe);
         QSignalSpy processed(&grabber, &ScreenGrabber::frameProcessed);
         grabber.grab();
@@ -195,7 +162,7 @@ private slots:
         grabber.setSystemLocked(true);
         grabber.init();
         QCOMPARE(backend->state(), NotReady);
-        auto probe = QSharedPointer<Probe>::create();
+        auto probe = QSharedPointer<ProbeProcessor>::create();
         grabber.addFrameProcessor(probe);
         QSignalSpy reinited(&grabber, &ScreenGrabber::screensReinited);
         QTimer ticker;
@@ -244,22 +211,22 @@ private slots:
         }
         scaled->setTargetSize(QSize(5, 3));
         QTRY_COMPARE(scaled->scaledFrame().size(), QSize(5, 3));
-        {
-            auto probe = QSharedPointer<Probe>::create();
-            manager.addFrameProcessor(probe);
-            QTRY_VERIFY(probe->calls > 0);
-            QCOMPARE(probe->threadName, QStringLiteral("screen-grab-worker"));
-            manager.removeFrameProcessor(probe);
-        }
+        auto probe = QSharedPointer<ProbeProcessor>::create();
+        manager.addFrameProcessor(probe);
+        QTRY_VERIFY(probe->calls > 0);
+        QCOMPARE(probe->threadName, QStringLiteral("screen-grab-worker"));
+        manager.removeFrameProcessor(probe);
         // The worker lets go of a removed processor.
-        QTRY_COMPARE(g_liveProbes.load(), 0);
+        QWeakPointer<ProbeProcessor> weak = probe;
+        probe.reset();
+        QTRY_VERIFY(weak.isNull());
     }
 
     void shutdownIsBounded()
     {
         auto* manager = new GrabManager;
         manager->init();
-        auto probe = QSharedPointer<Probe>::create();
+        auto probe = QSharedPointer<ProbeProcessor>::create();
         probe->blockMs = 4000;
         manager->addFrameProcessor(probe);
         manager->start();
@@ -270,7 +237,7 @@ private slots:
         const qint64 elapsed = timer.elapsed();
         QVERIFY2(elapsed >= 1900 && elapsed < 3000, qPrintable(QString::number(elapsed)));
         // The abandoned worker still finishes and releases its processors.
-        QWeakPointer<Probe> weak = probe;
+        QWeakPointer<ProbeProcessor> weak = probe;
         probe.reset();
         QTRY_VERIFY_WITH_TIMEOUT(weak.isNull(), 10000);
     }

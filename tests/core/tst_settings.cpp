@@ -9,8 +9,7 @@
 #include <QtNetwork>
 #include <QtTest>
 
-#include <atomic>
-#include <thread>
+#include <future>
 
 namespace {
 constexpr QFile::Permissions kOwnerRw = QFile::ReadOwner | QFile::WriteOwner;
@@ -44,15 +43,11 @@ QByteArray frame(const QByteArray& payload)
 // Sends from a plain thread so the server's event loop keeps running here.
 SingleInstance::Role startInThread(const QString& dir, int timeoutMs)
 {
-    std::atomic<int> role{-1};
-    std::thread t([&] {
-        SingleInstance other(QStringLiteral("tst"), dir);
-        role = int(other.start(QStringLiteral("show"), timeoutMs));
+    auto role = std::async(std::launch::async, [&] {
+        return SingleInstance(QStringLiteral("tst"), dir).start(QStringLiteral("show"), timeoutMs);
     });
-    while (role.load() < 0)
-        QTest::qWait(10);
-    t.join();
-    return SingleInstance::Role(role.load());
+    QTest::qWaitFor([&] { return role.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return role.get();
 }
 } // namespace
 

@@ -83,7 +83,6 @@ private slots:
         row("minimised, entry", "minimised", "entry", "Show", true);
         row("minimised, click", "minimised", "3", "Show", true);
         row("hidden, double click", "hidden", "2", "Show", false);
-        row("minimised, message", "minimised", "show", "Show", true);
         row("hidden, other message", "hidden", "Show", "Show", false);
     }
     void showAndHide()
