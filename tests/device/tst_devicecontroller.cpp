@@ -83,16 +83,6 @@ QJsonObject fileDevices(const QString& path)
     return QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("devices")).toObject();
 }
 
-// Pairs the panel and starts its stream; null when it does not come online and stream.
-PivotrixDeviceController* addStreaming(ResourceManager* r, EmulatedPanel& panel)
-{
-    PivotrixDeviceController* dev = r->addDevice(panel.address(), 1, panel.apiKey(), QStringLiteral("n"),
-                                                 QStringLiteral("m"), panel.id());
-    if (!QTest::qWaitFor([dev] { return dev->isOnline(); }, 5000))
-        return nullptr;
-    dev->startStream();
-    return QTest::qWaitFor([dev] { return dev->isStreaming(); }, 5000) ? dev : nullptr;
-}
 } // namespace
 
 class TestDeviceController : public QObject
@@ -219,47 +209,29 @@ private slots:
 
     void cleanup() { ResourceManager::destroyInstance(); }
 
-    void loadSortsByIndexAndRePairingStartsFresh()
-    {
-        const auto record = [](const char* id, int index) {
-            return QVariantMap{{QStringLiteral("id"), QLatin1String(id)},
-                               {QStringLiteral("address"), QStringLiteral("127.0.4.250")},
-                               {QStringLiteral("index"), index}};
-        };
-        ResourceManager* r = m_registry.load({record("x", 3), record("y", 1), record("z", 2)});
-        QStringList order;
-        for (const PivotrixDeviceController* dev : r->devices())
-            order << dev->deviceId();
-        QCOMPARE(order, (QStringList{QStringLiteral("y"), QStringLiteral("z"), QStringLiteral("x")}));
-
-        const QString id = QStringLiteral("y");
-        QVariantMap settings = r->deviceSettings(id);
-        settings.insert(QStringLiteral("stream_enabled"), true);
-        settings.insert(QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}});
-        r->setDeviceSettings(id, settings);
-        QVERIFY(fileDevices(m_registry.path()).value(id).toObject().contains(QStringLiteral("razer")));
-        r->removeDevice(id);
-        QVERIFY(!fileDevices(m_registry.path()).contains(id));
-        r->addDevice(QStringLiteral("127.0.5.253"), 1, QStringLiteral("k2"), QStringLiteral("n"),
-                     QStringLiteral("m"), id);
-        const QVariantMap fresh = r->deviceSettings(id);
-        QVERIFY(!fresh.contains(QStringLiteral("razer")) &&
-                !fresh.contains(QStringLiteral("stream_enabled")));
-        QCOMPARE(fresh.value(QStringLiteral("auth")).toString(), QStringLiteral("k2"));
-    }
-
-    // Unpairing signals before deletion and stops the stream; at exit every other stream is stopped, and a
-    // panel that answers late does not hold the exit up.
-    void unpairAndShutdown()
+    // Paired devices load in the order of their indexes. Unpairing signals before deletion, stops the stream
+    // and forgets the device's settings, so pairing it again starts fresh; at exit every other stream is
+    // stopped, and a panel that answers late does not hold the exit up.
+    void pairedLifecycle()
     {
         auto removed = m_panels.start();
         auto prompt = m_panels.start();
         auto late = m_panels.start();
         QVERIFY(removed && prompt && late);
-        ResourceManager* r = m_registry.load();
-        QPointer<PivotrixDeviceController> watch = addStreaming(r, *removed);
-        PivotrixDeviceController* lateDevice = addStreaming(r, *late);
-        QVERIFY(watch && addStreaming(r, *prompt) && lateDevice);
+        const QVariantMap razer{{QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}}}};
+        ResourceManager* r =
+            m_registry.load({TestRegistry::record(removed.get(), 3, razer),
+                             TestRegistry::record(prompt.get(), 1), TestRegistry::record(late.get(), 2)});
+        QStringList order;
+        for (PivotrixDeviceController* dev : r->devices()) {
+            order << dev->deviceId();
+            QTRY_VERIFY_WITH_TIMEOUT(dev->isOnline(), kWaitMs);
+            dev->startStream();
+            QTRY_VERIFY_WITH_TIMEOUT(dev->isStreaming(), kWaitMs);
+        }
+        QCOMPARE(order, (QStringList{prompt->id(), late->id(), removed->id()}));
+        QPointer<PivotrixDeviceController> watch = r->devices().constLast();
+        PivotrixDeviceController* lateDevice = r->devices().at(1);
         // At the signal the device is still there, offline and marked removed, and out of the list.
         bool asExpected = false;
         connect(r, &ResourceManager::deviceRemoved, this, [&](PivotrixDeviceController* gone) {
@@ -270,6 +242,11 @@ private slots:
         QVERIFY(!fileDevices(m_registry.path()).contains(removed->id()));
         QTRY_VERIFY(watch.isNull());
         QTRY_COMPARE(removed->requestCounts().value(QStringLiteral("stop")), quint64(1));
+        r->addDevice(removed->address(), 1, QStringLiteral("k2"), QStringLiteral("n"), QStringLiteral("m"),
+                     removed->id());
+        QVERIFY(!r->deviceSettings(removed->id()).contains(QStringLiteral("razer")));
+        QCOMPARE(r->deviceSettings(removed->id()).value(QStringLiteral("auth")).toString(),
+                 QStringLiteral("k2"));
 
         QPointer<QThread> thread = lateDevice->controllerThread();
         late->setReplyDelay(8000);
