@@ -148,7 +148,7 @@ private slots:
         QTRY_COMPARE(goodFrames(*panel), sent);
         QCOMPARE(panel->statistics().snapshot().rejected, quint64(0));
 
-        // Detached, a generator gets no more ticks; unpairing a streaming device sends its stop.
+        // Detached, a generator gets no more ticks.
         device->startStream();
         QTRY_VERIFY(device->isStreaming());
         device->setEffectGenerator({});
@@ -156,8 +156,6 @@ private slots:
         device->setEffectGenerator(second);
         second.clear();
         destroyAndWait(device);
-        QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(2));
-        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
         QVERIFY(secondWatch.isNull());
     }
 

@@ -161,8 +161,7 @@ public:
         return true;
     }
     // Icons the host was asked to show.
-    int hostRequests(bool statusNotifier) { return statusNotifier ? watcher.registrations : dockRequests(); }
-    int dockRequests()
+    int hostRequests(bool statusNotifier)
     {
         while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
             const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
@@ -170,7 +169,7 @@ public:
                      m->type == atom("_NET_SYSTEM_TRAY_OPCODE") && m->data.data32[1] == 0;
             std::free(e);
         }
-        return docks;
+        return statusNotifier ? watcher.registrations : docks;
     }
 };
 
