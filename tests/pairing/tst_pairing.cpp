@@ -403,7 +403,6 @@ private slots:
             "/api/v2/user/challenge/..%2F..%2Fdevice%2Fstream%2Fstop%3Fx%3D1%23y", k1, "k1");
         row("quote in the colour", "0f1e", "ff\"}0000", plain, k1, "k1");
         row("empty key", "0f1e", "ff0000", plain, "{\"user\":{\"key\":\"\"}}", "");
-        row("exchange not JSON", "0f1e", "ff0000", plain, "key=k", "");
     }
     void untrustedTextsInRequests()
     {
