@@ -239,32 +239,22 @@ private slots:
         }
     }
 
-    void cellsTurnAtTheEnds_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::addColumn<int>("direction");
-        QTest::addColumn<float>("nextValue");
-        QTest::addColumn<int>("nextDirection");
-        QTest::newRow("253 rising turns at 255") << 253.f << 1 << 255.f << -1;
-        QTest::newRow("reaching 255 exactly keeps rising") << 251.f << 1 << 255.f << 1;
-        QTest::newRow("at 25 falling turns") << 25.f << -1 << 25.f << 1;
-        QTest::newRow("new cell 27 with 0 falls") << 27.f << 0 << 25.f << 1;
-        QTest::newRow("new cell 100 with 0 falls") << 100.f << 0 << 96.f << 0;
-    }
+    // One step of cells at and near the ends of their range (a new cell's direction 0 falls).
     void cellsTurnAtTheEnds()
     {
-        QFETCH(float, value);
-        QFETCH(int, direction);
-        QFETCH(float, nextValue);
-        QFETCH(int, nextDirection);
+        // Value and direction before, then after the step.
+        const QList<QPair<FadingCell, FadingCell>> cells{{{253.f, 1}, {255.f, -1}}, {{251.f, 1}, {255.f, 1}},
+                                                         {{25.f, -1}, {25.f, 1}},   {{27.f, 0}, {25.f, 1}},
+                                                         {{100.f, 0}, {96.f, 0}},   {{128.f, 1}, {132.f, 1}}};
         Seasoning s;
-        s.resizeGrid(QSize(2, 1));
-        s.setCell(0, 0, value, direction);
-        s.setCell(1, 0, 128.f, 1);
+        s.resizeGrid(QSize(cells.size(), 1));
+        for (int x = 0; x < cells.size(); ++x)
+            s.setCell(x, 0, cells.at(x).first.value, cells.at(x).first.direction);
         s.advance();
-        QCOMPARE(s.grid()[0][0].value, nextValue);
-        QCOMPARE(s.grid()[0][0].direction, nextDirection);
-        QCOMPARE(s.grid()[0][1].value, 132.f);
+        for (int x = 0; x < cells.size(); ++x) {
+            QCOMPARE(s.grid()[0][x].value, cells.at(x).second.value);
+            QCOMPARE(s.grid()[0][x].direction, cells.at(x).second.direction);
+        }
     }
 
     // Nothing is painted without a canvas (each tick says so) or without colours (silently); colours set
