@@ -47,8 +47,8 @@ class TestPivotrixController : public QObject
 {
     Q_OBJECT
 private slots:
-    // A 2x2 canvas byte for byte (alpha dropped); an empty frame for no image; the largest payload the
-    // 16-bit length takes, and none for one beyond it.
+    // A 2x2 canvas byte for byte (alpha dropped), a premultiplied one as meant; an empty frame for no image;
+    // the largest payload the 16-bit length takes, and none for one beyond it.
     void wireBytes()
     {
         const QByteArray session = QByteArray::fromHex("00112233445566778899aabbccddeeff");
@@ -62,6 +62,14 @@ private slots:
                                            "0001010000000000020002000c00102030405060708090a0b0c00000"));
         const PanelFrameParser parser(session, QSize(2, 2));
         QCOMPARE(int(parser.parse(frame).verdict), int(PanelFrameParser::Verdict::Good));
+        // A premultiplied canvas sends the colour it means, less at most a step lost in premultiplying.
+        QImage canvas(1, 1, QImage::Format_ARGB32_Premultiplied);
+        canvas.setPixelColor(0, 0, QColor(200, 100, 50, 128));
+        const QByteArray rgb =
+            PivotrixController::buildFrame(canvas, session).mid(PivotrixController::kHeaderSize, 3);
+        QVERIFY2(qAbs(quint8(rgb[0]) - 200) <= 1 && qAbs(quint8(rgb[1]) - 100) <= 1 &&
+                     qAbs(quint8(rgb[2]) - 50) <= 1,
+                 rgb.toHex().constData());
         QCOMPARE(PivotrixController::buildFrame(QImage(), session).size(), 38);
         QCOMPARE(PivotrixController::buildFrame(TestPictures::gradient(QSize(151, 144)), session).size(),
                  38 + 65232);

@@ -6,7 +6,6 @@
 
 #include "capture/FrameProccessorScaledFrame.h"
 #include "capture/FrameProcessorAvgRects.h"
-#include "device/PivotrixController.h"
 #include "effects/AbstractColorProvider.h"
 #include "effects/BlurImage.h"
 #include "effects/ColorInterpolation.h"
@@ -469,20 +468,6 @@ private slots:
                 0.002);
         QCOMPARE(got.hsvHue(), found.hsvHue());
         QVERIFY(qAbs(got.hsvSaturationF() - found.hsvSaturationF()) < 0.002);
-    }
-
-    // The device link sends the colour a canvas means, premultiplied or not.
-    void premultipliedCanvasReachesThePanelUnaltered()
-    {
-        QImage canvas(1, 1, QImage::Format_ARGB32_Premultiplied);
-        canvas.setPixelColor(0, 0, QColor(200, 100, 50, 128));
-        const QByteArray rgb =
-            PivotrixController::buildFrame(canvas, QByteArray(16, 's'), PivotrixController::Raw)
-                .mid(PivotrixController::kHeaderSize, 3);
-        // Premultiplying and back loses at most one step per channel.
-        QVERIFY2(qAbs(quint8(rgb[0]) - 200) <= 1 && qAbs(quint8(rgb[1]) - 100) <= 1 &&
-                     qAbs(quint8(rgb[2]) - 50) <= 1,
-                 rgb.toHex().constData());
     }
 };
 
