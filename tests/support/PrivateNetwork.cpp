@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace PrivateNetwork {
 
@@ -43,23 +41,16 @@ int enter(int argc, char** argv, int extraAddresses)
         qputenv(kVariable, "unavailable");
         return -1;
     }
-    const std::string script = setupScript(extraAddresses) + " && exec \"$@\"";
-    std::vector<char*> args{const_cast<char*>("unshare"),      const_cast<char*>("-rn"),
-                            const_cast<char*>("sh"),           const_cast<char*>("-c"),
-                            const_cast<char*>(script.c_str()), const_cast<char*>("sh")};
-    for (int i = 0; i < argc; ++i)
-        args.push_back(argv[i]);
-    args.push_back(nullptr);
-    qputenv(kVariable, "inside");
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        execvp("unshare", args.data());
-        _exit(127);
+    std::string command = "unshare -rn sh -c '" + setupScript(extraAddresses) + " && exec \"$@\"' sh";
+    // Each argument in single quotes, a quote of its own closed, escaped and reopened.
+    for (int i = 0; i < argc; ++i) {
+        command += " '";
+        for (const char* c = argv[i]; *c; ++c)
+            command += *c == '\'' ? std::string("'\\''") : std::string(1, *c);
+        command += '\'';
     }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child)
-        return 1;
+    qputenv(kVariable, "inside");
+    const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
