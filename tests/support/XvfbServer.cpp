@@ -1,7 +1,6 @@
 #include "support/XvfbServer.h"
 
 #include <QDebug>
-#include <QProcessEnvironment>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -101,10 +100,8 @@ bool XvfbServer::paint(const QImage& img, int x, int y)
 bool XvfbServer::xrandr(const QStringList& args)
 {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("xrandr"), args);
+    p.start(QStringLiteral("xrandr"),
+            QStringList{QStringLiteral("-display"), QString::fromLatin1(m_display)} + args);
     if (!p.waitForFinished(10000))
         return false;
     if (p.exitCode() != 0)
