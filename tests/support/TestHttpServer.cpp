@@ -76,7 +76,6 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket)
         m_bodies.insert(key, buffer.mid(end + 4, length));
         buffer.remove(0, end + 4 + length);
         ++m_counts[key];
-        ++requests;
         requestLines << requestLine;
         if (delayMs <= 0) {
             answer(socket, key);

@@ -24,8 +24,7 @@ public:
     // Every answer waits this long first.
     int delayMs = 0;
 
-    // All requests, and their request lines in order of arrival.
-    int requests = 0;
+    // The request lines of all requests in order of arrival.
     QList<QByteArray> requestLines;
 
     explicit TestHttpServer(QObject* parent = nullptr);

@@ -206,7 +206,7 @@ private slots:
             QCOMPARE(shown.contains(QStringLiteral("latest version")), !newer);
 
         MainWindow window; // starts the automatic check
-        QTRY_COMPARE(m_server->requests, 2);
+        QTRY_COMPARE(m_server->requestLines.size(), 2);
         QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
         QCOMPARE(visible<UpdateDialog>(), newer ? 1 : 0);
     }
@@ -220,14 +220,14 @@ private slots:
         m_server->delayMs = 300;
         QSignalSpy spy(&checker, &UpdateChecker::updateCheckFinished);
         checker.startCheck(false);
-        QTRY_COMPARE(m_server->requests, 1);
+        QTRY_COMPARE(m_server->requestLines.size(), 1);
         checker.startCheck(true);
         QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(m_server->requests, 1);
+        QCOMPARE(m_server->requestLines.size(), 1);
         QCOMPARE(spy.first().at(0).toBool(), true);
         checker.startCheck(false);
         QTRY_COMPARE(spy.count(), 2);
-        QCOMPARE(m_server->requests, 2);
+        QCOMPARE(m_server->requestLines.size(), 2);
         QCOMPARE(spy.last().at(0).toBool(), false);
     }
 
