@@ -1,6 +1,8 @@
 // Frames without an X server: the block average, the frame processors and the capture worker over a fake
 // back end whose frame records the tests spoil at will.
 #include "support/LogCapture.h"
+#include "support/ProbeProcessor.h"
+#include "support/TestPictures.h"
 
 #include "capture/FrameProccessorScaledFrame.h"
 #include "capture/FrameProcessorAvgRects.h"
@@ -10,27 +12,11 @@
 
 #include <QPainter>
 #include <QRandomGenerator>
-#include <QThread>
 #include <QtTest>
-
-#include <atomic>
 
 #include <functional>
 
 namespace {
-
-class CountingProcessor : public FrameProcessorBase
-{
-public:
-    explicit CountingProcessor(int index = 0) { setScreenIndex(index); }
-    void processFrame(const QImage& frame) override
-    {
-        ++calls;
-        lastSize = frame.size();
-    }
-    int calls = 0;
-    QSize lastSize;
-};
 
 // Two screens, 64x32 and 32x16, with well-formed records until a test spoils one. A rebuild wipes the
 // pixels, as a real back end frees them.
@@ -129,8 +115,8 @@ private slots:
         QFETCH(Spoil, spoil);
         QFETCH(bool, usable);
         spoil(*m_backend->frames().at(0));
-        auto first = QSharedPointer<CountingProcessor>::create(0);
-        auto second = QSharedPointer<CountingProcessor>::create(1);
+        auto first = QSharedPointer<ProbeProcessor>::create(0);
+        auto second = QSharedPointer<ProbeProcessor>::create(1);
         auto rects = QSharedPointer<FrameProcessorAvgRects>::create();
         rects->setRects({QRectF(0, 0, 1, 1)});
         for (const QSharedPointer<FrameProcessorBase>& p :
@@ -139,42 +125,30 @@ private slots:
             m_grabber->addFrameProcessor(p);
         LogCapture log;
         m_grabber->grab();
-        QCOMPARE(first->calls, usable ? 1 : 0);
-        QCOMPARE(second->calls, 1);
-        QCOMPARE(second->lastSize, QSize(32, 16));
+        QCOMPARE(first->calls.load(), usable ? 1 : 0);
+        QCOMPARE(second->calls.load(), 1);
+        QCOMPARE(second->size, QSize(32, 16));
         QCOMPARE(log.count(QStringLiteral("invalid screen size")), 0);
     }
 
-    void processorIndexes_data()
-    {
-        QTest::addColumn<QList<int>>("indexes");
-        QTest::addColumn<QList<int>>("used");
-        QTest::addColumn<QList<int>>("calls");
-        QTest::newRow("same index twice") << QList<int>{0, 0} << QList<int>{0} << QList<int>{1, 1};
-        QTest::newRow("first occurrence order")
-            << QList<int>{1, 0, 1} << QList<int>{1, 0} << QList<int>{1, 1, 1};
-        QTest::newRow("out of range")
-            << QList<int>{-1, 2, 1000} << QList<int>{-1, 2, 1000} << QList<int>{0, 0, 0};
-    }
-
+    // Screens are grabbed in the order processors first name them, out-of-range ones too (whose processors
+    // get nothing); a processor added twice is called once, and not at all once removed.
     void processorIndexes()
     {
-        QFETCH(QList<int>, indexes);
-        QFETCH(QList<int>, used);
-        QFETCH(QList<int>, calls);
-        QList<QSharedPointer<CountingProcessor>> processors;
-        for (int index : indexes) {
-            processors << QSharedPointer<CountingProcessor>::create(index);
+        QList<QSharedPointer<ProbeProcessor>> processors;
+        for (int index : {1, 0, 1, -1, 2, 1000}) {
+            processors << QSharedPointer<ProbeProcessor>::create(index);
             m_grabber->addFrameProcessor(processors.last());
-            m_grabber->addFrameProcessor(processors.last()); // twice is once
+            m_grabber->addFrameProcessor(processors.last());
         }
-        QCOMPARE(m_backend->usedScreens(), used);
+        QCOMPARE(m_backend->usedScreens(), (QList<int>{1, 0, -1, 2, 1000}));
         m_grabber->grab();
-        for (int i = 0; i < processors.size(); ++i)
-            QCOMPARE(processors.at(i)->calls, calls.at(i));
         m_grabber->removeFrameProcessor(processors.first());
         m_grabber->grab();
-        QCOMPARE(processors.first()->calls, calls.first());
+        QList<int> calls;
+        for (const auto& p : qAsConst(processors))
+            calls << p->calls;
+        QCOMPARE(calls, (QList<int>{1, 2, 2, 0, 0, 0}));
     }
 
     // A rebuild frees the buffers behind the images; no processor may see them again.
@@ -183,42 +157,35 @@ private slots:
         // Without processors there is nothing to grab for.
         m_grabber->grab();
         QCOMPARE(m_backend->grabs, 0);
-        auto proc = QSharedPointer<CountingProcessor>::create(0);
+        auto proc = QSharedPointer<ProbeProcessor>::create(0);
         m_grabber->addFrameProcessor(proc);
         m_grabber->grab();
-        QCOMPARE(proc->calls, 1);
+        QCOMPARE(proc->calls.load(), 1);
         m_grabber->init();
         m_grabber->processImg();
-        QCOMPARE(proc->calls, 1);
+        QCOMPARE(proc->calls.load(), 1);
         m_grabber->grab();
-        QCOMPARE(proc->calls, 2);
+        QCOMPARE(proc->calls.load(), 2);
     }
 
-    void scaledCrop_data()
-    {
-        QTest::addColumn<QRectF>("crop");
-        QTest::addColumn<QRgb>("expected");
-        QTest::newRow("left half") << QRectF(0, 0, 0.5, 1) << qRgb(255, 0, 0);
-        QTest::newRow("right strip") << QRectF(0.9, 0.1, 0.1, 0.8) << qRgb(0, 0, 255);
-        // Too thin to keep a pixel, or no frame at all: the previous result stays.
-        QTest::newRow("truncated to zero") << QRectF(0.9, 0, 0.005, 1) << qRgb(10, 200, 10);
-        QTest::newRow("null frame") << QRectF() << qRgb(10, 200, 10);
-    }
-
+    // The crop picks the part of the frame that is scaled; one too thin to keep a pixel, or no frame at all,
+    // keeps the previous result.
     void scaledCrop()
     {
-        QFETCH(QRectF, crop);
-        QFETCH(QRgb, expected);
         FrameProccessorScaledFrame proc;
         proc.setTargetSize(QSize(3, 3));
-        proc.processFrame(twoHalves(QSize(8, 8), qRgb(10, 200, 10), qRgb(10, 200, 10)));
-        proc.setCropRect(crop);
-        proc.processFrame(QTest::currentDataTag() == QByteArray("null frame")
-                              ? QImage()
-                              : twoHalves(QSize(120, 67), qRgb(255, 0, 0), qRgb(0, 0, 255)));
-        const QImage out = proc.scaledFrame();
-        for (int i = 0; i < 9; ++i)
-            QCOMPARE(out.pixel(i % 3, i / 3), expected);
+        const auto scaledTo = [&proc](const QRectF& crop, const QImage& frame, QRgb expected) {
+            proc.setCropRect(crop);
+            proc.processFrame(frame);
+            const QImage out = proc.scaledFrame();
+            return out.size() == QSize(3, 3) &&
+                   out.convertToFormat(QImage::Format_RGB32) == TestPictures::solid(QSize(3, 3), expected);
+        };
+        const QImage frame = twoHalves(QSize(120, 67), qRgb(255, 0, 0), qRgb(0, 0, 255));
+        QVERIFY(scaledTo(QRectF(0, 0, 0.5, 1), frame, qRgb(255, 0, 0)));
+        QVERIFY(scaledTo(QRectF(0.9, 0.1, 0.1, 0.8), frame, qRgb(0, 0, 255)));
+        QVERIFY(scaledTo(QRectF(0, 0, 0.005, 1), frame, qRgb(0, 0, 255)));
+        QVERIFY(scaledTo(QRectF(), QImage(), qRgb(0, 0, 255)));
     }
 
     void dominantColour_data()
@@ -274,31 +241,6 @@ private slots:
         QCOMPARE(proc.colors(), expected);
     }
 
-    void resultsCrossThreadsSafely()
-    {
-        FrameProccessorScaledFrame scaled;
-        FrameProcessorAvgRects avg;
-        avg.setRects({QRectF(0, 0, 1, 1)});
-        std::atomic<bool> stop{false};
-        QThread* worker = QThread::create([&] {
-            QImage a = twoHalves(QSize(120, 67), qRgb(255, 0, 0), qRgb(0, 0, 255));
-            while (!stop) {
-                scaled.processFrame(a);
-                avg.processFrame(a);
-            }
-        });
-        worker->start();
-        for (int i = 0; i < 2000; ++i) {
-            scaled.setTargetSize(QSize(1 + i % 17, 1 + i % 5));
-            const QImage img = scaled.scaledFrame();
-            QVERIFY(img.isNull() || img.width() <= 17);
-            QVERIFY(avg.colors().size() <= 1);
-        }
-        stop = true;
-        worker->wait();
-        delete worker;
-    }
-
     void matchesReference_data()
     {
         QTest::addColumn<int>("blocksW");
@@ -337,38 +279,33 @@ private slots:
         QCOMPARE(fast.at(int(dstStride) - 1), uchar(0xAB));
     }
 
-    void exactMeans_data()
-    {
-        QTest::addColumn<int>("low");
-        QTest::addColumn<int>("high");
-        QTest::addColumn<int>("highCount");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("all white") << 0 << 255 << 256 << 255;
-        QTest::newRow("half rounds up") << 0 << 1 << 128 << 1;
-        QTest::newRow("just below half") << 0 << 1 << 127 << 0;
-        QTest::newRow("mixed") << 10 << 200 << 100 << (10 * 156 + 200 * 100 + 128) / 256;
-    }
-
+    // Each channel of a block is the rounded mean of its 256 pixels, here blocks of low and high values.
     void exactMeans()
     {
-        QFETCH(int, low);
-        QFETCH(int, high);
-        QFETCH(int, highCount);
-        QFETCH(int, expected);
-        QVector<uchar> src(16 * 64);
-        for (int i = 0; i < 256; ++i) {
-            const uchar v = uchar(i < highCount ? high : low);
-            src[i * 4] = v;
-            src[i * 4 + 1] = v;
-            src[i * 4 + 2] = uchar(255 - v);
-            src[i * 4 + 3] = 0;
+        // Low and high value, how many pixels are high, and the mean.
+        const int blocks[4][4] = {{0, 255, 256, 255},
+                                  {0, 1, 128, 1},
+                                  {0, 1, 127, 0},
+                                  {10, 200, 100, (10 * 156 + 200 * 100 + 128) / 256}};
+        QVector<uchar> src(4 * 16 * 64);
+        for (int b = 0; b < 4; ++b) {
+            for (int i = 0; i < 256; ++i) {
+                uchar* pixel = src.data() + (i / 16) * 256 + b * 64 + (i % 16) * 4;
+                const uchar v = uchar(i < blocks[b][2] ? blocks[b][1] : blocks[b][0]);
+                pixel[0] = v;
+                pixel[1] = v;
+                pixel[2] = uchar(255 - v);
+            }
         }
-        uchar out[4] = {};
-        blockAverage16(src.constData(), 64, 1, 1, out, 4);
-        QCOMPARE(int(out[0]), expected);
-        QCOMPARE(int(out[1]), expected);
-        QCOMPARE(int(out[2]), (255 * 256 - (high * highCount + low * (256 - highCount)) + 128) / 256);
-        QCOMPARE(int(out[3]), 255);
+        uchar out[16] = {};
+        blockAverage16(src.constData(), 256, 4, 1, out, 16);
+        for (int b = 0; b < 4; ++b) {
+            const int highSum = blocks[b][1] * blocks[b][2] + blocks[b][0] * (256 - blocks[b][2]);
+            QCOMPARE(int(out[b * 4]), blocks[b][3]);
+            QCOMPARE(int(out[b * 4 + 1]), blocks[b][3]);
+            QCOMPARE(int(out[b * 4 + 2]), (255 * 256 - highSum + 128) / 256);
+            QCOMPARE(int(out[b * 4 + 3]), 255);
+        }
     }
 };
 

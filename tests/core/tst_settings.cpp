@@ -9,8 +9,7 @@
 #include <QtNetwork>
 #include <QtTest>
 
-#include <atomic>
-#include <thread>
+#include <future>
 
 namespace {
 constexpr QFile::Permissions kOwnerRw = QFile::ReadOwner | QFile::WriteOwner;
@@ -44,15 +43,11 @@ QByteArray frame(const QByteArray& payload)
 // Sends from a plain thread so the server's event loop keeps running here.
 SingleInstance::Role startInThread(const QString& dir, int timeoutMs)
 {
-    std::atomic<int> role{-1};
-    std::thread t([&] {
-        SingleInstance other(QStringLiteral("tst"), dir);
-        role = int(other.start(QStringLiteral("show"), timeoutMs));
+    auto role = std::async(std::launch::async, [&] {
+        return SingleInstance(QStringLiteral("tst"), dir).start(QStringLiteral("show"), timeoutMs);
     });
-    while (role.load() < 0)
-        QTest::qWait(10);
-    t.join();
-    return SingleInstance::Role(role.load());
+    QTest::qWaitFor([&] { return role.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return role.get();
 }
 } // namespace
 
@@ -133,26 +128,18 @@ private slots:
         }
     }
 
-    void execArgumentQuoting_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, const char* path, const char* expected) {
-            QTest::newRow(name) << QString::fromUtf8(path) << QString::fromUtf8(expected);
-        };
-        row("plain", "/usr/bin/pivotrix", "/usr/bin/pivotrix");
-        row("space", "/opt/My Apps/pivotrix", "\"/opt/My Apps/pivotrix\"");
-        row("percent unquoted", "/opt/100%/p", "/opt/100%%/p");
-        row("dollar", "/opt/$HOME/p", "\"/opt/\\\\$HOME/p\"");
-        row("quote", "/opt/a\"b/p", "\"/opt/a\\\\\"b/p\"");
-        row("backslash", "/opt/a\\b/p", "\"/opt/a\\\\\\\\b/p\"");
-    }
-
+    // The autostart entry's Exec key: quoted when the path needs it, with the key's own escapes.
     void execArgumentQuoting()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, expected);
-        QCOMPARE(XdgAutostart::quoteExecArgument(path), expected);
+        const auto quoted = [](const char* path) {
+            return XdgAutostart::quoteExecArgument(QString::fromUtf8(path)).toUtf8();
+        };
+        QCOMPARE(quoted("/usr/bin/pivotrix"), QByteArray("/usr/bin/pivotrix"));
+        QCOMPARE(quoted("/opt/My Apps/pivotrix"), QByteArray("\"/opt/My Apps/pivotrix\""));
+        QCOMPARE(quoted("/opt/100%/p"), QByteArray("/opt/100%%/p"));
+        QCOMPARE(quoted("/opt/$HOME/p"), QByteArray("\"/opt/\\\\$HOME/p\""));
+        QCOMPARE(quoted("/opt/a\"b/p"), QByteArray("\"/opt/a\\\\\"b/p\""));
+        QCOMPARE(quoted("/opt/a\\b/p"), QByteArray("\"/opt/a\\\\\\\\b/p\""));
     }
 
     // With no settings file "run_on_start" is true and start-up registers the entry, which starts the
@@ -200,34 +187,28 @@ private slots:
         QVERIFY(!blocked.isPrimary());
     }
 
-    // Junk is dropped without an answer; the exact "show" of a later start still arrives.
-    void hostileClientsAreDroppedAndServiceGoesOn_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("length over bound") << frame(QByteArray(SingleInstance::kMaxMessageBytes + 1, 's'));
-        QTest::newRow("zero length") << QByteArray(4, '\0');
-        QTest::newRow("bytes after message") << frame("show") + "trailing";
-        QTest::newRow("not utf-8") << frame(QByteArray("\xc3\x28\xa0\xa1", 4));
-        QTest::newRow("partial body then idle") << frame("show").left(6);
-    }
+    // Junk is dropped without an answer (a length over the bound or zero, bytes after the message, text that
+    // is not UTF-8, a partial body left idle); the exact "show" of a later start still arrives.
     void hostileClientsAreDroppedAndServiceGoesOn()
     {
-        QFETCH(QByteArray, bytes);
         QTemporaryDir dir;
         SingleInstance server(QStringLiteral("tst"), dir.path());
         server.setIdleTimeout(300);
         QCOMPARE(server.start(QStringLiteral("show"), 1000), SingleInstance::Role::Primary);
         QSignalSpy received(&server, &SingleInstance::messageReceived);
-
-        QLocalSocket client;
-        client.connectToServer(server.serverName());
-        QVERIFY(client.waitForConnected(1000));
-        client.write(bytes);
-        client.flush();
-        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
-        QCOMPARE(client.readAll(), QByteArray()); // no ack for junk
+        const QList<QByteArray> junk{frame(QByteArray(SingleInstance::kMaxMessageBytes + 1, 's')),
+                                     QByteArray(4, '\0'), frame("show") + "trailing",
+                                     frame(QByteArray("\xc3\x28\xa0\xa1", 4)), frame("show").left(6)};
+        for (const QByteArray& bytes : junk) {
+            QLocalSocket client;
+            client.connectToServer(server.serverName());
+            QVERIFY(client.waitForConnected(1000));
+            client.write(bytes);
+            client.flush();
+            QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
+            QCOMPARE(client.readAll(), QByteArray());
+        }
         QCOMPARE(received.count(), 0);
-
         QCOMPARE(startInThread(dir.path(), 3000), SingleInstance::Role::MessageDelivered);
         QTRY_COMPARE(received.count(), 1);
         QCOMPARE(received.first().first().toString(), QStringLiteral("show"));

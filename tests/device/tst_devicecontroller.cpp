@@ -1,6 +1,5 @@
 // Paired devices on their own threads: generators feeding emulated panels, panels that go away or hang,
 // and the registry that pairs, unpairs and shuts them down.
-#include "core/AutostartRegistration.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/AbstractColorProvider.h"
@@ -8,15 +7,14 @@
 #include "effects/EffectGeneratorFadingPixel.h"
 #include "effects/RazerIndexedColorProvider.h"
 #include "support/PanelFixture.h"
-#include "support/TestHttpServer.h"
 #include "support/TestPictures.h"
+#include "support/TestRegistry.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -30,12 +28,6 @@ using namespace TestPictures;
 namespace {
 constexpr int kFrameMs = 30;
 constexpr int kWaitMs = 10000;
-
-std::unique_ptr<PivotrixDeviceController> deviceFor(const EmulatedPanel& panel)
-{
-    return std::make_unique<PivotrixDeviceController>(panel.address(), 1234, panel.apiKey(), QString(),
-                                                      QString(), panel.id(), 200, kFrameMs);
-}
 
 quint64 goodFrames(EmulatedPanel& panel)
 {
@@ -83,17 +75,6 @@ bool shows(EmulatedPanel& panel, const QStringList& rows, const QList<QColor>& c
     return panel.lastFrame() == picture(rows, colors).convertToFormat(QImage::Format_RGB888);
 }
 
-QVariantMap record(const QString& id, int index)
-{
-    return {{QStringLiteral("address"), QStringLiteral("127.0.5.250")},
-            {QStringLiteral("port"), 16021},
-            {QStringLiteral("auth"), QStringLiteral("k")},
-            {QStringLiteral("name"), id},
-            {QStringLiteral("model"), QStringLiteral("px3")},
-            {QStringLiteral("id"), id},
-            {QStringLiteral("index"), index}};
-}
-
 QJsonObject fileDevices(const QString& path)
 {
     QFile file(path);
@@ -102,32 +83,6 @@ QJsonObject fileDevices(const QString& path)
     return QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("devices")).toObject();
 }
 
-ResourceManager* registry(const QString& path, const QVariantMap& devices = {})
-{
-    QFile file(path);
-    if (!devices.isEmpty() && file.open(QIODevice::WriteOnly))
-        file.write(
-            QJsonDocument(QJsonObject{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
-                                      {QStringLiteral("run_on_start"), false}})
-                .toJson());
-    file.close();
-    ResourceManager* r = ResourceManager::instance();
-    r->setAutostartRegistration(nullptr);
-    r->setDeviceTimerIntervals(300, kFrameMs);
-    r->loadSettings(path);
-    return r;
-}
-
-// Pairs the panel and starts its stream; null when it does not come online and stream.
-PivotrixDeviceController* addStreaming(ResourceManager* r, EmulatedPanel& panel)
-{
-    PivotrixDeviceController* dev = r->addDevice(panel.address(), 1, panel.apiKey(), QStringLiteral("n"),
-                                                 QStringLiteral("m"), panel.id());
-    if (!QTest::qWaitFor([dev] { return dev->isOnline(); }, 5000))
-        return nullptr;
-    dev->startStream();
-    return QTest::qWaitFor([dev] { return dev->isStreaming(); }, 5000) ? dev : nullptr;
-}
 } // namespace
 
 class TestDeviceController : public QObject
@@ -141,7 +96,8 @@ private slots:
         std::atomic<int> firstFrames{0}, secondFrames{0}; // outlive the device whose thread counts them
         auto panel = m_panels.start();
         QVERIFY(panel);
-        auto device = deviceFor(*panel);
+        auto device = std::make_unique<PivotrixDeviceController>(
+            panel->address(), 1234, panel->apiKey(), QString(), QString(), panel->id(), 200, kFrameMs);
         QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), kWaitMs);
         const QList<QColor> colors{QColor(250, 20, 20), QColor(20, 250, 20), QColor(20, 20, 250),
                                    QColor(240, 200, 10), QColor(255, 255, 255)};
@@ -192,7 +148,7 @@ private slots:
         QTRY_COMPARE(goodFrames(*panel), sent);
         QCOMPARE(panel->statistics().snapshot().rejected, quint64(0));
 
-        // Detached, a generator gets no more ticks; unpairing a streaming device sends its stop.
+        // Detached, a generator gets no more ticks.
         device->startStream();
         QTRY_VERIFY(device->isStreaming());
         device->setEffectGenerator({});
@@ -200,12 +156,13 @@ private slots:
         device->setEffectGenerator(second);
         second.clear();
         destroyAndWait(device);
-        QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(2));
-        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
         QVERIFY(secondWatch.isNull());
     }
 
-    void panelGoesAwayAndComesBack()
+    // A panel that goes away, hangs (accepts requests and answers too late) or reboots: the device reads
+    // Offline and keeps checking, is Online again once the panel answers, and the page starts the stream
+    // again; a device whose panel hangs can still be unpaired.
+    void panelGoesAwayHangsAndComesBack()
     {
         std::atomic<int> frames{0};
         PanelConfig config;
@@ -213,7 +170,8 @@ private slots:
         auto panel = m_panels.start(config);
         QVERIFY(panel);
         panel->setFault(PanelFault::Offline);
-        auto device = deviceFor(*panel);
+        auto device = std::make_unique<PivotrixDeviceController>(
+            panel->address(), 1234, panel->apiKey(), QString(), QString(), panel->id(), 200, kFrameMs, 800);
         auto provider = shared<AbstractColorProvider>();
         provider->updateColors({Qt::red});
         device->setEffectGenerator(generatorOver(provider, frames));
@@ -223,6 +181,13 @@ private slots:
         // The generator learnt the canvas once the panel was online: its frames are taken.
         device->startStream();
         QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) > 5, 10000);
+
+        panel->setReplyDelay(2000);
+        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 10000);
+        QTRY_COMPARE(device->lastError(), QStringLiteral("Timeout"));
+        panel->setReplyDelay(0);
+        QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 10000);
+
         panel->setFault(PanelFault::Offline);
         QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 5000);
         panel->setFault(PanelFault::None);
@@ -232,105 +197,55 @@ private slots:
         const quint64 before = goodFrames(*panel);
         device->startStream();
         QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) > before + 5, 10000);
-        destroyAndWait(device);
-    }
 
-    // A panel that accepts connections and never answers: every request gives up, the device reads Offline
-    // and keeps checking, and a hung device can still be destroyed.
-    void hungPanelTimesOut()
-    {
-        const QByteArray info = "GET /api/v2/device";
-        const QByteArray stream = "GET /api/v2/device/stream";
-        const QByteArray start = "PUT /api/v2/device/stream/start";
-        TestHttpServer server;
-        const QString address = m_panels.nextAddress();
-        QVERIFY(server.listen(QHostAddress(address)));
-        for (const QByteArray& route : {info, stream, start})
-            server.setMode(route, TestHttpServer::Mode::Silent);
-        auto device =
-            std::make_unique<PivotrixDeviceController>(address, 0, QStringLiteral("k"), QString(), QString(),
-                                                       QStringLiteral("hung"), 500, kFrameMs, 800);
-        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 10000);
-        QCOMPARE(device->lastError(), QStringLiteral("Timeout"));
-
-        server.setReply(info, 200, R"({"name":"n"})");
-        server.setReply(stream, 200, R"({"status":"standby"})");
-        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Online, 10000);
-
+        panel->setReplyDelay(60000);
+        const quint64 starts = panel->requestCounts().value(QStringLiteral("start"));
         device->startStream();
-        QTRY_COMPARE(server.requestCount(start), 1);
+        QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("start")), starts + 1);
         destroyAndWait(device);
-    }
-
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_path = m_dir.filePath(
-            QStringLiteral("settings-%1.json").arg(QLatin1String(QTest::currentTestFunction())));
-        QFile::remove(m_path);
     }
 
     void cleanup() { ResourceManager::destroyInstance(); }
 
-    void loadSortsByIndexAndRePairingStartsFresh()
+    // Paired devices load in the order of their indexes. Unpairing signals before deletion, stops the stream
+    // and forgets the device's settings, so pairing it again starts fresh; at exit every other stream is
+    // stopped, and a panel that answers late does not hold the exit up.
+    void pairedLifecycle()
     {
-        const QVariantMap devices{{QStringLiteral("x"), record(QStringLiteral("x"), 3)},
-                                  {QStringLiteral("y"), record(QStringLiteral("y"), 1)},
-                                  {QStringLiteral("z"), record(QStringLiteral("z"), 2)}};
-        ResourceManager* r = registry(m_path, devices);
-        QStringList order;
-        for (const PivotrixDeviceController* dev : r->devices())
-            order << dev->deviceId();
-        QCOMPARE(order, (QStringList{QStringLiteral("y"), QStringLiteral("z"), QStringLiteral("x")}));
-
-        const QString id = QStringLiteral("y");
-        QVariantMap settings = r->deviceSettings(id);
-        settings.insert(QStringLiteral("stream_enabled"), true);
-        settings.insert(QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}});
-        r->setDeviceSettings(id, settings);
-        QVERIFY(fileDevices(m_path).value(id).toObject().contains(QStringLiteral("razer")));
-        r->removeDevice(id);
-        QVERIFY(!fileDevices(m_path).contains(id));
-        r->addDevice(QStringLiteral("127.0.5.253"), 1, QStringLiteral("k2"), QStringLiteral("n"),
-                     QStringLiteral("m"), id);
-        const QVariantMap fresh = r->deviceSettings(id);
-        QVERIFY(!fresh.contains(QStringLiteral("razer")) &&
-                !fresh.contains(QStringLiteral("stream_enabled")));
-        QCOMPARE(fresh.value(QStringLiteral("auth")).toString(), QStringLiteral("k2"));
-    }
-
-    void removeSignalsBeforeDeletion()
-    {
-        auto panel = m_panels.start();
-        QVERIFY(panel);
-        ResourceManager* r = registry(m_path);
-        PivotrixDeviceController* dev = addStreaming(r, *panel);
-        QVERIFY(dev);
-        QPointer<PivotrixDeviceController> watch = dev;
-        // At the signal the device is still there, offline and marked removed, and out of the list.
-        bool asExpected = false;
-        connect(r, &ResourceManager::deviceRemoved, this, [&](PivotrixDeviceController* removed) {
-            asExpected =
-                watch == removed && !removed->isOnline() && removed->isRemoved() && r->devices().isEmpty();
-        });
-        r->removeDevice(panel->id());
-        QVERIFY(asExpected);
-        QVERIFY(!fileDevices(m_path).contains(panel->id()));
-        QTRY_VERIFY(watch.isNull());
-        // Unpairing a streaming panel stops its stream.
-        QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("stop")), quint64(1));
-    }
-
-    // At exit every stream is stopped, and a panel that answers late does not hold the exit up.
-    void shutdownStopsEveryStreamInBoundedTime()
-    {
+        auto removed = m_panels.start();
         auto prompt = m_panels.start();
         auto late = m_panels.start();
-        QVERIFY(prompt && late);
-        ResourceManager* r = registry(m_path);
-        QVERIFY(addStreaming(r, *prompt));
-        PivotrixDeviceController* lateDevice = addStreaming(r, *late);
-        QVERIFY(lateDevice);
+        QVERIFY(removed && prompt && late);
+        const QVariantMap razer{{QStringLiteral("razer"), QVariantMap{{QStringLiteral("angle"), 3}}}};
+        ResourceManager* r =
+            m_registry.load({TestRegistry::record(removed.get(), 3, razer),
+                             TestRegistry::record(prompt.get(), 1), TestRegistry::record(late.get(), 2)});
+        QStringList order;
+        for (PivotrixDeviceController* dev : r->devices()) {
+            order << dev->deviceId();
+            QTRY_VERIFY_WITH_TIMEOUT(dev->isOnline(), kWaitMs);
+            dev->startStream();
+            QTRY_VERIFY_WITH_TIMEOUT(dev->isStreaming(), kWaitMs);
+        }
+        QCOMPARE(order, (QStringList{prompt->id(), late->id(), removed->id()}));
+        QPointer<PivotrixDeviceController> watch = r->devices().constLast();
+        PivotrixDeviceController* lateDevice = r->devices().at(1);
+        // At the signal the device is still there, offline and marked removed, and out of the list.
+        bool asExpected = false;
+        connect(r, &ResourceManager::deviceRemoved, this, [&](PivotrixDeviceController* gone) {
+            asExpected = watch == gone && !gone->isOnline() && gone->isRemoved() && r->devices().size() == 2;
+        });
+        r->removeDevice(removed->id());
+        QVERIFY(asExpected);
+        QVERIFY(!fileDevices(m_registry.path()).contains(removed->id()));
+        QTRY_VERIFY(watch.isNull());
+        QTRY_COMPARE(removed->requestCounts().value(QStringLiteral("stop")), quint64(1));
+        r->addDevice(removed->address(), 1, QStringLiteral("k2"), QStringLiteral("n"), QStringLiteral("m"),
+                     removed->id());
+        QVERIFY(!r->deviceSettings(removed->id()).contains(QStringLiteral("razer")));
+        QCOMPARE(r->deviceSettings(removed->id()).value(QStringLiteral("auth")).toString(),
+                 QStringLiteral("k2"));
+
         QPointer<QThread> thread = lateDevice->controllerThread();
         late->setReplyDelay(8000);
         QElapsedTimer clock;
@@ -348,8 +263,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_dir;
-    QString m_path;
+    TestRegistry m_registry;
     PanelFixture m_panels{4};
 };
 

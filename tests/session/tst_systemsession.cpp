@@ -96,7 +96,6 @@ private slots:
         QDBusConnection::disconnectFromBus(m_appConnection);
     }
 
-    // This process's session by its pid, else by XDG_SESSION_ID; with neither, one log line.
     // The session is this process's by its pid, else by XDG_SESSION_ID, else there is none (one log line).
     // What logind, the portal and the screen saver say, and the states the session reports for it: the
     // locked flag is set before each state is signalled; only our session's own news counts, once.

@@ -24,7 +24,7 @@ QProcessEnvironment AppHome::environment() const
 void AppHome::start(QProcess& process, const QString& program, const QStringList& args,
                     const QProcessEnvironment& env) const
 {
-    process.setProcessEnvironment(env.isEmpty() ? environment() : env);
+    process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, args);
     process.waitForStarted();

@@ -14,9 +14,9 @@ public:
 
     QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
     QProcessEnvironment environment() const;
-    // Starts program with env (by default environment()), its output merged into stdout.
-    void start(QProcess& process, const QString& program, const QStringList& args = {},
-               const QProcessEnvironment& env = {}) const;
+    // Starts program with env (environment() and more), its output merged into stdout.
+    void start(QProcess& process, const QString& program, const QStringList& args,
+               const QProcessEnvironment& env) const;
 
 private:
     QTemporaryDir m_dir;

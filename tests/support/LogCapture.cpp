@@ -29,12 +29,6 @@ int LogCapture::count(const QString& needle) const
     return n;
 }
 
-void LogCapture::clear()
-{
-    QMutexLocker lock(&m_mutex);
-    m_lines.clear();
-}
-
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     LogCapture* self = g_current;

@@ -16,7 +16,6 @@ public:
 
     // Lines that contain needle.
     int count(const QString& needle) const;
-    void clear();
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);

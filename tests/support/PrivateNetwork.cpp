@@ -6,16 +6,11 @@
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace PrivateNetwork {
 
 namespace {
-const char* variable()
-{
-    return "PIVOTRIX_PRIVATE_NETWORK";
-}
+constexpr char kVariable[] = "PIVOTRIX_PRIVATE_NETWORK";
 
 std::string setupScript(int extraAddresses)
 {
@@ -28,7 +23,7 @@ std::string setupScript(int extraAddresses)
 
 bool inside(QString* why)
 {
-    const QByteArray state = qgetenv(variable());
+    const QByteArray state = qgetenv(kVariable);
     if (why)
         *why = state == "inside"
                    ? QString()
@@ -38,31 +33,24 @@ bool inside(QString* why)
 
 int enter(int argc, char** argv, int extraAddresses)
 {
-    if (!qEnvironmentVariableIsEmpty(variable()))
+    if (!qEnvironmentVariableIsEmpty(kVariable))
         return -1;
     const std::string probe = "unshare -rn sh -c '" + setupScript(1) + "' >/dev/null 2>&1";
     if (std::system(probe.c_str()) != 0) {
         std::fprintf(stderr, "private network: unavailable, scans are skipped\n");
-        qputenv(variable(), "unavailable");
+        qputenv(kVariable, "unavailable");
         return -1;
     }
-    const std::string script = setupScript(extraAddresses) + " && exec \"$@\"";
-    std::vector<char*> args{const_cast<char*>("unshare"),      const_cast<char*>("-rn"),
-                            const_cast<char*>("sh"),           const_cast<char*>("-c"),
-                            const_cast<char*>(script.c_str()), const_cast<char*>("sh")};
-    for (int i = 0; i < argc; ++i)
-        args.push_back(argv[i]);
-    args.push_back(nullptr);
-    qputenv(variable(), "inside");
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        execvp("unshare", args.data());
-        _exit(127);
+    std::string command = "unshare -rn sh -c '" + setupScript(extraAddresses) + " && exec \"$@\"' sh";
+    // Each argument in single quotes, a quote of its own closed, escaped and reopened.
+    for (int i = 0; i < argc; ++i) {
+        command += " '";
+        for (const char* c = argv[i]; *c; ++c)
+            command += *c == '\'' ? std::string("'\\''") : std::string(1, *c);
+        command += '\'';
     }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child)
-        return 1;
+    qputenv(kVariable, "inside");
+    const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

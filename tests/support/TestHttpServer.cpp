@@ -45,27 +45,13 @@ bool TestHttpServer::listen(const QHostAddress& address, quint16 port)
 
 QUrl TestHttpServer::baseUrl() const
 {
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(m_server.serverAddress().toString());
-    url.setPort(m_server.serverPort());
-    return url;
+    return QUrl(
+        QStringLiteral("http://%1:%2").arg(m_server.serverAddress().toString()).arg(m_server.serverPort()));
 }
 
 void TestHttpServer::setReply(const QByteArray& verbAndPath, int status, const QByteArray& body)
 {
-    setRawReply(verbAndPath, replyBytes(status, body));
-}
-
-void TestHttpServer::setRawReply(const QByteArray& verbAndPath, const QByteArray& raw)
-{
-    m_replies.insert(verbAndPath, raw);
-    m_modes.insert(verbAndPath, Mode::Raw);
-}
-
-void TestHttpServer::setMode(const QByteArray& verbAndPath, Mode mode)
-{
-    m_modes.insert(verbAndPath, mode);
+    m_replies.insert(verbAndPath, replyBytes(status, body));
 }
 
 void TestHttpServer::onReadyRead(QTcpSocket* socket)
@@ -90,7 +76,6 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket)
         m_bodies.insert(key, buffer.mid(end + 4, length));
         buffer.remove(0, end + 4 + length);
         ++m_counts[key];
-        ++requests;
         requestLines << requestLine;
         if (delayMs <= 0) {
             answer(socket, key);
@@ -108,25 +93,14 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket)
 
 void TestHttpServer::answer(QTcpSocket* socket, const QByteArray& key)
 {
-    const bool scripted = m_modes.contains(key);
-    const Mode mode = scripted ? m_modes.value(key) : (dropConnection ? Mode::Reset : Mode::Raw);
-    switch (mode) {
-    case Mode::Reset:
-        socket->abort();
-        return;
-    case Mode::Silent:
-        return;
-    case Mode::HugeBody: {
-        const qint64 size = 8 * 1024 * 1024;
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                      QByteArray::number(size) + "\r\n\r\n");
-        const QByteArray chunk(64 * 1024, ' ');
-        for (qint64 sent = 0; sent < size; sent += chunk.size())
-            socket->write(chunk);
+    if (!m_huge.contains(key)) {
+        socket->write(m_replies.value(key, replyBytes(status, body)));
         return;
     }
-    case Mode::Raw:
-        break;
-    }
-    socket->write(scripted ? m_replies.value(key, replyBytes(404, {})) : replyBytes(status, body));
+    const qint64 size = 8 * 1024 * 1024;
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                  QByteArray::number(size) + "\r\n\r\n");
+    const QByteArray chunk(64 * 1024, ' ');
+    for (qint64 sent = 0; sent < size; sent += chunk.size())
+        socket->write(chunk);
 }

@@ -5,35 +5,26 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTcpServer>
 #include <QUrl>
 
 class QTcpSocket;
 
-// An HTTP/1.1 server for tests that answers each "VERB /path" route as scripted: a reply, canned raw
-// bytes, a reset connection, an endless body, or silence. Routes without their own script get the
-// default reply below. Runs on the thread that created it; listens on 127.0.0.1 until told otherwise.
+// An HTTP/1.1 server for tests that answers each "VERB /path" route as scripted (a reply or an endless
+// body); other routes get the default reply below. Runs on the thread that created it; listens on
+// 127.0.0.1 until told otherwise.
 class TestHttpServer : public QObject
 {
     Q_OBJECT
 public:
-    enum class Mode
-    {
-        Raw,      // the scripted reply
-        Reset,    // the connection is aborted
-        HugeBody, // 200 with an 8 MiB body
-        Silent    // the request is read and never answered
-    };
-
     // The default reply.
     int status = 200;
     QByteArray body;
-    bool dropConnection = false;
     // Every answer waits this long first.
     int delayMs = 0;
 
-    // All requests, and their request lines in order of arrival.
-    int requests = 0;
+    // The request lines of all requests in order of arrival.
     QList<QByteArray> requestLines;
 
     explicit TestHttpServer(QObject* parent = nullptr);
@@ -43,8 +34,8 @@ public:
     QUrl baseUrl() const;
 
     void setReply(const QByteArray& verbAndPath, int status, const QByteArray& body);
-    void setRawReply(const QByteArray& verbAndPath, const QByteArray& raw);
-    void setMode(const QByteArray& verbAndPath, Mode mode);
+    // 200 with an 8 MiB body.
+    void setHugeBody(const QByteArray& verbAndPath) { m_huge.insert(verbAndPath); }
 
     int requestCount(const QByteArray& verbAndPath) const { return m_counts.value(verbAndPath); }
     QByteArray lastBody(const QByteArray& verbAndPath) const { return m_bodies.value(verbAndPath); }
@@ -55,7 +46,7 @@ private:
 
     QTcpServer m_server;
     QHash<QByteArray, QByteArray> m_replies;
-    QHash<QByteArray, Mode> m_modes;
+    QSet<QByteArray> m_huge;
     QHash<QByteArray, int> m_counts;
     QHash<QByteArray, QByteArray> m_bodies;
     QHash<QTcpSocket*, QByteArray> m_buffers;

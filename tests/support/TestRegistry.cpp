@@ -34,11 +34,11 @@ bool TestRegistry::writeSettings(const QString& path, const QList<QVariantMap>& 
 
 ResourceManager* TestRegistry::load(const QList<QVariantMap>& records, int onlineCheckMs)
 {
-    const QString path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(++m_files));
-    writeSettings(path, records);
+    m_path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(++m_files));
+    writeSettings(m_path, records);
     ResourceManager* registry = ResourceManager::instance();
     registry->setAutostartRegistration(nullptr);
     registry->setDeviceTimerIntervals(onlineCheckMs, 30);
-    registry->loadSettings(path);
+    registry->loadSettings(m_path);
     return registry;
 }

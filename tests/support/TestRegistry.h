@@ -16,8 +16,11 @@ public:
     static bool writeSettings(const QString& path, const QList<QVariantMap>& records);
     // Writes a fresh settings file with records and loads the registry from it.
     ResourceManager* load(const QList<QVariantMap>& records = {}, int onlineCheckMs = 400);
+    // The settings file of the last load.
+    QString path() const { return m_path; }
 
 private:
     QTemporaryDir m_dir;
     int m_files = 0;
+    QString m_path;
 };

@@ -1,9 +1,7 @@
 #include "support/XvfbServer.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
-#include <QProcessEnvironment>
-#include <QThread>
+#include <QTest>
 
 #include <xcb/xcb.h>
 
@@ -40,27 +38,26 @@ bool XvfbServer::launch(const QStringList& head, bool readDisplay)
     if (!m_process.waitForStarted(5000))
         return false;
     if (readDisplay) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_process.canReadLine() && timer.elapsed() < 10000)
-            m_process.waitForReadyRead(100);
+        QTest::qWaitFor(
+            [this] {
+                m_process.waitForReadyRead(100);
+                return m_process.canReadLine();
+            },
+            10000);
         const QByteArray line = m_process.readLine().trimmed();
         if (line.isEmpty())
             return false;
         m_display = ':' + line;
     }
     // Ready once a client gets through.
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000) {
-        xcb_connection_t* c = xcb_connect(m_display.constData(), nullptr);
-        const bool ok = !xcb_connection_has_error(c);
-        xcb_disconnect(c);
-        if (ok)
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
+    return QTest::qWaitFor(
+        [this] {
+            xcb_connection_t* c = xcb_connect(m_display.constData(), nullptr);
+            const bool ok = !xcb_connection_has_error(c);
+            xcb_disconnect(c);
+            return ok;
+        },
+        10000);
 }
 
 void XvfbServer::kill()
@@ -103,10 +100,8 @@ bool XvfbServer::paint(const QImage& img, int x, int y)
 bool XvfbServer::xrandr(const QStringList& args)
 {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("xrandr"), args);
+    p.start(QStringLiteral("xrandr"),
+            QStringList{QStringLiteral("-display"), QString::fromLatin1(m_display)} + args);
     if (!p.waitForFinished(10000))
         return false;
     if (p.exitCode() != 0)

@@ -161,8 +161,7 @@ public:
         return true;
     }
     // Icons the host was asked to show.
-    int hostRequests(bool statusNotifier) { return statusNotifier ? watcher.registrations : dockRequests(); }
-    int dockRequests()
+    int hostRequests(bool statusNotifier)
     {
         while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
             const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
@@ -170,7 +169,7 @@ public:
                      m->type == atom("_NET_SYSTEM_TRAY_OPCODE") && m->data.data32[1] == 0;
             std::free(e);
         }
-        return docks;
+        return statusNotifier ? watcher.registrations : docks;
     }
 };
 
@@ -257,13 +256,6 @@ private slots:
         const QByteArray trayNews = tray.isEmpty() ? "tray icon waits" : "tray icon created";
         desktop.start(desktop.app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
         QTRY_VERIFY_WITH_TIMEOUT(desktop.said(trayNews), 20000);
-        // The start registered its autostart entry under its canonical path (even when the checkout is
-        // reached by a link).
-        QFile entry(desktop.home.filePath(QStringLiteral("config/autostart/PivotrixEntertainment.desktop")));
-        QTRY_VERIFY_WITH_TIMEOUT(entry.exists(), 5000);
-        QVERIFY(entry.open(QIODevice::ReadOnly));
-        const QString exec = QFileInfo(QStringLiteral(APP_PATH)).canonicalFilePath();
-        QVERIFY(entry.readAll().contains("\nExec=" + exec.toUtf8() + " --minimized\n"));
         if (killFirst) { // the next start serves in its place, its socket left behind notwithstanding
             ::kill(pid_t(desktop.app.processId()), SIGKILL);
             QVERIFY(desktop.app.waitForFinished(5000));
