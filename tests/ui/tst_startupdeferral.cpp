@@ -47,7 +47,7 @@ private slots:
         QFETCH(int, status);
         m_server.status = status;
         m_server.body = "{\"version\":\"1.1.0\"}";
-        m_server.requests = 0;
+        m_server.requestLines.clear();
         QSignalSpy finished(UpdateChecker::instance(), &UpdateChecker::updateCheckFinished);
         MainWindow window;
         window.setVisible(shown);
@@ -57,7 +57,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTest::qWait(100);
-        QCOMPARE(m_server.requests, 1);
+        QCOMPARE(m_server.requestLines.size(), 1);
         QList<UpdateDialog*> dialogs;
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* dialog = qobject_cast<UpdateDialog*>(w); dialog && dialog->isVisible())
