@@ -6,6 +6,7 @@
 #include "support/TestHttpServer.h"
 #include "support/TestRegistry.h"
 #include "ui/AboutDialog.h"
+#include "ui/LazyIconStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdateDialog.h"
@@ -209,6 +210,41 @@ private slots:
         QTRY_COMPARE(m_server->requestLines.size(), 2);
         QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
         QCOMPARE(visible<UpdateDialog>(), newer ? 1 : 0);
+    }
+
+    // The automatic check waits until the window is on screen (or, minimised, until the tray is settled),
+    // then asks once however often the window is hidden, shown and painted again.
+    void automaticCheckAsksOnce_data()
+    {
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("shown") << true;
+        QTest::newRow("minimised") << false;
+    }
+    void automaticCheckAsksOnce()
+    {
+        QFETCH(bool, shown);
+        MainWindow window;
+        window.setVisible(shown);
+        QTRY_COMPARE(m_server->requestLines.size(), 1);
+        window.hide();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(100);
+        QCOMPARE(m_server->requestLines.size(), 1);
+    }
+
+    // Drawn at last, the menu bar's arrow is the style's own at every size it offers.
+    void extensionArrowDrawnOnDemand()
+    {
+        LazyIconStyle style(QStyleFactory::create(QStringLiteral("fusion")));
+        const auto arrow = QStyle::SP_ToolBarHorizontalExtensionButton;
+        const QIcon deferred = style.standardIcon(arrow);
+        const QIcon direct = style.baseStyle()->standardIcon(arrow);
+        QVERIFY(!direct.availableSizes().isEmpty());
+        QCOMPARE(deferred.availableSizes(), direct.availableSizes());
+        for (const QSize& size : direct.availableSizes())
+            QCOMPARE(deferred.pixmap(size, QIcon::Disabled).toImage(),
+                     direct.pixmap(size, QIcon::Disabled).toImage());
     }
 
     // "Check For Update" while the automatic check waits sends no second request, and the one answer is
