@@ -11,8 +11,6 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
 #include <QImage>
 #include <QSet>
 #include <QSocketNotifier>
@@ -31,7 +29,6 @@ struct StreamEntry
     QVariantMap props;
 };
 Q_DECLARE_METATYPE(StreamEntry)
-Q_DECLARE_METATYPE(QList<StreamEntry>)
 
 QDBusArgument& operator<<(QDBusArgument& arg, const StreamEntry& s)
 {
@@ -112,23 +109,18 @@ void sendChanged(void*, uint64_t)
     }
 }
 
-// The one format an output offers: its picture's size, in BGRx.
-const spa_pod* videoFormat(spa_pod_builder* b, const QSize& size)
-{
-    const spa_rectangle rect = SPA_RECTANGLE(uint32_t(size.width()), uint32_t(size.height()));
-    const spa_fraction rate = SPA_FRACTION(0, 1);
-    return static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-        SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
-        SPA_POD_Rectangle(&rect), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
-}
-
+// The one format an output offers, its picture's size in BGRx; a new size is a mode change.
 void offerFormat(Output* out)
 {
     uint8_t storage[512];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-    const spa_pod* format = videoFormat(&b, out->picture.size());
+    const spa_rectangle size = SPA_RECTANGLE(uint32_t(out->picture.width()), uint32_t(out->picture.height()));
+    const spa_fraction rate = SPA_FRACTION(0, 1);
+    const auto* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+        SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
+        SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
     if (out->node == SPA_ID_INVALID) {
         pw_stream_connect(out->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                           pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), &format, 1);
@@ -166,7 +158,6 @@ public:
             return "bad command";
         pw_thread_loop_lock(g_loop);
         out->previous = std::exchange(out->picture, picture.convertToFormat(QImage::Format_RGB32));
-        // A picture of another size is a mode change: the stream negotiates again.
         if (out->picture.size() != out->previous.size())
             offerFormat(out);
         out->dirty = true;
@@ -236,10 +227,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int count = app.arguments().value(1).toInt();
     const QSize size(app.arguments().value(2).toInt(), app.arguments().value(3).toInt());
-    if (count <= 0 || size.isEmpty())
-        return 2;
     qDBusRegisterMetaType<StreamEntry>();
-    qDBusRegisterMetaType<QList<StreamEntry>>();
 
     pw_init(&argc, &argv);
     g_loop = pw_thread_loop_new("screencast-backend", nullptr);
@@ -249,14 +237,11 @@ int main(int argc, char** argv)
     pw_core* core = pw_context_connect(pw_context_new(loop, nullptr, 0), nullptr, 0);
     if (!core)
         return 1;
-    static const pw_stream_events events = [] {
-        pw_stream_events e{};
-        e.version = PW_VERSION_STREAM_EVENTS;
-        e.state_changed = onState;
-        e.param_changed = onParamChanged;
-        e.process = onProcess;
-        return e;
-    }();
+    pw_stream_events events{};
+    events.version = PW_VERSION_STREAM_EVENTS;
+    events.state_changed = onState;
+    events.param_changed = onParamChanged;
+    events.process = onProcess;
     for (int i = 1; i <= count; ++i) {
         auto* out = new Output;
         out->picture = QImage(size, QImage::Format_RGB32);
