@@ -161,6 +161,8 @@ private slots:
         QVERIFY(m_desktop.paint(before));
         PipeWireGrabber grabber;
         QVERIFY(bringUp(grabber));
+        // Also makes the first format the stream agreed on the one a mode change departs from.
+        QTRY_COMPARE_WITH_TIMEOUT(differenceOnFrame(grabber, 0, before), -1, WaitMs);
 
         const QImage after = what == "mode" ? noise(QSize(336, 208), 5) : before;
         if (what == "mode")

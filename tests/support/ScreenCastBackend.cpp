@@ -57,7 +57,6 @@ struct Output
     uint32_t node = SPA_ID_INVALID;
 };
 
-pw_thread_loop* g_loop = nullptr;
 QList<Output*> g_outputs;
 
 void onProcess(void* data)
@@ -82,7 +81,6 @@ void onState(void* data, pw_stream_state, pw_stream_state state, const char*)
     out->node = pw_stream_get_node_id(out->stream);
     // A new consumer gets the current picture.
     out->dirty = out->dirty || state == PW_STREAM_STATE_STREAMING;
-    pw_thread_loop_signal(g_loop, false);
 }
 
 void onParamChanged(void* data, uint32_t id, const spa_pod* param)
@@ -100,8 +98,8 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param)
     pw_stream_update_params(out->stream, &buffers, 1);
 }
 
-// Sends changed pictures: at once on a change, and again by a timer when no buffer was free.
-void sendChanged(void*, uint64_t)
+// Sends changed pictures: after each change, and again by a timer when no buffer was free.
+void sendChanged(void* = nullptr, uint64_t = 0)
 {
     for (Output* out : g_outputs) {
         if (out->dirty)
@@ -136,9 +134,6 @@ class Backend : public QObject
     Q_PROPERTY(uint AvailableSourceTypes READ sourceTypes)
     Q_PROPERTY(uint version READ version)
 public:
-    explicit Backend(spa_source* change)
-        : m_change(change)
-    {}
     uint sourceTypes() const { return 1; }
     uint version() const { return 4; }
 
@@ -156,13 +151,11 @@ public:
                                           : QImage();
         if (words.value(0) != "paint" || !out || picture.isNull())
             return "bad command";
-        pw_thread_loop_lock(g_loop);
         out->previous = std::exchange(out->picture, picture.convertToFormat(QImage::Format_RGB32));
         if (out->picture.size() != out->previous.size())
             offerFormat(out);
         out->dirty = true;
-        pw_loop_signal_event(pw_thread_loop_get_loop(g_loop), m_change);
-        pw_thread_loop_unlock(g_loop);
+        sendChanged();
         return "ok";
     }
 
@@ -191,7 +184,6 @@ public slots:
                 return 1;
         }
         QList<StreamEntry> streams;
-        pw_thread_loop_lock(g_loop);
         for (const Output* out : qAsConst(g_outputs)) {
             const QPoint position(streams.size() * out->picture.width(), 0);
             const bool hostile = m_answer == "hostile";
@@ -202,7 +194,6 @@ public slots:
                   {QStringLiteral("size"), hostile ? absurd : out->picture.size()},
                   {QStringLiteral("source_type"), 1u}}});
         }
-        pw_thread_loop_unlock(g_loop);
         QDBusArgument restoreData;
         restoreData.beginStructure();
         restoreData << QStringLiteral("pivotrix-test") << 1u << QDBusVariant(QStringLiteral("all outputs"));
@@ -214,7 +205,6 @@ public slots:
     }
 
 private:
-    spa_source* m_change;
     QSet<QString> m_restored;
     QByteArray m_answer = "yes";
     int m_choices = 0;
@@ -228,12 +218,14 @@ int main(int argc, char** argv)
     const int count = app.arguments().value(1).toInt();
     const QSize size(app.arguments().value(2).toInt(), app.arguments().value(3).toInt());
     qDBusRegisterMetaType<StreamEntry>();
+    qDBusRegisterMetaType<QList<StreamEntry>>();
 
     pw_init(&argc, &argv);
-    g_loop = pw_thread_loop_new("screencast-backend", nullptr);
-    pw_loop* loop = pw_thread_loop_get_loop(g_loop);
-    pw_thread_loop_start(g_loop);
-    pw_thread_loop_lock(g_loop);
+    // PipeWire's loop runs on Qt's.
+    pw_loop* loop = pw_loop_new(nullptr);
+    pw_loop_enter(loop);
+    QSocketNotifier pipewire(pw_loop_get_fd(loop), QSocketNotifier::Read);
+    QObject::connect(&pipewire, &QSocketNotifier::activated, [loop] { pw_loop_iterate(loop, 0); });
     pw_core* core = pw_context_connect(pw_context_new(loop, nullptr, 0), nullptr, 0);
     if (!core)
         return 1;
@@ -253,13 +245,12 @@ int main(int argc, char** argv)
         offerFormat(out);
         // The portal may hand out the node id only once it exists.
         while (out->node == SPA_ID_INVALID)
-            pw_thread_loop_wait(g_loop);
+            pw_loop_iterate(loop, -1);
         g_outputs.append(out);
     }
     timespec period{0, 5 * 1000 * 1000};
     pw_loop_update_timer(loop, pw_loop_add_timer(loop, sendChanged, nullptr), &period, &period, false);
-    Backend backend(pw_loop_add_event(loop, sendChanged, nullptr));
-    pw_thread_loop_unlock(g_loop);
+    Backend backend;
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &backend,
