@@ -146,11 +146,11 @@ public:
         if (words.value(0) == "choices")
             return QByteArray::number(m_choices);
         Output* out = g_outputs.value(words.value(1).toInt() - 1);
-        QImage picture = words.size() > 2 ? QImage(QString::fromLocal8Bit(words[2]))
-                         : out            ? out->previous
-                                          : QImage();
-        if (words.value(0) != "paint" || !out || picture.isNull())
+        if (words.value(0) != "paint" || !out)
             return "bad command";
+        const QImage picture = words.size() > 2 ? QImage(QString::fromLocal8Bit(words[2])) : out->previous;
+        if (picture.isNull())
+            return "no picture";
         out->previous = std::exchange(out->picture, picture.convertToFormat(QImage::Format_RGB32));
         if (out->picture.size() != out->previous.size())
             offerFormat(out);

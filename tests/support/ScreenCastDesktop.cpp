@@ -44,22 +44,20 @@ ScreenCastDesktop::~ScreenCastDesktop()
     }
 }
 
-bool ScreenCastDesktop::fail(const QString& why, bool unavailable)
-{
-    m_failure = why;
-    m_unavailable = unavailable;
-    return false;
-}
-
-bool ScreenCastDesktop::start(const QSize& outputSize, int outputs)
+QString ScreenCastDesktop::missing()
 {
     // The portal routes sway sessions to the back end wlr.portal names; the stand-in takes its bus name.
     for (const QString& part :
          {QStringLiteral("pipewire"), QStringLiteral("wireplumber"), QStringLiteral("dbus-daemon"), kPortal,
           QStringLiteral("/usr/share/xdg-desktop-portal/portals/wlr.portal")}) {
         if (QStandardPaths::findExecutable(part).isEmpty() && !QFile::exists(part))
-            return fail(part + QStringLiteral(" is not installed"), true);
+            return part;
     }
+    return {};
+}
+
+QString ScreenCastDesktop::start(const QSize& outputSize, int outputs)
+{
     m_outputs = QStringList{QString::number(outputs), QString::number(outputSize.width()),
                             QString::number(outputSize.height())};
     m_env = m_home.environment();
@@ -74,31 +72,31 @@ bool ScreenCastDesktop::start(const QSize& outputSize, int outputs)
         qputenv(name, m_env.value(QLatin1String(name)).toLocal8Bit());
     m_bus = std::make_unique<PrivateBus>();
     if (!m_bus->isRunning())
-        return fail(QStringLiteral("dbus-daemon did not start"));
+        return QStringLiteral("dbus-daemon did not start");
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus->address());
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(m_bus->address()));
     // Held so the portal cannot start the document portal, whose file system mount would outlive the test.
     if (!QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.portal.Documents")))
-        return fail(QStringLiteral("cannot hold the document portal's name"));
+        return QStringLiteral("cannot hold the document portal's name");
 
     const QString socket = m_home.filePath(QStringLiteral("runtime/pipewire-0"));
     if (!launch(*m_pipewire, QStringLiteral("pipewire")) ||
         !QTest::qWaitFor([&socket] { return QFile::exists(socket); }, WaitMs) ||
         !launch(*m_wireplumber, QStringLiteral("wireplumber")))
-        return fail(QStringLiteral("pipewire did not start"));
+        return QStringLiteral("pipewire did not start");
     return revive();
 }
 
-bool ScreenCastDesktop::revive()
+QString ScreenCastDesktop::revive()
 {
     if (m_backend->state() == QProcess::NotRunning &&
         !(launch(*m_backend, QStringLiteral(SCREENCAST_BACKEND_PATH), m_outputs) &&
           waitForBusName(QStringLiteral("org.freedesktop.impl.portal.desktop.wlr"))))
-        return fail(QStringLiteral("the screen-cast back end did not start"));
+        return QStringLiteral("the screen-cast back end did not start");
     if (m_portal->state() == QProcess::NotRunning &&
         !(launch(*m_portal, kPortal) && waitForBusName(QStringLiteral("org.freedesktop.portal.Desktop"))))
-        return fail(QStringLiteral("xdg-desktop-portal did not start"));
-    return true;
+        return QStringLiteral("xdg-desktop-portal did not start");
+    return {};
 }
 
 bool ScreenCastDesktop::launch(QProcess& process, const QString& program, const QStringList& args)

@@ -25,11 +25,11 @@ public:
     ScreenCastDesktop();
     ~ScreenCastDesktop();
 
-    // Outputs 1 .. outputs, each of outputSize, side by side from the origin.
-    bool start(const QSize& outputSize, int outputs = 1);
-    // Why start() failed; unavailable() when a part is not installed here.
-    QString failure() const { return m_failure; }
-    bool unavailable() const { return m_unavailable; }
+    // The first part not installed here, or empty.
+    static QString missing();
+    // Outputs 1 .. outputs, each of outputSize, side by side from the origin. Returns why it failed, or
+    // empty.
+    QString start(const QSize& outputSize, int outputs = 1);
 
     // What a program started on this desktop needs; its home is home().
     QProcessEnvironment environment() const { return m_env; }
@@ -44,8 +44,8 @@ public:
     int choices();
 
     void kill(Part part);
-    // Starts again what was killed.
-    bool revive();
+    // Starts again what was killed; returns why it failed, or empty.
+    QString revive();
 
     qint64 backendPid() const { return m_backend->processId(); }
     QList<qint64> pipeWirePids() const { return {m_pipewire->processId(), m_wireplumber->processId()}; }
@@ -53,7 +53,6 @@ public:
 private:
     QByteArray command(const QString& line);
     bool launch(QProcess& process, const QString& program, const QStringList& args = {});
-    bool fail(const QString& why, bool unavailable = false);
 
     AppHome m_home;
     std::unique_ptr<PrivateBus> m_bus;
@@ -64,6 +63,4 @@ private:
     std::unique_ptr<QProcess> m_wireplumber;
     std::unique_ptr<QProcess> m_backend;
     std::unique_ptr<QProcess> m_portal;
-    QString m_failure;
-    bool m_unavailable = false;
 };
