@@ -53,7 +53,7 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(settings).path()));
         QVERIFY(TestRegistry::writeSettings(settings, {TestRegistry::record(panel.get(), 1, mirror)}));
         const int before = m_desktop.choices();
-        QProcessEnvironment env = m_desktop.environment();
+        QProcessEnvironment env = m_desktop.home().environment();
         env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 

@@ -90,11 +90,9 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param)
         return;
     uint8_t storage[256];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-    const auto* buffers = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_size,
-        SPA_POD_Int(out->picture.sizeInBytes()), SPA_PARAM_BUFFERS_stride,
-        SPA_POD_Int(out->picture.bytesPerLine()), SPA_PARAM_BUFFERS_dataType,
-        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+    const auto* buffers = static_cast<const spa_pod*>(
+        spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers,
+                                   SPA_PARAM_BUFFERS_size, SPA_POD_Int(out->picture.sizeInBytes())));
     pw_stream_update_params(out->stream, &buffers, 1);
 }
 

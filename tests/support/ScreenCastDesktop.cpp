@@ -60,21 +60,19 @@ QString ScreenCastDesktop::start(const QSize& outputSize, int outputs)
 {
     m_outputs = QStringList{QString::number(outputs), QString::number(outputSize.width()),
                             QString::number(outputSize.height())};
-    m_env = m_home.environment();
-    m_env.insert(QStringLiteral("XDG_STATE_HOME"), m_home.filePath(QStringLiteral("state")));
-    m_env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
-    m_env.remove(QStringLiteral("DISPLAY"));
-    m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    // This process reaches PipeWire through the runtime directory; what the bus starts on demand (the
-    // permission store, the portal) keeps its files in the home.
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR",
-                             "XDG_CURRENT_DESKTOP"})
-        qputenv(name, m_env.value(QLatin1String(name)).toLocal8Bit());
+    // This process moves into the home, and with it every part started here or by the bus on demand (the
+    // permission store, the portal).
+    const QProcessEnvironment home = m_home.environment();
+    for (const QString& name : home.keys())
+        qputenv(name.toLocal8Bit().constData(), home.value(name).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", m_home.filePath(QStringLiteral("state")).toLocal8Bit());
+    qputenv("XDG_CURRENT_DESKTOP", "sway");
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
     m_bus = std::make_unique<PrivateBus>();
     if (!m_bus->isRunning())
         return QStringLiteral("dbus-daemon did not start");
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus->address());
-    m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(m_bus->address()));
     // Held so the portal cannot start the document portal, whose file system mount would outlive the test.
     if (!QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.portal.Documents")))
         return QStringLiteral("cannot hold the document portal's name");
@@ -101,7 +99,6 @@ QString ScreenCastDesktop::revive()
 
 bool ScreenCastDesktop::launch(QProcess& process, const QString& program, const QStringList& args)
 {
-    process.setProcessEnvironment(m_env);
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start(program, args);
     return process.waitForStarted();

@@ -11,8 +11,8 @@
 
 // The screen-sharing side of a desktop: PipeWire with WirePlumber, the real xdg-desktop-portal and a
 // stand-in for the desktop's screen-cast back end showing pictures the test sets, on a private session bus,
-// all in one home. start() moves this process into that home and onto that bus, so it must run before
-// QtDBus first reaches the session bus.
+// all in one home. start() moves this process into that home and onto that bus (programs it starts later
+// find the desktop), so it must run before QtDBus first reaches the session bus.
 class ScreenCastDesktop
 {
 public:
@@ -31,8 +31,6 @@ public:
     // empty.
     QString start(const QSize& outputSize, int outputs = 1);
 
-    // What a program started on this desktop needs; its home is home().
-    QProcessEnvironment environment() const { return m_env; }
     const AppHome& home() const { return m_home; }
 
     // Shows img on output 1, 2, ...; flip() shows the picture before the last again.
@@ -56,7 +54,6 @@ private:
 
     AppHome m_home;
     std::unique_ptr<PrivateBus> m_bus;
-    QProcessEnvironment m_env;
     QStringList m_outputs;
     // Each dies with this process, also when a test crashes.
     std::unique_ptr<QProcess> m_pipewire;
