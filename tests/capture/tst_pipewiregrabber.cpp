@@ -84,29 +84,17 @@ private slots:
         QVERIFY(!grabber.grabFrames());
     }
 
-    void restoreTokenSkipsTheChoice()
+    // The token kept across a restart skipping the choice is the mirror test's; here the portal does not
+    // know the token and only brings the choice back.
+    void unknownRestoreTokenBringsTheChoiceBack()
     {
-        QString stored;
-        const auto load = [&stored] {
-            return stored;
-        };
-        const auto save = [&stored](const QString& token) {
-            stored = token;
-        };
+        QString stored = QStringLiteral("not-a-token");
         const int before = m_desktop.choices();
-        QVERIFY(bringUp(*std::make_unique<PipeWireGrabber>(load, save)));
+        PipeWireGrabber grabber([&stored] { return stored; },
+                                [&stored](const QString& token) { stored = token; });
+        QVERIFY(bringUp(grabber));
         QCOMPARE(m_desktop.choices(), before + 1);
-        QVERIFY(!stored.isEmpty());
-
-        PipeWireGrabber second(load, save);
-        QVERIFY(bringUp(second));
-        QCOMPARE(second.screens().size(), 2);
-        QCOMPARE(m_desktop.choices(), before + 1);
-
-        // A token the portal does not know only brings the choice back.
-        stored = QStringLiteral("not-a-token");
-        QVERIFY(bringUp(*std::make_unique<PipeWireGrabber>(load, save)));
-        QCOMPARE(m_desktop.choices(), before + 2);
+        QVERIFY(!stored.isEmpty() && stored != QStringLiteral("not-a-token"));
     }
 
     void refusalStaysNotReadyUntilGranted()
