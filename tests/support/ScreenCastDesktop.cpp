@@ -67,6 +67,7 @@ QString ScreenCastDesktop::start(const QSize& outputSize, int outputs)
         qputenv(name.toLocal8Bit().constData(), home.value(name).toLocal8Bit());
     qputenv("XDG_STATE_HOME", m_home.filePath(QStringLiteral("state")).toLocal8Bit());
     qputenv("XDG_CURRENT_DESKTOP", "sway");
+    qputenv("XDG_SESSION_TYPE", "wayland");
     qunsetenv("DISPLAY");
     qunsetenv("WAYLAND_DISPLAY");
     m_bus = std::make_unique<PrivateBus>();
