@@ -104,8 +104,11 @@ int main(int argc, char** argv)
     const int ticks = qMax(10, option(app.arguments(), "--ticks", 300));
 
     ScreenCastDesktop desktop;
-    if (!desktop.start(Screen)) {
-        std::fprintf(stderr, "no screen-cast desktop: %s\n", qPrintable(desktop.failure()));
+    const QString missing = ScreenCastDesktop::missing();
+    const QString failure =
+        missing.isEmpty() ? desktop.start(Screen) : missing + QStringLiteral(" is not installed");
+    if (!failure.isEmpty()) {
+        std::fprintf(stderr, "no screen-cast desktop: %s\n", qPrintable(failure));
         return 1;
     }
     QImage a(Screen, QImage::Format_RGB32);

@@ -3,12 +3,10 @@
 #include "emulator/EmulatedPanel.h"
 #include "support/PanelFixture.h"
 #include "support/ScreenCastDesktop.h"
+#include "support/TestPictures.h"
 #include "support/TestRegistry.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -16,30 +14,14 @@ namespace {
 const QSize kScreen(640, 480);
 constexpr int kWaitMs = 20000;
 
-QImage block(QSize size, QColor color)
+// Whether the middle of the panel's picture is clearly led by the one channel of primary (pure red, green
+// or blue).
+bool shows(const EmulatedPanel& panel, QRgb primary)
 {
-    QImage img(size, QImage::Format_RGB32);
-    img.fill(color);
-    return img;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The channel leading the middle pixel of the panel's picture: 'r', 'g', 'b', or '0' for none.
-QChar leading(const QImage& img)
-{
-    if (img.isNull())
-        return QLatin1Char('0');
-    const QRgb p = img.pixel(img.width() / 2, img.height() / 2);
-    const int r = qRed(p), g = qGreen(p), b = qBlue(p);
-    return QLatin1Char(r > qMax(g, b) + 60   ? 'r'
-                       : g > qMax(r, b) + 60 ? 'g'
-                       : b > qMax(r, g) + 60 ? 'b'
-                                             : '0');
+    const QImage img = panel.lastFrame();
+    const QRgb p = img.isNull() ? 0 : img.pixel(img.width() / 2, img.height() / 2);
+    const int lead = (qRed(p) & qRed(primary)) + (qGreen(p) & qGreen(primary)) + (qBlue(p) & qBlue(primary));
+    return lead > qRed(p) + qGreen(p) + qBlue(p) - lead + 60;
 }
 
 } // namespace
@@ -47,81 +29,59 @@ QChar leading(const QImage& img)
 class TestWaylandMirror : public QObject
 {
     Q_OBJECT
-private:
     ScreenCastDesktop m_desktop;
     PanelFixture m_panels{83};
-    QTemporaryDir m_home;
-
-    void startApp(QProcess& app)
-    {
-        QProcessEnvironment env = m_desktop.environment();
-        env.insert(QStringLiteral("HOME"), m_home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-        app.setProcessEnvironment(env);
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
-        QVERIFY(app.waitForStarted());
-    }
-
-    void stopApp(QProcess& app)
-    {
-        app.terminate();
-        if (!app.waitForFinished(10000)) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    }
 
 private slots:
     void initTestCase()
     {
-        if (!m_desktop.start(kScreen)) {
-            if (m_desktop.unavailable())
-                QSKIP(qPrintable(QStringLiteral("no screen-cast portal here: ") + m_desktop.failure()));
-            QFAIL(qPrintable(m_desktop.failure()));
-        }
+        if (!ScreenCastDesktop::missing().isEmpty())
+            QSKIP(qPrintable(ScreenCastDesktop::missing() + QStringLiteral(" is not installed")));
+        QCOMPARE(m_desktop.start(kScreen), QString());
+        // The application finds the desktop, and no display, in this process's environment.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
     void panelFollowsTheScreen()
     {
         std::unique_ptr<EmulatedPanel> panel = m_panels.start();
         QVERIFY(panel);
-        const QString dir = m_home.filePath(QStringLiteral("data/PivotrixEntertainment"));
-        const QString settings = dir + QStringLiteral("/settings.json");
-        QVERIFY(
-            QDir().mkpath(dir) &&
-            TestRegistry::writeSettings(
-                settings, {TestRegistry::record(panel.get(), 1,
-                                                {{QStringLiteral("stream_enabled"), true},
-                                                 {QStringLiteral("stream_source"), QStringLiteral("mirror")},
-                                                 {QStringLiteral("screen_mirror"),
-                                                  QVariantMap{{QStringLiteral("effect_mode"), 0}}}})}));
-        const auto shows = [&panel](QChar colour) {
-            return QTest::qWaitFor([&] { return leading(panel->lastFrame()) == colour; }, kWaitMs);
-        };
+        const QString settings =
+            m_desktop.home().filePath(QStringLiteral("data/PivotrixEntertainment/settings.json"));
+        const QVariantMap mirror{
+            {QStringLiteral("stream_enabled"), true},
+            {QStringLiteral("stream_source"), QStringLiteral("mirror")},
+            {QStringLiteral("screen_mirror"), QVariantMap{{QStringLiteral("effect_mode"), 0}}}};
+        QVERIFY(QDir().mkpath(QFileInfo(settings).path()));
+        QVERIFY(TestRegistry::writeSettings(settings, {TestRegistry::record(panel.get(), 1, mirror)}));
         const int before = m_desktop.choices();
 
-        QVERIFY(m_desktop.paint(block(kScreen, Qt::red)));
+        QVERIFY(m_desktop.paint(TestPictures::solid(kScreen, qRgb(255, 0, 0))));
         QProcess app;
-        startApp(app);
-        QVERIFY2(shows(QLatin1Char('r')), "the panel never showed the screen");
-        QVERIFY(m_desktop.paint(block(kScreen, Qt::green)));
-        QVERIFY2(shows(QLatin1Char('g')), "the panel did not follow the screen");
+        m_desktop.home().start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
+        QTRY_VERIFY2_WITH_TIMEOUT(shows(*panel, qRgb(255, 0, 0)), "the panel never showed the screen",
+                                  kWaitMs);
+        QVERIFY(m_desktop.paint(TestPictures::solid(kScreen, qRgb(0, 255, 0))));
+        QTRY_VERIFY2_WITH_TIMEOUT(shows(*panel, qRgb(0, 255, 0)), "the panel did not follow the screen",
+                                  kWaitMs);
         QCOMPARE(m_desktop.choices(), before + 1);
         // The portal's token is kept beside the devices, which stay as they were.
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(settings).contains("screen_cast_restore_token"), kWaitMs);
-        QVERIFY(readFile(settings).contains(panel->id().toUtf8()));
-        stopApp(app);
+        const auto saved = [&settings] {
+            QFile file(settings);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(saved().contains("screen_cast_restore_token"), kWaitMs);
+        QVERIFY(saved().contains(panel->id().toUtf8()));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
 
-        QVERIFY(m_desktop.paint(block(kScreen, Qt::blue)));
-        startApp(app);
-        QVERIFY2(shows(QLatin1Char('b')), "the panel did not show the screen after a restart");
+        QVERIFY(m_desktop.paint(TestPictures::solid(kScreen, qRgb(0, 0, 255))));
+        m_desktop.home().start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
+        QTRY_VERIFY2_WITH_TIMEOUT(shows(*panel, qRgb(0, 0, 255)),
+                                  "the panel did not show the screen after a restart", kWaitMs);
         QCOMPARE(m_desktop.choices(), before + 1);
-        stopApp(app);
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
     }
 };
 
