@@ -13,6 +13,7 @@
 
 #include <mutex>
 #include <unistd.h>
+#include <utility>
 
 // One portal stream, touched by the PipeWire thread and by the grab, both under the thread loop's lock.
 struct PipeWireStream
@@ -168,6 +169,9 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
     // No portal dialog over a locked screen: the rebuild after unlocking asks.
     if (m_systemLocked)
         return {};
+    // Nor for someone who never mirrors a screen, nor again every few seconds after a "no".
+    if (m_usedScreens.isEmpty() || m_userRefused)
+        return {};
     if (!m_portal) {
         m_portal = std::make_unique<PortalScreenCast>(QDBusConnection::sessionBus());
         // Runs on the thread of the grab, which reads the flag next.
@@ -175,6 +179,10 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
     }
     if (m_portal->phase() != PortalScreenCast::Phase::Started) {
         noteFailure();
+        if (m_portal->phase() == PortalScreenCast::Phase::Failed && m_portal->refusedByUser()) {
+            m_userRefused = true;
+            return {};
+        }
         if (m_portal->phase() != PortalScreenCast::Phase::Busy)
             m_portal->open(m_loadToken ? m_loadToken() : QString());
         // A portal that is missing fails at once.
@@ -206,6 +214,10 @@ void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
     m_reinitTimer.invalidate();
     if (m_systemLocked) {
         qDebug() << "system locked try later";
+        return;
+    }
+    if (m_userRefused) {
+        m_state = DisabledByUser;
         return;
     }
     if (screens.isEmpty() || !m_portal || m_portal->phase() != PortalScreenCast::Phase::Started)
@@ -356,9 +368,26 @@ void PipeWireGrabber::deinitScreens()
     m_state = NotReady;
 }
 
+void PipeWireGrabber::setUsedScreens(const QList<int>& screens)
+{
+    if (m_usedScreens.isEmpty() && !screens.isEmpty() && m_state != Ready) {
+        // The refused request is over: the next rebuild opens a new one.
+        if (std::exchange(m_userRefused, false) && m_portal)
+            m_portal->close();
+        m_askNow = true;
+    }
+    ScreenGrabberImp::setUsedScreens(screens);
+}
+
 bool PipeWireGrabber::needsReinit()
 {
     if (m_state == Ready)
+        return false;
+    if (std::exchange(m_askNow, false)) {
+        m_reinitTimer.invalidate();
+        return true;
+    }
+    if (m_state == DisabledByUser)
         return false;
     // The portal has answered: build now rather than one delay later.
     if (m_portal && !m_sessionUsed && m_portal->phase() == PortalScreenCast::Phase::Started) {

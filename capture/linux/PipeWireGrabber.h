@@ -35,6 +35,8 @@ public:
     QList<ScreenInfo> identifyScreens() override;
     void initScreens(const QList<ScreenInfo>& screens) override;
     void deinitScreens() override;
+    // The first panel to mirror, or the first after the user refused, has the portal asked at once.
+    void setUsedScreens(const QList<int>& screens) override;
 
     // The last reason the portal gave no monitors; empty while it works.
     QString failure() const { return m_loggedFailure; }
@@ -51,6 +53,9 @@ private:
     std::unique_ptr<PortalScreenCast> m_portal;
     // The granted session fed the current streams; a rebuild asks the portal again.
     bool m_sessionUsed = false;
+    // The user refused in the desktop's dialog: not asked again until a mirror is asked for anew.
+    bool m_userRefused = false;
+    bool m_askNow = false;
     QString m_loggedFailure;
     QString m_savedToken;
 

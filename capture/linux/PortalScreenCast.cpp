@@ -69,6 +69,7 @@ void PortalScreenCast::open(const QString& restoreToken)
     close();
     m_phase = Phase::Busy;
     m_failure.clear();
+    m_refusedByUser = false;
     m_restoreToken = restoreToken;
     if (!m_bus.isConnected()) {
         fail(QStringLiteral("no session bus"));
@@ -158,6 +159,7 @@ void PortalScreenCast::onResponse(uint response, const QVariantMap& results)
     if (m_phase != Phase::Busy || step == Step::None)
         return;
     if (response != 0) {
+        m_refusedByUser = response == 1;
         fail(response == 1 ? QStringLiteral("screen cast refused by the user")
                            : QStringLiteral("screen cast refused by the portal %1").arg(response));
         return;

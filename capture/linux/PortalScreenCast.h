@@ -42,6 +42,8 @@ public:
     QList<Stream> streams() const { return m_streams; }
     QString restoreToken() const { return m_restoreToken; }
     QString failure() const { return m_failure; }
+    // The user said no in the desktop's dialog (rather than the portal failing).
+    bool refusedByUser() const { return m_refusedByUser; }
 
     // The PipeWire connection the session grants; -1 on failure. The caller owns the descriptor.
     int openPipeWireRemote();
@@ -83,6 +85,7 @@ private:
     QString m_pendingToken;
     QString m_restoreToken;
     QString m_failure;
+    bool m_refusedByUser = false;
     QList<Stream> m_streams;
     int m_callTimeoutMs = 10000;
     quint32 m_tokenCounter = 0;

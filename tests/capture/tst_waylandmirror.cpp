@@ -58,7 +58,8 @@ private slots:
 
         QVERIFY(m_desktop.paint(TestPictures::solid(kScreen, qRgb(255, 0, 0))));
         QProcess app;
-        m_desktop.home().start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
+        m_desktop.home().start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")},
+                               m_desktop.home().environment());
         QTRY_VERIFY2_WITH_TIMEOUT(shows(*panel, qRgb(255, 0, 0)), "the panel never showed the screen",
                                   kWaitMs);
         QVERIFY(m_desktop.paint(TestPictures::solid(kScreen, qRgb(0, 255, 0))));
@@ -76,7 +77,8 @@ private slots:
         QVERIFY(app.waitForFinished(10000));
 
         QVERIFY(m_desktop.paint(TestPictures::solid(kScreen, qRgb(0, 0, 255))));
-        m_desktop.home().start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
+        m_desktop.home().start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")},
+                               m_desktop.home().environment());
         QTRY_VERIFY2_WITH_TIMEOUT(shows(*panel, qRgb(0, 0, 255)),
                                   "the panel did not show the screen after a restart", kWaitMs);
         QCOMPARE(m_desktop.choices(), before + 1);
