@@ -1,5 +1,8 @@
 #include "capture/linux/BlockAverage.h"
 
+#include "capture/ScreenFrame.h"
+#include "capture/ScreenInfo.h"
+
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -85,3 +88,19 @@ void blockAverage16(const uchar* src, qsizetype srcStride, int blocksW, int bloc
 }
 
 #endif
+
+ScreenFrame* newReducedFrame(const ScreenInfo& screen)
+{
+    auto* frame = new ScreenFrame;
+    frame->width = screen.geometry.width() / 16;
+    frame->height = screen.geometry.height() / 16;
+    frame->stride = frame->width * 4;
+    frame->size = qint64(frame->stride) * frame->height;
+    if (frame->size > 0)
+        frame->buffer = new uchar[size_t(frame->size)]();
+    frame->valid = 1;
+    frame->name = screen.name;
+    frame->geometry = screen.geometry;
+    frame->monitor = screen.monitor;
+    return frame;
+}

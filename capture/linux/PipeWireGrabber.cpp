@@ -231,17 +231,7 @@ void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
         return;
     }
     for (const ScreenInfo& screen : screens) {
-        auto* frame = new ScreenFrame;
-        frame->width = screen.geometry.width() / Block;
-        frame->height = screen.geometry.height() / Block;
-        frame->stride = frame->width * 4;
-        frame->size = qint64(frame->stride) * frame->height;
-        if (frame->size > 0)
-            frame->buffer = new uchar[size_t(frame->size)]();
-        frame->valid = 1;
-        frame->name = screen.name;
-        frame->geometry = screen.geometry;
-        frame->monitor = screen.monitor;
+        ScreenFrame* frame = newReducedFrame(screen);
         m_frames.append(frame);
         qDebug() << "dimensions " << frame->width << "x" << frame->height << screen.monitor;
     }

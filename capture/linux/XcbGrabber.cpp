@@ -202,19 +202,9 @@ void XcbGrabber::initScreens(const QList<ScreenInfo>& screens)
 
     qint64 largest = 0;
     for (const ScreenInfo& screen : screens) {
-        const int w = screen.geometry.width() >> 4;
-        const int h = screen.geometry.height() >> 4;
-        auto* frame = new ScreenFrame;
-        frame->width = w;
-        frame->height = h;
-        frame->stride = w * 4;
-        frame->size = qint64(frame->stride) * h;
-        if (frame->size > 0)
-            frame->buffer = new uchar[size_t(frame->size)]();
-        frame->valid = 1;
-        frame->name = screen.name;
-        frame->geometry = screen.geometry;
-        frame->monitor = screen.monitor;
+        ScreenFrame* frame = newReducedFrame(screen);
+        const int w = frame->width;
+        const int h = frame->height;
         m_frames.append(frame);
         qDebug() << "dimensions " << w << "x" << h << screen.monitor;
         largest = qMax(
