@@ -182,8 +182,7 @@ private:
         return m_started.back().get();
     }
 
-    // Locks or unlocks this session the way logind announces it, and waits until the registry's session saw
-    // it.
+    // Locks or unlocks this session as logind announces it; waits until the registry's session saw it.
     void setLocked(bool locked)
     {
         auto* session = qobject_cast<LinuxSystemSession*>(ResourceManager::instance()->systemSession());
@@ -553,7 +552,7 @@ private slots:
         QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 0);
 
         QTRY_VERIFY_WITH_TIMEOUT(receiving(m_panel), 10000);
-        const QSharedPointer<ScreenMirrorPipeline> pipeline = m_page->pipeline(page);
+        const ScreenMirrorPipeline& pipeline = *m_page->pipeline(page);
         Procs earlier;
         const QList<QPair<QComboBox*, int>> steps{{page->colorModeComboBox(), 0},
                                                   {page->colorModeComboBox(), 1},
@@ -561,12 +560,12 @@ private slots:
                                                   {page->modeSelector(), ScreenSeason},
                                                   {page->modeSelector(), DominantSeason}};
         for (const auto& step : steps) {
-            const Procs before = processorsOf(*pipeline);
+            const Procs before = processorsOf(pipeline);
             QCOMPARE(before.size(), 1);
             earlier += before;
             step.first->setCurrentIndex(step.second);
-            QTRY_VERIFY(processorsOf(*pipeline).size() == 1 &&
-                        processorsOf(*pipeline).first() != before.first());
+            QTRY_VERIFY(processorsOf(pipeline).size() == 1 &&
+                        processorsOf(pipeline).first() != before.first());
             QTRY_VERIFY_WITH_TIMEOUT(
                 std::all_of(earlier.cbegin(), earlier.cend(), [](auto& w) { return w.isNull(); }), 10000);
         }
