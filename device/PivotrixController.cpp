@@ -475,7 +475,10 @@ void PivotrixController::checkOnline()
                                 QMutexLocker locker(&m_lock);
                                 m_canvasSize = canvasFromStreamReply(map, QSize(0, 0));
                             }
-                            setStreamingState(streaming);
+                            // While a stream request is on its way the panel's word is already stale:
+                            // that request's reply tells.
+                            if (!m_streamRequestBusy)
+                                setStreamingState(streaming);
                         }
                         setNetworkState(state);
                         emit checkOnlineFinished();
@@ -494,7 +497,8 @@ void PivotrixController::stopStream()
 
 // Stream requests go out one at a time, in the order asked: on parallel connections a start could reach
 // the panel before an earlier stop and leave it stopped for good. What is asked while one is in flight
-// collapses into the last wish, sent once the reply is in.
+// collapses into the last wish, sent once the reply is in; the reply of a request so overtaken is not
+// reported, or its "standby" would read as the panel leaving the stream the next request asks for.
 void PivotrixController::requestStream(StreamRequest request)
 {
     m_wantedStream = request;
@@ -506,15 +510,14 @@ void PivotrixController::requestStream(StreamRequest request)
     StreamRequest sent;
     do {
         sent = m_wantedStream;
-        if (sent == StartRequest)
-            sendStart();
-        else
-            sendStop();
+        const StreamingState state = sent == StartRequest ? sendStart() : sendStop();
+        if (m_wantedStream == sent)
+            setStreamingState(state);
     } while (m_wantedStream != sent);
     m_streamRequestBusy = false;
 }
 
-void PivotrixController::sendStart()
+PivotrixController::StreamingState PivotrixController::sendStart()
 {
     {
         QMutexLocker locker(&m_lock);
@@ -554,10 +557,10 @@ void PivotrixController::sendStart()
         QMutexLocker locker(&m_lock);
         m_startInProgress = false;
     }
-    setStreamingState(state);
+    return state;
 }
 
-void PivotrixController::sendStop()
+PivotrixController::StreamingState PivotrixController::sendStop()
 {
     qDebug() << "stop stream";
     StreamingState state = Stopped;
@@ -568,7 +571,7 @@ void PivotrixController::sendStop()
         qDebug() << "stop success";
         state = streamingStateFromText(parseJsonMap(body).value(QStringLiteral("status")).toString());
     }
-    setStreamingState(state);
+    return state;
 }
 
 void PivotrixController::updateStreamParams()

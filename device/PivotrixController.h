@@ -136,8 +136,8 @@ private:
         StopRequest
     };
     void requestStream(StreamRequest request);
-    void sendStart();
-    void sendStop();
+    StreamingState sendStart();
+    StreamingState sendStop();
 
     QNetworkAccessManager* m_manager = nullptr;
     bool m_managerShared = false;
