@@ -358,13 +358,12 @@ private slots:
         const QByteArray k1 = "{\"user\":{\"key\":\"k1\"}}";
         const auto choice = [](const char* name, const char* uuid, const char* color, const QByteArray& path,
                                const QByteArray& exchange, const char* key) {
-            const QJsonObject challenge{{S("uuid"), S(uuid)},
-                                        {S("duration"), 30},
-                                        {S("options"), QJsonObject{{S("colors"), QJsonArray{S(color)}}}},
-                                        {S("state"), S("in-progress")}};
+            const QJsonObject offered{{S("uuid"), S(uuid)},
+                                      {S("duration"), 30},
+                                      {S("options"), QJsonObject{{S("colors"), QJsonArray{S(color)}}}},
+                                      {S("state"), S("in-progress")}};
             QTest::newRow(name)
-                << 200
-                << QJsonDocument(QJsonObject{{S("challenge"), challenge}}).toJson(QJsonDocument::Compact)
+                << 200 << QJsonDocument(QJsonObject{{S("challenge"), offered}}).toJson(QJsonDocument::Compact)
                 << PairingStage::ChoosingColor << 30 << 6 << path << exchange << S(key);
         };
         choice("path in the id", "../../device/stream/stop?x=1#y", "ff0000",

@@ -38,12 +38,14 @@ bool XvfbServer::launch(const QStringList& head, bool readDisplay)
     if (!m_process.waitForStarted(5000))
         return false;
     if (readDisplay) {
-        QTest::qWaitFor(
+        const bool announced = QTest::qWaitFor(
             [this] {
                 m_process.waitForReadyRead(100);
                 return m_process.canReadLine();
             },
             10000);
+        if (!announced)
+            return false;
         const QByteArray line = m_process.readLine().trimmed();
         if (line.isEmpty())
             return false;

@@ -60,7 +60,8 @@ int main(int argc, char** argv)
                                                            {QStringLiteral("color_mode"), 1}}}});
     TestRegistry settings;
     ResourceManager* registry = settings.load(records);
-    QTest::qWaitFor([&] { return registry->devices().isEmpty() || registry->devices().first()->isOnline(); });
+    (void)QTest::qWaitFor(
+        [&] { return registry->devices().isEmpty() || registry->devices().first()->isOnline(); });
 
     TestHttpServer service;
     service.body =
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
         auto* dialog = new ColorChallengeDialog();
         dialog->setBaseUrl(QStringLiteral("http://%1:8080").arg(found.address()));
         fixed(dialog);
-        QTest::qWaitFor([dialog] { return dialog->stage() == PairingStage::ChoosingColor; });
+        (void)QTest::qWaitFor([dialog] { return dialog->stage() == PairingStage::ChoosingColor; });
         QTest::qWait(400);
         shown = dialog;
     } else if (is("razer-device")) {
@@ -107,12 +108,12 @@ int main(int argc, char** argv)
     } else if (is("about")) {
         shown = fixed(new AboutDialog());
     } else if (is("update")) {
-        QTest::qWaitFor([] { return !UpdateChecker::instance()->isChecking(); });
+        (void)QTest::qWaitFor([] { return !UpdateChecker::instance()->isChecking(); });
         auto* update = new UpdateDialog();
         update->startManualCheck();
         update->show();
         update->setFixedSize(update->size());
-        QTest::qWaitFor([] { return !UpdateChecker::instance()->isChecking(); });
+        (void)QTest::qWaitFor([] { return !UpdateChecker::instance()->isChecking(); });
         shown = update;
     }
     if (!shown || !QTest::qWaitForWindowExposed(shown, 5000))
