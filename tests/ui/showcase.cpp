@@ -2,6 +2,7 @@
 //   pivotrix_showcase main|about|update|update-latest|update-error|razer-preview|razer-device|mirror-device|
 //                     search|pairing
 // Prints "window <X window id>" once the window is on screen, then runs until killed.
+// Its waits are best effort: a picture of whatever state was reached is still worth looking at.
 #include "core/ApplicationShell.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
