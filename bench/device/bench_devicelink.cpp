@@ -3,6 +3,7 @@
 // controller threads' CPU time per frame.
 //   bench_devicelink [--panels 1,8,32,64] [--seconds 20] [--canvas 4x8] [--block 7]
 
+#include "../BenchWait.h"
 #include "device/PivotrixDeviceController.h"
 #include "emulator/EmulatedPanel.h"
 
@@ -49,19 +50,6 @@ private:
 };
 
 namespace {
-bool spin(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 double threadCpuSeconds(QObject* onThread)
 {
     double seconds = 0;

@@ -4,13 +4,14 @@
 //    changes every 100 ms, per 30 ms tick, against a baseline with the same painting and no mirroring.
 //   bench_screenmirror [--changes 200] [--seconds 10] [--panels 1,4] [--block 74]
 
+#include "../BenchWait.h"
 #include "capture/GrabManager.h"
-#include "support/XvfbServer.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/EffectGenerator.h"
 #include "effects/ScreenMirrorModes.h"
 #include "effects/ScreenMirrorPipeline.h"
 #include "emulator/EmulatedPanel.h"
+#include "support/XvfbServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -30,20 +31,6 @@
 
 namespace {
 const QSize kScreen(1920, 1080);
-
-bool spin(const std::function<bool()>& done, int timeoutMs, int sleepUs = 2000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        if (sleepUs > 0)
-            QThread::usleep(sleepUs);
-    }
-    return true;
-}
 
 QImage solid(QColor color)
 {
@@ -156,14 +143,6 @@ struct Rig
         panels.clear();
     }
 };
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.at(std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5)));
-}
 
 // Paints a changing screen for `seconds` and returns (pipeline threads CPU, X server CPU) in seconds.
 QPair<double, double> measureCpu(XvfbServer& server, double seconds)

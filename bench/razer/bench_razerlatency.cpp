@@ -3,6 +3,7 @@
 // Razer source, indexed provider, fading band generator on a device controller streaming at the 30 ms
 // tick. The Razer path has no blend, so the first frame that moves toward a colour shows it in full.
 //   bench_razerlatency [--changes 100] [--block 61]
+#include "../BenchWait.h"
 #include "broadcast/ChromaBroadcastChannel.h"
 #include "broadcast/ChromaPublisher.h"
 #include "device/PivotrixDeviceController.h"
@@ -25,26 +26,6 @@
 #include <vector>
 
 namespace {
-bool spin(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        QThread::usleep(200);
-    }
-    return true;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const size_t at = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
-    return values[at];
-}
-
 int fail(const char* what)
 {
     std::fprintf(stderr, "bench_razerlatency: %s\n", what);
@@ -120,7 +101,7 @@ int main(int argc, char** argv)
                 const QImage frame = panel.lastFrame();
                 return !frame.isNull() && (frame.pixel(0, 0) & 0xFFFFFF) == want;
             },
-            5000);
+            5000, 200);
         if (!arrived)
             return fail("a colour never reached the panel");
         if (i >= 0)
