@@ -23,10 +23,7 @@ LogCapture::~LogCapture()
 int LogCapture::count(const QString& needle) const
 {
     QMutexLocker lock(&m_mutex);
-    int n = 0;
-    for (const QString& line : m_lines)
-        n += line.contains(needle) ? 1 : 0;
-    return n;
+    return m_lines.filter(needle).size();
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)

@@ -43,11 +43,9 @@ QDBusObjectPath StandInLogind::GetSession(const QString& id)
     return QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_3") + id);
 }
 
-QDBusUnixFileDescriptor StandInLogind::Inhibit(const QString& what, const QString& who, const QString& why,
-                                               const QString& mode)
+QDBusUnixFileDescriptor StandInLogind::Inhibit(const QString& what, const QString& /*who*/,
+                                               const QString& /*why*/, const QString& mode)
 {
-    Q_UNUSED(who)
-    Q_UNUSED(why)
     ++inhibitCalls;
     if (what != QLatin1String("sleep") || mode != QLatin1String("delay")) {
         sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), what + mode);

@@ -17,10 +17,7 @@ QImage picture(const QStringList& rows, const QList<QColor>& colors)
 
 QStringList repeat(int count, const char* row)
 {
-    QStringList rows;
-    for (int i = 0; i < count; ++i)
-        rows << QString::fromLatin1(row);
-    return rows;
+    return QVector<QString>(count, QString::fromLatin1(row)).toList();
 }
 
 QImage solid(const QSize& size, QRgb color)
@@ -30,39 +27,33 @@ QImage solid(const QSize& size, QRgb color)
     return img;
 }
 
-QImage checker(const QSize& size, int cell, QRgb a, QRgb b)
+// An opaque picture whose pixel (x, y) is pixel(x, y).
+template <typename Pixel> QImage generated(const QSize& size, Pixel pixel)
 {
     QImage img(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
         for (int x = 0; x < size.width(); ++x)
-            line[x] = ((x / cell) + (y / cell)) % 2 ? b : a;
+            line[x] = pixel(x, y) | 0xff000000u;
     }
     return img;
 }
 
+QImage checker(const QSize& size, int cell, QRgb a, QRgb b)
+{
+    return generated(size, [=](int x, int y) { return ((x / cell) + (y / cell)) % 2 ? b : a; });
+}
+
 QImage gradient(const QSize& size)
 {
-    QImage img(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = qRgb(x * 255 / qMax(1, size.width() - 1), y * 255 / qMax(1, size.height() - 1),
-                           (x + y) & 0xff);
-    }
-    return img;
+    const int w = qMax(1, size.width() - 1), h = qMax(1, size.height() - 1);
+    return generated(size, [=](int x, int y) { return qRgb(x * 255 / w, y * 255 / h, (x + y) & 0xff); });
 }
 
 QImage noise(const QSize& size, quint32 seed)
 {
     QRandomGenerator gen(seed);
-    QImage img(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<quint32*>(img.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = gen.generate() | 0xff000000u;
-    }
-    return img;
+    return generated(size, [&gen](int, int) { return gen.generate(); });
 }
 
 QImage reduced(const QImage& screen, const QRect& monitor)
