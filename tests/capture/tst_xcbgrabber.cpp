@@ -29,12 +29,6 @@ private slots:
         qputenv("DISPLAY", m_shm.display());
     }
 
-    void cleanupTestCase()
-    {
-        m_shm.kill();
-        m_plain.kill();
-    }
-
     // Without MIT-SHM the blocks are read with GetImage (with it: damageTracking).
     void reducesKnownContentWithoutShm()
     {
