@@ -29,12 +29,6 @@ private slots:
         qputenv("DISPLAY", m_shm.display());
     }
 
-    void cleanupTestCase()
-    {
-        m_shm.kill();
-        m_plain.kill();
-    }
-
     // Without MIT-SHM the blocks are read with GetImage (with it: damageTracking).
     void reducesKnownContentWithoutShm()
     {
@@ -126,15 +120,9 @@ private slots:
         QCOMPARE(rightColor->colors(), QList<QColor>{QColor(20, 20, 220)});
         QCOMPARE(firstDifference(backend->frames().at(left), reduced(screen, geometries.at(left))), -1);
         QCOMPARE(firstDifference(backend->frames().at(right), reduced(screen, geometries.at(right))), -1);
-        // Blocks on the root window are read (13 x 5 of them), the rest stays black.
-        const ScreenFrame* frame = backend->frames().at(edge);
-        QCOMPARE(frame->width, 25);
-        const QImage expected = reduced(screen, QRect(1700, 1000, 208, 80));
-        for (int i = 0; i < frame->width * frame->height; ++i) {
-            const int x = i % frame->width, y = i / frame->width;
-            const quint32 want = x < 13 && y < 5 ? expected.pixel(x, y) : 0u;
-            QCOMPARE(reinterpret_cast<const quint32*>(frame->buffer + y * frame->stride)[x], want);
-        }
+        // Blocks on the root window are read (13 x 5 of the 25 x 18), the rest stays black (copy() fills 0).
+        const QImage edgeBlocks = reduced(screen, QRect(1700, 1000, 208, 80)).copy(0, 0, 25, 18);
+        QCOMPARE(firstDifference(backend->frames().at(edge), edgeBlocks), -1);
     }
 
     // While the session is locked a rebuild finds no screens; unlocked, it does, a new monitor is picked up,

@@ -147,10 +147,9 @@ private slots:
         QSignalSpy live(m_provider, &RazerSdkColorProvider::availableChanged);
         const int fd = socketAt(m_path);
         QVERIFY(fd >= 0);
-        QCOMPARE(::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL), ssize_t(bytes.size()));
         // The channel stays usable after junk.
-        const QByteArray dead = ChromaBroadcastMessage::status(2).encode();
-        QCOMPARE(::send(fd, dead.constData(), size_t(dead.size()), MSG_NOSIGNAL), ssize_t(dead.size()));
+        for (const QByteArray& sent : {bytes, ChromaBroadcastMessage::status(2).encode()})
+            QCOMPARE(::send(fd, sent.constData(), size_t(sent.size()), MSG_NOSIGNAL), ssize_t(sent.size()));
         QTRY_COMPARE_WITH_TIMEOUT(capture.count(kDead), 1, kWaitMs);
         ::close(fd);
         QCOMPARE(capture.count(kDropped), 1);

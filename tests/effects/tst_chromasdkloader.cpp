@@ -128,8 +128,7 @@ private slots:
         if (source == QLatin1String("junk")) {
             QFile junk(m_folder + QLatin1Char('/') + ChromaModule::fileName());
             QVERIFY(junk.open(QIODevice::WriteOnly));
-            junk.write("\x7f"
-                       "ELF but not really");
+            junk.write("\177ELF but not really");
         } else if (!source.isEmpty()) {
             QVERIFY(!install(m_folder, source, mode_t(mode)).isEmpty());
         }

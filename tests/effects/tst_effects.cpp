@@ -26,8 +26,6 @@
 #include <memory>
 #include <thread>
 
-Q_DECLARE_METATYPE(QList<QColor>)
-
 using namespace TestPictures;
 
 namespace {
@@ -127,15 +125,15 @@ private slots:
             b{QColor(200, 0, 0), QColor(255, 100, 11)};
         auto source = QSharedPointer<AbstractColorProvider>::create();
         source->updateColors(palette(3));
-        ColorInterpolation ci(source, nullptr, clock.source());
-        QVERIFY(ci.colors().isEmpty());
-        QCOMPARE(ci.colors(), palette(3));
+        auto ci = std::make_unique<ColorInterpolation>(source, nullptr, clock.source());
+        QVERIFY(ci->colors().isEmpty());
+        QCOMPARE(ci->colors(), palette(3));
         source->updateColors(a);
-        QCOMPARE(ci.colors(), a);
+        QCOMPARE(ci->colors(), a);
         const qint64 t0 = *clock.now + 5000;
         const auto at = [&](qint64 dt) {
             clock.set(t0 + dt);
-            return ci.colors();
+            return ci->colors();
         };
         source->updateColors(b);
         // The call that sees the change still answers the old colours and starts the blend from them.
@@ -155,12 +153,10 @@ private slots:
         ColorInterpolation none(QSharedPointer<AbstractColorProvider>(), nullptr, clock.source());
         QVERIFY(none.colors().isEmpty());
         // The interpolation keeps its source alive.
-        auto kept = QSharedPointer<AbstractColorProvider>::create();
-        QPointer<AbstractColorProvider> watch = kept.data();
-        auto owner = std::make_unique<ColorInterpolation>(kept);
-        kept.reset();
+        QPointer<AbstractColorProvider> watch = source.data();
+        source.reset();
         QVERIFY(watch);
-        owner.reset();
+        ci.reset();
         QVERIFY(!watch);
     }
 
@@ -210,8 +206,6 @@ private slots:
         EffectGeneratorFadingPixel g;
         g.resize(QSize(4, 8));
         QSignalSpy frames(&g, &EffectGenerator::canvasUpdated);
-        g.update();
-        QCOMPARE(frames.count(), 0);
         QPointer<AbstractColorProvider> watch;
         {
             auto a = makeProvider({Qt::red, Qt::green});
@@ -276,29 +270,26 @@ private slots:
 
     void bandsFollowTheAngle_data()
     {
-        QTest::addColumn<QSize>("size");
         QTest::addColumn<QList<QColor>>("colors");
         QTest::addColumn<int>("angle");
         QTest::addColumn<QStringList>("rows");
         const QList<QColor> two{kA, kB};
         const QStringList bottomTop = repeat(4, "bbbb") + repeat(4, "aaaa");
-        QTest::newRow("0: left and right") << QSize(4, 8) << two << 0 << repeat(8, "aabb");
-        QTest::newRow("180: sides swap") << QSize(4, 8) << two << 180 << repeat(8, "bbaa");
-        QTest::newRow("270: first at the bottom") << QSize(4, 8) << two << 270 << bottomTop;
-        QTest::newRow("-90 is 270") << QSize(4, 8) << two << -90 << bottomTop;
+        QTest::newRow("0: left and right") << two << 0 << repeat(8, "aabb");
+        QTest::newRow("180: sides swap") << two << 180 << repeat(8, "bbaa");
+        QTest::newRow("270: first at the bottom") << two << 270 << bottomTop;
+        QTest::newRow("-90 is 270") << two << -90 << bottomTop;
         const QList<QColor> four{kA, kB, QColor(1, 2, 3), QColor(250, 250, 250)};
-        QTest::newRow("three thirds") << QSize(6, 2) << four.mid(0, 3) << 0 << repeat(2, "aabbcc");
+        QTest::newRow("three thirds") << four.mid(0, 3) << 0 << repeat(2, "aabbcc");
         QTest::newRow("four quarters at 90")
-            << QSize(1, 8) << four << 90
-            << QString::fromLatin1("aabbccdd").split(QString(), Qt::SkipEmptyParts);
+            << four << 90 << QString::fromLatin1("aabbccdd").split(QString(), Qt::SkipEmptyParts);
     }
     void bandsFollowTheAngle()
     {
-        QFETCH(QSize, size);
         QFETCH(QList<QColor>, colors);
         QFETCH(int, angle);
         QFETCH(QStringList, rows);
-        Rig rig(size, colors, angle);
+        Rig rig(QSize(rows.first().size(), rows.size()), colors, angle);
         QCOMPARE(rig.frame(), picture(rows, colors));
         // Fading turned off again leaves the bands untouched.
         rig.generator.setShowFadingPixels(true);
@@ -317,10 +308,8 @@ private slots:
                     for (int i = 0; i < size.width() * size.height(); ++i)
                         stray +=
                             palette(n).contains(img.pixelColor(i % size.width(), i / size.width())) ? 0 : 1;
-                    QVERIFY2(stray == 0, qPrintable(QStringLiteral("%1 colours at %2 on %3 wide")
-                                                        .arg(n)
-                                                        .arg(angle)
-                                                        .arg(size.width())));
+                    QVERIFY2(stray == 0, qPrintable(QString::asprintf("%d colours at %d on %d wide", n, angle,
+                                                                      size.width())));
                 }
             }
         }
@@ -365,10 +354,7 @@ private slots:
         rig.generator.resize(QSize(8, 9));
         const QImage img = rig.frame();
         QCOMPARE(img.size(), QSize(8, 9));
-        bool darker = false;
-        for (int x = 0; x < 8; ++x)
-            darker = darker || img.pixel(x, 0) != (x < 4 ? kA : kB).rgba();
-        QVERIFY(darker);
+        QVERIFY(img != picture(repeat(9, "aaaabbbb"), {kA, kB}));
     }
 
     // The GUI thread turns the bands while frames are painted: every frame shows one whole angle.
