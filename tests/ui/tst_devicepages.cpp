@@ -162,19 +162,13 @@ private:
     std::unique_ptr<DeviceListScreenMirrorPage> m_page;
     EmulatedPanel* m_panel = nullptr;
 
-    // One panel with this record in the registry.
-    bool loadOne(const QVariantMap& extra)
-    {
-        m_panel = startPanel();
-        if (m_panel)
-            m_registry.load({TestRegistry::record(m_panel, 1, extra)});
-        return m_panel;
-    }
-
+    // One panel with this record in the registry, and its page.
     ScreenMirrorDevicePage* openWith(const QVariantMap& extra)
     {
-        if (!loadOne(extra))
+        m_panel = startPanel();
+        if (!m_panel)
             return nullptr;
+        m_registry.load({TestRegistry::record(m_panel, 1, extra)});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         return pageIn<ScreenMirrorDevicePage>(m_page.get(), m_panel);
     }
@@ -278,8 +272,9 @@ private slots:
             extra.insert(QStringLiteral("razer"),
                          QVariantMap{{QStringLiteral("show_fading_pixels"), rule.fadingPixels}});
         // The tab built once the broadcast is live with the test colours.
-        QVERIFY(loadOne(extra));
-        EmulatedPanel* panel = m_panel;
+        EmulatedPanel* panel = startPanel();
+        QVERIFY(panel);
+        m_registry.load({TestRegistry::record(panel, 1, extra)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         publish(true, kColors);
         RazerDevicePage* page = pageOf(panel);
@@ -324,11 +319,9 @@ private slots:
         EmulatedPanel* second = startPanel(QStringLiteral("Panel with a much longer name"));
         QVERIFY(first && second);
         const QVariantMap razer{{QStringLiteral("color_indexes"), QVariantList{2}}};
-        m_registry.load(
-            {TestRegistry::record(
-                 first, 1,
-                 {{kEnabled, true}, {kSource, QStringLiteral("razer")}, {QStringLiteral("razer"), razer}}),
-             TestRegistry::record(second, 2)});
+        const QVariantMap streaming{
+            {kEnabled, true}, {kSource, QStringLiteral("razer")}, {QStringLiteral("razer"), razer}};
+        m_registry.load({TestRegistry::record(first, 1, streaming), TestRegistry::record(second, 2)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         m_tab->show();
         DeviceListRazerPage other;
@@ -363,8 +356,7 @@ private slots:
         }
 
         publish(false);
-        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
-        QVERIFY(!m_tab->tabWidget()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible(), 5000);
         QVERIFY(storedRecord(first).value(kEnabled).toBool());
 
         // What the other tab's switch writes.
@@ -406,8 +398,7 @@ private slots:
         if (libraryUsable)
             publish(true);
         QTRY_COMPARE(m_tab->previewPage()->errorText(), text);
-        QVERIFY(m_tab->previewPage()->isVisible());
-        QVERIFY(!m_tab->tabWidget()->isVisible());
+        QVERIFY(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible());
         // The mirror tab has its placeholder.
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         QVERIFY(!m_page->previewPage()->isHidden() && m_page->tabWidget()->isHidden());
@@ -419,16 +410,14 @@ private slots:
     void endToEnd_data()
     {
         QTest::addColumn<int>("direction");
-        QTest::addColumn<QPoint>("firstBandPixel");
-        QTest::addColumn<QPoint>("lastBandPixel");
-        QTest::newRow("rows 0 and 3") << 0 << QPoint(0, 7) << QPoint(3, 0);
-        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QPoint(3, 0) << QPoint(0, 7);
+        QTest::addColumn<QLine>("bands"); // from a pixel of the first band (red) to one of the last (yellow)
+        QTest::newRow("rows 0 and 3") << 0 << QLine(0, 7, 3, 0);
+        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QLine(3, 0, 0, 7);
     }
     void endToEnd()
     {
         QFETCH(int, direction);
-        QFETCH(QPoint, firstBandPixel);
-        QFETCH(QPoint, lastBandPixel);
+        QFETCH(QLine, bands);
         EmulatedPanel* panel = startPanel(QStringLiteral("Living room"));
         QVERIFY(panel);
         m_registry.load({TestRegistry::record(panel, 1)}, 15000);
@@ -457,8 +446,8 @@ private slots:
         QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), (QVariantList{0, 3}));
         page->directionCombo()->setCurrentIndex(direction);
         QCOMPARE(razerOf(panel).value(QStringLiteral("angle"), 0).toInt(), direction);
-        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(firstBandPixel) == QColor(255, 0, 0) &&
-                                     panel->lastFrame().pixelColor(lastBandPixel) == QColor(255, 255, 0),
+        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(bands.p1()) == QColor(255, 0, 0) &&
+                                     panel->lastFrame().pixelColor(bands.p2()) == QColor(255, 255, 0),
                                  10000);
         tick(0);
         tick(3);
