@@ -70,14 +70,14 @@ QString streamKind(const EmulatedPanel* panel)
 }
 
 const QString kMirror = QStringLiteral("screen_mirror");
+const QString kEnabled = QStringLiteral("stream_enabled");
+const QString kSource = QStringLiteral("stream_source");
 const QSize kScreen(640, 480);
 using Procs = QList<QWeakPointer<FrameProcessorBase>>;
 
 QVariantMap mirrorRecord(const QVariantMap& screenMirror, bool streaming = false)
 {
-    return {{QStringLiteral("stream_enabled"), streaming},
-            {QStringLiteral("stream_source"), QStringLiteral("mirror")},
-            {kMirror, screenMirror}};
+    return {{kEnabled, streaming}, {kSource, QStringLiteral("mirror")}, {kMirror, screenMirror}};
 }
 
 // The processors the pipeline holds now.
@@ -105,8 +105,6 @@ QString columns(const QImage& img)
     }
     return out;
 }
-const QString kEnabled = QStringLiteral("stream_enabled");
-const QString kSource = QStringLiteral("stream_source");
 const QList<QColor> kColors{QColor(250, 10, 10), QColor(10, 250, 10), QColor(10, 10, 250),
                             QColor(240, 240, 10), QColor(10, 240, 240)};
 
@@ -139,11 +137,6 @@ template <typename Page> Page* pageIn(const DeviceListPage* list, const Emulated
     const bool found = QTest::qWaitFor(
         [&] { return (page = qobject_cast<Page*>(list->pageForController(c))) != nullptr; }, 10000);
     return found ? page : nullptr;
-}
-
-QVariantMap razerOf(const EmulatedPanel* panel)
-{
-    return storedRecord(panel).value(QStringLiteral("razer")).toMap();
 }
 } // namespace
 Q_DECLARE_METATYPE(StreamRule)
@@ -431,6 +424,9 @@ private slots:
             const QStringList words = QString::fromLatin1(arguments).split(QLatin1Char(' '));
             QVERIFY(QProcess::execute(QStringLiteral(CHROMA_PUBLISHER), words) == 0);
         }
+        const auto razer = [panel](const char* key) {
+            return storedRecord(panel).value(QStringLiteral("razer")).toMap().value(QLatin1String(key));
+        };
         RazerDevicePage* page = nullptr;
         QVERIFY(QTest::qWaitFor(
             [&]() { return (page = window.findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
@@ -443,15 +439,15 @@ private slots:
         };
         tick(3);
         tick(0);
-        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), (QVariantList{0, 3}));
+        QCOMPARE(razer("color_indexes").toList(), (QVariantList{0, 3}));
         page->directionCombo()->setCurrentIndex(direction);
-        QCOMPARE(razerOf(panel).value(QStringLiteral("angle"), 0).toInt(), direction);
+        QCOMPARE(razer("angle").toInt(), direction);
         QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(bands.p1()) == QColor(255, 0, 0) &&
                                      panel->lastFrame().pixelColor(bands.p2()) == QColor(255, 255, 0),
                                  10000);
         tick(0);
         tick(3);
-        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), QVariantList());
+        QCOMPARE(razer("color_indexes").toList(), QVariantList());
         QTest::qWait(200); // for the frames in flight
         const quint64 frames = panel->statistics().snapshot().good;
         QTest::qWait(500);
