@@ -22,11 +22,6 @@ template <class T> int visible()
         found += qobject_cast<T*>(w) && w->isVisible();
     return found;
 }
-
-QAction* action(MainWindow& window, const char* name)
-{
-    return window.findChild<QAction*>(QLatin1String(name));
-}
 } // namespace
 
 class TestMainWindow : public QObject
@@ -128,16 +123,16 @@ private slots:
         SettingsManager* settings = ResourceManager::instance()->settingsManager();
         settings->setValue(QStringLiteral("run_on_start"), exit);
         MainWindow window;
-        action(window, "actionRun_on_startup")->trigger();
+        window.findChild<QAction*>(QStringLiteral("actionRun_on_startup"))->trigger();
         QCOMPARE(settings->value(QStringLiteral("run_on_start")), QVariant(!exit));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        action(window, "actionAbout")->trigger();
+        window.findChild<QAction*>(QStringLiteral("actionAbout"))->trigger();
         QCOMPARE(visible<AboutDialog>(), 1);
         qApp->setQuitOnLastWindowClosed(true);
         QTimer::singleShot(0, qApp, [&] {
             if (exit) {
-                action(window, "actionExit")->trigger();
+                window.findChild<QAction*>(QStringLiteral("actionExit"))->trigger();
             } else {
                 for (QWidget* w : QApplication::topLevelWidgets())
                     w->close();
