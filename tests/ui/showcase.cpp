@@ -9,7 +9,7 @@
 #include "discovery/ColorChallengeDialog.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
 #include "effects/RazerSdkColorProvider.h"
-#include "emulator/EmulatedPanel.h"
+#include "support/PanelFixture.h"
 #include "support/TestHttpServer.h"
 #include "support/TestRegistry.h"
 #include "ui/AboutDialog.h"
@@ -40,22 +40,21 @@ int main(int argc, char** argv)
     };
 
     // Emulated panels on loopback: one paired and online, one found by a scan to pair with.
+    PanelFixture panels(24);
     PanelConfig config;
-    config.address = QStringLiteral("127.0.24.1");
     config.name = QStringLiteral("Living room");
     config.id = QStringLiteral("showcase-panel");
-    EmulatedPanel paired(config);
-    config.address = QStringLiteral("127.0.24.2");
+    const std::unique_ptr<EmulatedPanel> paired = panels.start(config);
     config.name = QStringLiteral("Desk");
     config.id = QStringLiteral("emu-desk");
     config.pairingColorIndex = 4;
-    EmulatedPanel found(config);
-    if (!paired.start() || !found.start())
+    const std::unique_ptr<EmulatedPanel> found = panels.start(config);
+    if (!paired || !found)
         return 1;
     QList<QVariantMap> records;
     if (is("razer-device") || is("mirror-device") || is("search"))
         records << TestRegistry::record(
-            &paired, 1,
+            paired.get(), 1,
             {{QStringLiteral("screen_mirror"), QVariantMap{{QStringLiteral("effect_mode"), 2},
                                                            {QStringLiteral("device_location"), 2},
                                                            {QStringLiteral("color_mode"), 1}}}});
@@ -85,12 +84,12 @@ int main(int argc, char** argv)
     if (is("search")) {
         auto* page = window.findChild<SearchPivotrixDevicesPage*>();
         // A paired panel found again by the scan keeps its one row.
-        for (const EmulatedPanel* p : {&found, &paired})
+        for (const EmulatedPanel* p : {found.get(), paired.get()})
             page->on_DeviceFound(
                 PivotrixBSS{p->name(), 8080, QStringLiteral("px3"), p->address(), p->id(), 1});
     } else if (is("pairing")) {
         auto* dialog = new ColorChallengeDialog();
-        dialog->setBaseUrl(QStringLiteral("http://%1:8080").arg(found.address()));
+        dialog->setBaseUrl(QStringLiteral("http://%1:8080").arg(found->address()));
         fixed(dialog);
         (void)QTest::qWaitFor([dialog] { return dialog->stage() == PairingStage::ChoosingColor; });
         QTest::qWait(400);

@@ -212,8 +212,7 @@ private slots:
             QVERIFY(desktop.startHost(statusNotifier));
         }
         QTRY_VERIFY_WITH_TIMEOUT(desktop.hostRequests(statusNotifier) >= 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(desktop.said("tray icon created"), 5000);
-        QCOMPARE(desktop.times("tray icon created"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.times("tray icon created"), 1, 5000);
 
         QVERIFY(desktop.stopHost(statusNotifier));
         QTRY_VERIFY_WITH_TIMEOUT(

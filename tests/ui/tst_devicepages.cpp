@@ -61,11 +61,6 @@ bool receiving(const EmulatedPanel* panel)
     return panel->stream().status == QLatin1String("receiving");
 }
 
-quint64 goodFrames(EmulatedPanel* panel)
-{
-    return panel->statistics().snapshot().good;
-}
-
 // "<post-process type> <render mode>" of the stream the panel was last asked for.
 QString streamKind(const EmulatedPanel* panel)
 {
@@ -75,14 +70,14 @@ QString streamKind(const EmulatedPanel* panel)
 }
 
 const QString kMirror = QStringLiteral("screen_mirror");
+const QString kEnabled = QStringLiteral("stream_enabled");
+const QString kSource = QStringLiteral("stream_source");
 const QSize kScreen(640, 480);
 using Procs = QList<QWeakPointer<FrameProcessorBase>>;
 
 QVariantMap mirrorRecord(const QVariantMap& screenMirror, bool streaming = false)
 {
-    return {{QStringLiteral("stream_enabled"), streaming},
-            {QStringLiteral("stream_source"), QStringLiteral("mirror")},
-            {kMirror, screenMirror}};
+    return {{kEnabled, streaming}, {kSource, QStringLiteral("mirror")}, {kMirror, screenMirror}};
 }
 
 // The processors the pipeline holds now.
@@ -110,10 +105,18 @@ QString columns(const QImage& img)
     }
     return out;
 }
-const QString kEnabled = QStringLiteral("stream_enabled");
-const QString kSource = QStringLiteral("stream_source");
 const QList<QColor> kColors{QColor(250, 10, 10), QColor(10, 250, 10), QColor(10, 10, 250),
                             QColor(240, 240, 10), QColor(10, 240, 240)};
+
+// A choice on the mirror page: the combo, its key in the record, the entry shown, chosen and then stored.
+struct SlotChoice
+{
+    const char* combo;
+    const char* key;
+    QVariantMap stored;
+    int shown, chosen;
+    int saved; // -1: nothing saved, "same mode" is logged
+};
 
 struct StreamRule
 {
@@ -135,13 +138,9 @@ template <typename Page> Page* pageIn(const DeviceListPage* list, const Emulated
         [&] { return (page = qobject_cast<Page*>(list->pageForController(c))) != nullptr; }, 10000);
     return found ? page : nullptr;
 }
-
-QVariantMap razerOf(const EmulatedPanel* panel)
-{
-    return storedRecord(panel).value(QStringLiteral("razer")).toMap();
-}
 } // namespace
 Q_DECLARE_METATYPE(StreamRule)
+Q_DECLARE_METATYPE(SlotChoice)
 
 class TestDevicePages : public QObject
 {
@@ -156,19 +155,13 @@ private:
     std::unique_ptr<DeviceListScreenMirrorPage> m_page;
     EmulatedPanel* m_panel = nullptr;
 
-    // One panel with this record in the registry.
-    bool loadOne(const QVariantMap& extra)
-    {
-        m_panel = startPanel();
-        if (m_panel)
-            m_registry.load({TestRegistry::record(m_panel, 1, extra)});
-        return m_panel;
-    }
-
+    // One panel with this record in the registry, and its page.
     ScreenMirrorDevicePage* openWith(const QVariantMap& extra)
     {
-        if (!loadOne(extra))
+        m_panel = startPanel();
+        if (!m_panel)
             return nullptr;
+        m_registry.load({TestRegistry::record(m_panel, 1, extra)});
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         return pageIn<ScreenMirrorDevicePage>(m_page.get(), m_panel);
     }
@@ -234,16 +227,6 @@ private:
 
     RazerDevicePage* pageOf(EmulatedPanel* panel) { return pageIn<RazerDevicePage>(m_tab.get(), panel); }
 
-    // One panel with this record; the tab built once the broadcast is live with the test colours.
-    RazerDevicePage* setUp(const QVariantMap& extra)
-    {
-        if (!loadOne(extra))
-            return nullptr;
-        m_tab = std::make_unique<DeviceListRazerPage>();
-        publish(true, kColors);
-        return pageOf(m_panel);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -281,9 +264,14 @@ private slots:
         if (rule.fadingPixels >= 0)
             extra.insert(QStringLiteral("razer"),
                          QVariantMap{{QStringLiteral("show_fading_pixels"), rule.fadingPixels}});
-        RazerDevicePage* page = setUp(extra);
+        // The tab built once the broadcast is live with the test colours.
+        EmulatedPanel* panel = startPanel();
+        QVERIFY(panel);
+        m_registry.load({TestRegistry::record(panel, 1, extra)});
+        m_tab = std::make_unique<DeviceListRazerPage>();
+        publish(true, kColors);
+        RazerDevicePage* page = pageOf(panel);
         QVERIFY(page);
-        EmulatedPanel* panel = m_panel;
         QCOMPARE(page->seasoningSelect()->currentText(), QLatin1String(rule.shown));
         PivotrixDeviceController* c = controllerFor(panel);
         if (!rule.stream)
@@ -324,11 +312,9 @@ private slots:
         EmulatedPanel* second = startPanel(QStringLiteral("Panel with a much longer name"));
         QVERIFY(first && second);
         const QVariantMap razer{{QStringLiteral("color_indexes"), QVariantList{2}}};
-        m_registry.load(
-            {TestRegistry::record(
-                 first, 1,
-                 {{kEnabled, true}, {kSource, QStringLiteral("razer")}, {QStringLiteral("razer"), razer}}),
-             TestRegistry::record(second, 2)});
+        const QVariantMap streaming{
+            {kEnabled, true}, {kSource, QStringLiteral("razer")}, {QStringLiteral("razer"), razer}};
+        m_registry.load({TestRegistry::record(first, 1, streaming), TestRegistry::record(second, 2)});
         m_tab = std::make_unique<DeviceListRazerPage>();
         m_tab->show();
         DeviceListRazerPage other;
@@ -363,8 +349,7 @@ private slots:
         }
 
         publish(false);
-        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible(), 5000);
-        QVERIFY(!m_tab->tabWidget()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible(), 5000);
         QVERIFY(storedRecord(first).value(kEnabled).toBool());
 
         // What the other tab's switch writes.
@@ -406,8 +391,7 @@ private slots:
         if (libraryUsable)
             publish(true);
         QTRY_COMPARE(m_tab->previewPage()->errorText(), text);
-        QVERIFY(m_tab->previewPage()->isVisible());
-        QVERIFY(!m_tab->tabWidget()->isVisible());
+        QVERIFY(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible());
         // The mirror tab has its placeholder.
         m_page = std::make_unique<DeviceListScreenMirrorPage>();
         QVERIFY(!m_page->previewPage()->isHidden() && m_page->tabWidget()->isHidden());
@@ -419,34 +403,33 @@ private slots:
     void endToEnd_data()
     {
         QTest::addColumn<int>("direction");
-        QTest::addColumn<QPoint>("firstBandPixel");
-        QTest::addColumn<QPoint>("lastBandPixel");
-        QTest::newRow("rows 0 and 3") << 0 << QPoint(0, 7) << QPoint(3, 0);
-        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QPoint(3, 0) << QPoint(0, 7);
+        QTest::addColumn<QLine>("bands"); // from a pixel of the first band (red) to one of the last (yellow)
+        QTest::newRow("rows 0 and 3") << 0 << QLine(0, 7, 3, 0);
+        QTest::newRow("rows 0 and 3 at 90 degrees") << 2 << QLine(3, 0, 0, 7);
     }
     void endToEnd()
     {
         QFETCH(int, direction);
-        QFETCH(QPoint, firstBandPixel);
-        QFETCH(QPoint, lastBandPixel);
-        const auto tool = [](const QString& arguments) {
-            return QProcess::execute(QStringLiteral(CHROMA_PUBLISHER), arguments.split(QLatin1Char(' '))) ==
-                   0;
-        };
+        QFETCH(QLine, bands);
         EmulatedPanel* panel = startPanel(QStringLiteral("Living room"));
         QVERIFY(panel);
         m_registry.load({TestRegistry::record(panel, 1)}, 15000);
         TestHttpServer updates;
         updates.body = "{\"version\":\"1.0.1\"}";
         UpdateChecker::instance()->setServiceUrl(updates.baseUrl());
-        auto window = std::make_unique<MainWindow>();
-        window->show();
-        window->chapterTab()->setCurrentIndex(0);
-        QVERIFY(tool(QStringLiteral("live on")));
-        QVERIFY(tool(QStringLiteral("colors #ff0000 #00ff00 #0000ff #ffff00 #00ffff")));
+        MainWindow window;
+        window.show();
+        window.chapterTab()->setCurrentIndex(0);
+        for (const char* arguments : {"live on", "colors #ff0000 #00ff00 #0000ff #ffff00 #00ffff"}) {
+            const QStringList words = QString::fromLatin1(arguments).split(QLatin1Char(' '));
+            QVERIFY(QProcess::execute(QStringLiteral(CHROMA_PUBLISHER), words) == 0);
+        }
+        const auto razer = [panel](const char* key) {
+            return storedRecord(panel).value(QStringLiteral("razer")).toMap().value(QLatin1String(key));
+        };
         RazerDevicePage* page = nullptr;
         QVERIFY(QTest::qWaitFor(
-            [&]() { return (page = window->findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
+            [&]() { return (page = window.findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
 
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(receiving(panel), 10000);
@@ -456,80 +439,65 @@ private slots:
         };
         tick(3);
         tick(0);
-        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), (QVariantList{0, 3}));
+        QCOMPARE(razer("color_indexes").toList(), (QVariantList{0, 3}));
         page->directionCombo()->setCurrentIndex(direction);
-        QCOMPARE(razerOf(panel).value(QStringLiteral("angle"), 0).toInt(), direction);
-        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(firstBandPixel) == QColor(255, 0, 0) &&
-                                     panel->lastFrame().pixelColor(lastBandPixel) == QColor(255, 255, 0),
+        QCOMPARE(razer("angle").toInt(), direction);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(bands.p1()) == QColor(255, 0, 0) &&
+                                     panel->lastFrame().pixelColor(bands.p2()) == QColor(255, 255, 0),
                                  10000);
         tick(0);
         tick(3);
-        QCOMPARE(razerOf(panel).value(QStringLiteral("color_indexes")).toList(), QVariantList());
+        QCOMPARE(razer("color_indexes").toList(), QVariantList());
         QTest::qWait(200); // for the frames in flight
-        const quint64 frames = goodFrames(panel);
+        const quint64 frames = panel->statistics().snapshot().good;
         QTest::qWait(500);
-        QCOMPARE(goodFrames(panel), frames);
+        QCOMPARE(panel->statistics().snapshot().good, frames);
 
         const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
         QVERIFY(!storedRecord(panel).value(kEnabled).toBool());
-        window.reset();
     }
 
     // The stored choices are shown without being written back; choosing one again saves nothing.
     void settingsSlots_data()
     {
-        QTest::addColumn<QString>("combo");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QVariantMap>("stored");
-        QTest::addColumn<int>("shown");
-        QTest::addColumn<int>("chosen");
-        QTest::addColumn<int>("saved"); // -1: nothing saved, "same mode" is logged
+        QTest::addColumn<SlotChoice>("choice");
         const QVariantMap s{{QStringLiteral("effect_mode"), 2},
                             {QStringLiteral("device_location"), 3},
                             {QStringLiteral("effect_type"), 1},
                             {QStringLiteral("color_mode"), 0}};
-        const auto row = [](const char* name, const char* combo, const char* key, const QVariantMap& stored,
-                            int shown, int chosen, int saved) {
-            QTest::newRow(name) << QString::fromLatin1(combo) << QString::fromLatin1(key) << stored << shown
-                                << chosen << saved;
-        };
-        row("new mode", "modeSelector", "effect_mode", s, 2, 1, 1);
-        row("new location", "prismLocation", "device_location", s, 3, 7, 7);
+        QTest::newRow("new mode") << SlotChoice{"modeSelector", "effect_mode", s, 2, 1, 1};
+        QTest::newRow("new location") << SlotChoice{"prismLocation", "device_location", s, 3, 7, 7};
         // Colour modes are listed Natural first.
-        row("same colours", "colorModeComboBox", "color_mode", s, 1, 1, -1);
-        row("natural colours", "colorModeComboBox", "color_mode", s, 1, 0, 1);
+        QTest::newRow("same colours") << SlotChoice{"colorModeComboBox", "color_mode", s, 1, 1, -1};
+        QTest::newRow("natural colours") << SlotChoice{"colorModeComboBox", "color_mode", s, 1, 0, 1};
         // Nothing stored: the page shows "Fading Triangles", and "No Effect" must still be saved.
-        row("no effect over a missing key", "effectSelect", "effect_type", {}, 2, 0, 0);
+        QTest::newRow("missing key, no effect") << SlotChoice{"effectSelect", "effect_type", {}, 2, 0, 0};
     }
     void settingsSlots()
     {
-        QFETCH(QString, combo);
-        QFETCH(QString, key);
-        QFETCH(QVariantMap, stored);
-        QFETCH(int, shown);
-        QFETCH(int, chosen);
-        QFETCH(int, saved);
-        ScreenMirrorDevicePage* page = openWith(mirrorRecord(stored));
+        QFETCH(SlotChoice, choice);
+        ScreenMirrorDevicePage* page = openWith(mirrorRecord(choice.stored));
         QVERIFY(page);
-        auto* box = page->findChild<QComboBox*>(combo);
-        QCOMPARE(box->currentIndex(), shown);
+        auto* box = page->findChild<QComboBox*>(QLatin1String(choice.combo));
+        QCOMPARE(box->currentIndex(), choice.shown);
 
         LogCapture log;
         QSignalSpy saves(ResourceManager::instance()->settingsManager(), &SettingsManager::settingsChanged);
-        box->setCurrentIndex(chosen);
-        if (chosen == shown) // The combo stays quiet when nothing changes; the user picks the entry again.
-            QMetaObject::invokeMethod(box, "currentIndexChanged", Q_ARG(int, chosen));
-        if (saved < 0) {
+        box->setCurrentIndex(choice.chosen);
+        // The combo stays quiet when nothing changes; the user picks the entry again.
+        if (choice.chosen == choice.shown)
+            QMetaObject::invokeMethod(box, "currentIndexChanged", Q_ARG(int, choice.chosen));
+        if (choice.saved < 0) {
             QCOMPARE(log.count(QStringLiteral("same mode")), 1);
             QCOMPARE(saves.count(), 0);
         } else {
-            QTRY_COMPARE(this->stored(key), saved);
+            QTRY_COMPARE(stored(QLatin1String(choice.key)), choice.saved);
             const int count = saves.count();
             QTest::qWait(100); // The refresh shows the choice again without saving it again.
             QCOMPARE(saves.count(), count);
-            QCOMPARE(box->currentIndex(), chosen);
+            QCOMPARE(box->currentIndex(), choice.chosen);
         }
         // The location row belongs to "Continue Screen" only.
         QCOMPARE(!page->prismLocation()->isHidden(), page->modeSelector()->currentIndex() == ContinueScreen);
@@ -573,7 +541,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(
                 std::all_of(earlier.cbegin(), earlier.cend(), [](auto& w) { return w.isNull(); }), 10000);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(m_panel) > 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->statistics().snapshot().good > 3, 10000);
         reset();
         QTest::qWait(100);
     }
