@@ -33,14 +33,6 @@ void waitForCheck(PivotrixController& controller)
     controller.checkOnline();
     QTRY_COMPARE(finished.count(), 1);
 }
-
-QImage canvasImage()
-{
-    QImage image(4, 8, QImage::Format_RGB32);
-    image.fill(qRgb(10, 200, 30));
-    image.setPixel(0, 0, qRgb(255, 0, 0));
-    return image;
-}
 } // namespace
 
 class TestPivotrixController : public QObject
@@ -282,7 +274,10 @@ private slots:
         QTest::addColumn<int>("verdict");
         using V = PanelFrameParser::Verdict;
         const QByteArray session = QByteArray::fromHex("0102030405");
-        const QByteArray good = PivotrixController::buildFrame(canvasImage(), session);
+        QImage canvas(4, 8, QImage::Format_RGB32);
+        canvas.fill(qRgb(10, 200, 30));
+        canvas.setPixel(0, 0, qRgb(255, 0, 0));
+        const QByteArray good = PivotrixController::buildFrame(canvas, session);
         auto patched = [&good](int offset, char value) {
             QByteArray d = good;
             d[offset] = value;
