@@ -107,10 +107,7 @@ private slots:
             QStringLiteral("K\u00fc=1/px3/abc/8080/1"));
         row("nm empty or bare changes nothing", {complete, reply({txt({"nm=", "nm"})})}, 1, kitchen);
         row("control byte before =", {reply({srv(8080), txt(txtPlus("n\x01m=Evil"))})}, 1, kitchen);
-        row("= first is not kept",
-            {reply({srv(8080), txt(junk(127) << "=nm"
-                                             << "ss=1")})},
-            0, {});
+        row("= first is not kept", {reply({srv(8080), txt(junk(127) + QList<Bytes>{"=nm", "ss=1"})})}, 0, {});
         row("128th string used", {complete, reply({txt(junk(127) << "ss=7")})}, 2,
             QStringLiteral("Kitchen/px3/abc/8080/7"));
         row("129th string not used", {complete, reply({txt(junk(128) << "ss=7")})}, 1, kitchen);
@@ -164,13 +161,13 @@ private slots:
         // One complete reply from each host, in order; "6:" marks IPv6. Blank-separated lists.
         QTest::addColumn<QString>("hosts");
         QTest::addColumn<QString>("reported");
-        QTest::newRow("IPv6 link-local only") << "6:fe80::1%eth0"
-                                              << "[fe80::1%25eth0]";
-        QTest::newRow("IPv4 first keeps IPv4") << "10.0.0.5 6:fe80::1%eth0"
-                                               << "10.0.0.5";
-        QTest::newRow("IPv4 after IPv6 is reported") << "6:fe80::1%eth0 10.0.0.5"
-                                                     << "[fe80::1%25eth0] 10.0.0.5";
-        QTest::newRow("host text over 63 characters") << QString(64, QLatin1Char('1')) << "";
+        const auto row = [](const char* name, const char* hosts, const char* reported) {
+            QTest::newRow(name) << QString::fromLatin1(hosts) << QString::fromLatin1(reported);
+        };
+        row("IPv6 link-local only", "6:fe80::1%eth0", "[fe80::1%25eth0]");
+        row("IPv4 first keeps IPv4", "10.0.0.5 6:fe80::1%eth0", "10.0.0.5");
+        row("IPv4 after IPv6 is reported", "6:fe80::1%eth0 10.0.0.5", "[fe80::1%25eth0] 10.0.0.5");
+        row("host text over 63 characters", QByteArray(64, '1').constData(), "");
     }
     void addressFamilies()
     {
