@@ -37,18 +37,6 @@ private:
                                              QStringLiteral("c%1").arg(++m_connections));
     }
 
-    void makeSession()
-    {
-        const QDBusConnection app = connectNew();
-        m_appConnection = app.name();
-        m_session = std::make_unique<LinuxSystemSession>(app, app, m_x.display());
-        m_session->setSleepReleaseDelay(100);
-        m_seen.clear();
-        connect(m_session.get(), &SystemSession::systemStateChanged, this, [this](int s) {
-            m_seen << QString::number(s) + QLatin1String(m_session->isLocked() ? "L" : "");
-        });
-    }
-
     void send(const QString& path, const QString& interface, const QString& name, const QVariantList& args,
               QDBusConnection* from = nullptr)
     {
@@ -122,7 +110,14 @@ private slots:
             steps.startsWith(QLatin1String("by-env")) || steps.startsWith(QLatin1String("no-"));
         if (steps.startsWith(QLatin1String("by-env")))
             qputenv("XDG_SESSION_ID", "7");
-        makeSession();
+        const QDBusConnection app = connectNew();
+        m_appConnection = app.name();
+        m_session = std::make_unique<LinuxSystemSession>(app, app, m_x.display());
+        m_session->setSleepReleaseDelay(100);
+        m_seen.clear();
+        connect(m_session.get(), &SystemSession::systemStateChanged, this, [this](int s) {
+            m_seen << QString::number(s) + QLatin1String(m_session->isLocked() ? "L" : "");
+        });
         if (steps.startsWith(QLatin1String("no-session"))) {
             QTRY_COMPARE_WITH_TIMEOUT(
                 log.count(QStringLiteral("failed to subscribe on session notifications")), 1, 5000);
@@ -137,11 +132,6 @@ private slots:
         QSignalSpy theme(m_session.get(), &SystemSession::systemThemeChanged);
         const QString appearance = QStringLiteral("org.freedesktop.appearance");
         const QString scheme = QStringLiteral("color-scheme");
-        const auto hint = [&](const QVariant& value) {
-            send(kOurSession, QStringLiteral("org.freedesktop.DBus.Properties"),
-                 QStringLiteral("PropertiesChanged"),
-                 {kSession, QVariantMap{{QStringLiteral("LockedHint"), value}}, QStringList()});
-        };
         int syncs = 0;
         for (const QString& step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const int before = m_seen.size();
@@ -154,9 +144,12 @@ private slots:
                 send(ours, kSession,
                      step == QLatin1String("lock") ? QStringLiteral("Lock") : QStringLiteral("Unlock"), {});
             } else if (step.startsWith(QLatin1String("hint-"))) {
-                hint(step == QLatin1String("hint-on")    ? QVariant(true)
-                     : step == QLatin1String("hint-off") ? QVariant(false)
-                                                         : QVariant(QStringLiteral("yes")));
+                const QVariant hint = step == QLatin1String("hint-on")    ? QVariant(true)
+                                      : step == QLatin1String("hint-off") ? QVariant(false)
+                                                                          : QVariant(QStringLiteral("yes"));
+                send(kOurSession, QStringLiteral("org.freedesktop.DBus.Properties"),
+                     QStringLiteral("PropertiesChanged"),
+                     {kSession, QVariantMap{{QStringLiteral("LockedHint"), hint}}, QStringList()});
             } else if (step == QLatin1String("other-lock")) {
                 send(QStringLiteral("/org/freedesktop/login1/session/c2"), kSession, QStringLiteral("Lock"),
                      {});
