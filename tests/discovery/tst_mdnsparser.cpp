@@ -59,10 +59,6 @@ QList<Bytes> junk(int count)
 {
     return QVector<Bytes>(count, "x=1").toList();
 }
-QString describe(const PivotrixBSS& d)
-{
-    return QStringLiteral("%1/%2/%3/%4/%5").arg(d.name, d.model, d.id).arg(d.port).arg(d.ssFlag);
-}
 const MdnsSource v4 = MdnsSource::fromNumericHost(QStringLiteral("192.168.1.20"), false);
 } // namespace
 
@@ -148,12 +144,14 @@ private slots:
         for (const Bytes& datagram : datagrams)
             found += collector.addDatagram(datagram.constData(), datagram.size(), v4);
         QVERIFY(clock.elapsed() < 5000);
-        for (const PivotrixBSS& device : found) {
-            QVERIFY(device.isComplete());
-            QCOMPARE(device.address, QStringLiteral("192.168.1.20"));
+        QString described; // the last report
+        for (const PivotrixBSS& d : found) {
+            QVERIFY(d.isComplete());
+            QCOMPARE(d.address, QStringLiteral("192.168.1.20"));
+            described = QStringLiteral("%1/%2/%3/%4/%5").arg(d.name, d.model, d.id).arg(d.port).arg(d.ssFlag);
         }
         QCOMPARE(found.size(), reports);
-        QCOMPARE(found.isEmpty() ? QString() : describe(found.last()), last);
+        QCOMPARE(described, last);
     }
 
     void addressFamilies_data()
