@@ -109,8 +109,7 @@ private slots:
     {
         m_registry.load();
         const auto url = [](const char* address) {
-            return SearchDeviceEntry(PivotrixBSS{S("n"), 8080, S("px3"), S(address), S("i"), 1}, QString())
-                .baseUrl();
+            return SearchDeviceEntry(record("i", "n", address), QString()).baseUrl();
         };
         QCOMPARE(url("192.168.1.20"), S("http://192.168.1.20:8080"));
         QCOMPARE(url("fe80::1%eth0"), S("http://[fe80::1%25eth0]:8080"));
