@@ -24,7 +24,6 @@ void writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-    f.close();
     QFile::setPermissions(path, kOwnerRw | QFile::ReadGroup | QFile::ReadOther);
 }
 
@@ -112,8 +111,7 @@ private slots:
             QTest::qWait(150 + attempt * 37);
             writer.kill();
             QVERIFY(writer.waitForFinished());
-            const QJsonDocument doc = QJsonDocument::fromJson(readAll(path));
-            QVERIFY2(doc.object().contains(QStringLiteral("round")),
+            QVERIFY2(QJsonDocument::fromJson(readAll(path)).object().contains(QStringLiteral("round")),
                      "settings.json was left broken by a kill");
         }
     }
