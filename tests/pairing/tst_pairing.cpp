@@ -280,9 +280,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_start"), 1, 10000);
         EmulatorWindow window(panel.get());
         auto* retry = dialog->findChild<QPushButton*>(S("retryButton"));
-        const auto clickRetry = [&] {
-            QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
-        };
         if (how == QLatin1String("choosing") || how == QLatin1String("wrong") ||
             how == QLatin1String("resolving"))
             QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
@@ -291,7 +288,7 @@ private slots:
             QTest::mouseClick(swatch(*dialog, *panel, true), Qt::RightButton);
             QTest::mouseClick(swatch(*dialog, *panel, true), Qt::MiddleButton);
             QVERIFY(retry->isHidden());
-            clickRetry();
+            QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
             QTest::qWait(300);
             QCOMPARE(calls(*panel, "pair_resolve"), 0);
             QCOMPARE(dialog->stage(), PairingStage::ChoosingColor);
@@ -311,7 +308,7 @@ private slots:
             QCOMPARE(retry->text(), texts.at(2));
         }
         if (how == QLatin1String("wrong")) {
-            clickRetry();
+            QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
             QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
             QCOMPARE(calls(*panel, "pair_start"), 2);
         }
