@@ -64,11 +64,7 @@ private slots:
         QVERIFY(m_fake.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
     }
 
-    void init()
-    {
-        m_logind.failByPid = false;
-        qunsetenv("XDG_SESSION_ID");
-    }
+    void init() { qunsetenv("XDG_SESSION_ID"); }
 
     void cleanup()
     {
