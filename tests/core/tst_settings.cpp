@@ -24,7 +24,6 @@ void writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-    f.close();
     QFile::setPermissions(path, kOwnerRw | QFile::ReadGroup | QFile::ReadOther);
 }
 
@@ -38,18 +37,6 @@ QByteArray frame(const QByteArray& payload)
     QByteArray f(4, '\0');
     qToBigEndian<quint32>(quint32(payload.size()), f.data());
     return f + payload;
-}
-
-// Sends from a plain thread so the server's event loop keeps running here.
-SingleInstance::Role startInThread(const QString& dir, int timeoutMs)
-{
-    auto role = std::async(std::launch::async, [&] {
-        return SingleInstance(QStringLiteral("tst"), dir).start(QStringLiteral("show"), timeoutMs);
-    });
-    // Events flow while the other thread starts; get() waits on regardless.
-    (void)QTest::qWaitFor(
-        [&] { return role.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-    return role.get();
 }
 } // namespace
 
@@ -124,14 +111,16 @@ private slots:
             QTest::qWait(150 + attempt * 37);
             writer.kill();
             QVERIFY(writer.waitForFinished());
-            const QJsonDocument doc = QJsonDocument::fromJson(readAll(path));
-            QVERIFY2(doc.object().contains(QStringLiteral("round")),
+            QVERIFY2(QJsonDocument::fromJson(readAll(path)).object().contains(QStringLiteral("round")),
                      "settings.json was left broken by a kill");
         }
     }
 
-    // The autostart entry's Exec key: quoted when the path needs it, with the key's own escapes.
-    void execArgumentQuoting()
+    // With no settings file "run_on_start" is true and start-up registers the entry, which starts the
+    // program minimised; a start with it false removes an entry someone put back meanwhile. What the registry
+    // stored is read back whole by the next start. The entry's Exec key is quoted when the path needs it,
+    // with the key's own escapes.
+    void autostartFollowsRunOnStart()
     {
         const auto quoted = [](const char* path) {
             return XdgAutostart::quoteExecArgument(QString::fromUtf8(path)).toUtf8();
@@ -142,13 +131,6 @@ private slots:
         QCOMPARE(quoted("/opt/$HOME/p"), QByteArray("\"/opt/\\\\$HOME/p\""));
         QCOMPARE(quoted("/opt/a\"b/p"), QByteArray("\"/opt/a\\\\\"b/p\""));
         QCOMPARE(quoted("/opt/a\\b/p"), QByteArray("\"/opt/a\\\\\\\\b/p\""));
-    }
-
-    // With no settings file "run_on_start" is true and start-up registers the entry, which starts the
-    // program minimised; a start with it false removes an entry someone put back meanwhile. What the registry
-    // stored is read back whole by the next start.
-    void autostartFollowsRunOnStart()
-    {
         QTemporaryDir dir;
         const QString settings = dir.filePath(QStringLiteral("settings.json"));
         auto* autostart = new XdgAutostart(dir.filePath(QStringLiteral("autostart")));
@@ -176,7 +158,11 @@ private slots:
             !ApplicationShell::hasMinimizedFlag({QStringLiteral("app"), QStringLiteral("--minimized=1")}));
     }
 
-    void liveButSilentHolderIsUnreachable()
+    // While a live holder of the lock stays silent, a start is unreachable after its time-out; once it lets
+    // go, the next start serves. Junk is dropped without an answer (a length over the bound or zero, bytes
+    // after the message, text that is not UTF-8, a partial body left idle); the exact "show" of a later
+    // start still arrives.
+    void singleInstance()
     {
         QTemporaryDir dir;
         QLockFile held(dir.filePath(QStringLiteral("tst.lock")));
@@ -187,13 +173,7 @@ private slots:
         QCOMPARE(blocked.start(QStringLiteral("show"), 600), SingleInstance::Role::Unreachable);
         QVERIFY(timer.elapsed() >= 500);
         QVERIFY(!blocked.isPrimary());
-    }
-
-    // Junk is dropped without an answer (a length over the bound or zero, bytes after the message, text that
-    // is not UTF-8, a partial body left idle); the exact "show" of a later start still arrives.
-    void hostileClientsAreDroppedAndServiceGoesOn()
-    {
-        QTemporaryDir dir;
+        held.unlock();
         SingleInstance server(QStringLiteral("tst"), dir.path());
         server.setIdleTimeout(300);
         QCOMPARE(server.start(QStringLiteral("show"), 1000), SingleInstance::Role::Primary);
@@ -211,7 +191,14 @@ private slots:
             QCOMPARE(client.readAll(), QByteArray());
         }
         QCOMPARE(received.count(), 0);
-        QCOMPARE(startInThread(dir.path(), 3000), SingleInstance::Role::MessageDelivered);
+        // The later start sends from a plain thread so the server's event loop keeps running here.
+        auto role = std::async(std::launch::async, [&dir] {
+            return SingleInstance(QStringLiteral("tst"), dir.path()).start(QStringLiteral("show"), 3000);
+        });
+        // Events flow while the other thread starts; get() waits on regardless.
+        (void)QTest::qWaitFor(
+            [&] { return role.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        QCOMPARE(role.get(), SingleInstance::Role::MessageDelivered);
         QTRY_COMPARE(received.count(), 1);
         QCOMPARE(received.first().first().toString(), QStringLiteral("show"));
     }

@@ -33,15 +33,16 @@ void waitForCheck(PivotrixController& controller)
     controller.checkOnline();
     QTRY_COMPARE(finished.count(), 1);
 }
-
-QImage canvasImage()
+// One route answers badly: its status and body, and what the controller makes of it.
+struct HostileReply
 {
-    QImage image(4, 8, QImage::Format_RGB32);
-    image.fill(qRgb(10, 200, 30));
-    image.setPixel(0, 0, qRgb(255, 0, 0));
-    return image;
-}
+    QByteArray route, body;
+    int status; // -1: a huge body
+    int state;  // the network state after init or check, the streaming state after start or stop
+    QString name;
+};
 } // namespace
+Q_DECLARE_METATYPE(HostileReply)
 
 class TestPivotrixController : public QObject
 {
@@ -52,11 +53,9 @@ private slots:
     void wireBytes()
     {
         const QByteArray session = QByteArray::fromHex("00112233445566778899aabbccddeeff");
-        QImage square(2, 2, QImage::Format_ARGB32);
         const QRgb pixels[] = {qRgba(0x10, 0x20, 0x30, 0x80), qRgba(0x40, 0x50, 0x60, 0x80),
                                qRgba(0x70, 0x80, 0x90, 0), qRgba(0xa0, 0xb0, 0xc0, 0xff)};
-        for (int i = 0; i < 4; ++i)
-            square.setPixel(i % 2, i / 2, pixels[i]);
+        const QImage square(reinterpret_cast<const uchar*>(pixels), 2, 2, QImage::Format_ARGB32);
         const QByteArray frame = PivotrixController::buildFrame(square, session);
         QCOMPARE(frame.toHex(), QByteArray("707873700100" + session.toHex() +
                                            "0001010000000000020002000c00102030405060708090a0b0c00000"));
@@ -161,15 +160,10 @@ private slots:
     // One route at a time answers badly while the others answer well.
     void hostileReplies_data()
     {
-        QTest::addColumn<QByteArray>("route");
-        QTest::addColumn<int>("status"); // -1: a huge body
-        QTest::addColumn<QByteArray>("body");
-        // The network state after init or check, the streaming state after start or stop.
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<HostileReply>("reply");
         const auto row = [](const char* tag, const QByteArray& route, int status, const QByteArray& body,
                             int state, const QString& name = {}) {
-            QTest::newRow(tag) << route << status << body << state << name;
+            QTest::newRow(tag) << HostileReply{route, body, status, state, name};
         };
         const auto start = [](const QByteArray& data) {
             return R"({"success":{"data":{"status":"receiving",)" + data + "}}}";
@@ -197,11 +191,7 @@ private slots:
 
     void hostileReplies()
     {
-        QFETCH(QByteArray, route);
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(int, state);
-        QFETCH(QString, name);
+        QFETCH(HostileReply, reply);
         TestHttpServer server;
         const QString address = m_panels.nextAddress();
         QVERIFY(server.listen(QHostAddress(address)));
@@ -210,37 +200,37 @@ private slots:
                         R"({"status":"receiving","canvas":{"pixel":{"size":{"width":4,"height":8}}}})");
         server.setReply(kStart, 200, kGoodStart);
         auto controller = controllerFor(address);
-        if (route == kInfo) {
-            server.setReply(route, status, body);
+        if (reply.route == kInfo) {
+            server.setReply(reply.route, reply.status, reply.body);
             controller->init();
-            QCOMPARE(int(controller->networkState()), state);
-            QCOMPARE(controller->name(), name);
+            QCOMPARE(int(controller->networkState()), reply.state);
+            QCOMPARE(controller->name(), reply.name);
             // A failed init is tried again by the next check.
             waitForCheck(*controller);
             QCOMPARE(controller->networkState(), PivotrixController::Online);
-            QCOMPARE(server.requestCount(kInfo), state == PivotrixController::NotChecked ? 2 : 1);
+            QCOMPARE(server.requestCount(kInfo), reply.state == PivotrixController::NotChecked ? 2 : 1);
             return;
         }
         controller->init();
         controller->startStream();
         QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
-        server.setReply(route, status, body);
-        if (status < 0)
-            server.setHugeBody(route);
-        if (route == kCheck) {
+        server.setReply(reply.route, reply.status, reply.body);
+        if (reply.status < 0)
+            server.setHugeBody(reply.route);
+        if (reply.route == kCheck) {
             waitForCheck(*controller);
-            QCOMPARE(int(controller->networkState()), state);
-            if (state == PivotrixController::Online) {
+            QCOMPARE(int(controller->networkState()), reply.state);
+            if (reply.state == PivotrixController::Online) {
                 QCOMPARE(controller->streamingState(), PivotrixController::Stopped);
                 QCOMPARE(controller->canvasSize(), QSize(0, 0));
             } else {
                 QVERIFY(!controller->lastError().isEmpty());
             }
-        } else if (route == kStart) {
+        } else if (reply.route == kStart) {
             controller->setRenderMode(QStringLiteral("pixel"));
             controller->updateStreamParams();
             // No usable session in the reply: the old one is kept and the stream does not count as receiving.
-            QCOMPARE(int(controller->streamingState()), state);
+            QCOMPARE(int(controller->streamingState()), reply.state);
             QCOMPARE(controller->sessionId(), QByteArray::fromHex("0a0b"));
             QCOMPARE(controller->streamPort(), 4000);
             // The new parameters were never accepted, so asking again tries again.
@@ -250,7 +240,7 @@ private slots:
         } else {
             controller->stopStream();
             QCOMPARE(server.requestCount(kStop), 1);
-            QCOMPARE(int(controller->streamingState()), state);
+            QCOMPARE(int(controller->streamingState()), reply.state);
         }
     }
 
@@ -263,12 +253,11 @@ private slots:
         server.setReply(kStart, 200, kGoodStart);
         server.delayMs = 300;
         auto controller = controllerFor(server.baseUrl().host());
-        PivotrixController* c = controller.get();
-        QTimer::singleShot(50, c, [c] { c->startStream(); });
+        QTimer::singleShot(50, controller.get(), [&controller] { controller->startStream(); });
         controller->startStream();
-        QTimer::singleShot(50, c, [c] {
-            c->setRenderMode(QStringLiteral("pixel"));
-            c->updateStreamParams();
+        QTimer::singleShot(50, controller.get(), [&controller] {
+            controller->setRenderMode(QStringLiteral("pixel"));
+            controller->updateStreamParams();
         });
         controller->startStream();
         QTest::qWait(400);
@@ -282,7 +271,10 @@ private slots:
         QTest::addColumn<int>("verdict");
         using V = PanelFrameParser::Verdict;
         const QByteArray session = QByteArray::fromHex("0102030405");
-        const QByteArray good = PivotrixController::buildFrame(canvasImage(), session);
+        QImage canvas(4, 8, QImage::Format_RGB32);
+        canvas.fill(qRgb(10, 200, 30));
+        canvas.setPixel(0, 0, qRgb(255, 0, 0));
+        const QByteArray good = PivotrixController::buildFrame(canvas, session);
         auto patched = [&good](int offset, char value) {
             QByteArray d = good;
             d[offset] = value;

@@ -79,7 +79,19 @@ RoundRectWidget* swatch(const ColorChallengeDialog& dialog, const EmulatedPanel&
     return nullptr;
 }
 
+// A challenge the scripted server offers and how the dialog takes it.
+struct Scripted
+{
+    int status; // -1: an endless body
+    QByteArray body;
+    PairingStage stage;
+    int duration, swatches;
+    QByteArray path; // where the first swatch's colour goes; empty: no choice made
+    QByteArray exchange;
+    QString key; // empty: pairing fails
+};
 } // namespace
+Q_DECLARE_METATYPE(Scripted)
 
 class TestPairing : public QObject
 {
@@ -97,8 +109,7 @@ private slots:
     {
         m_registry.load();
         const auto url = [](const char* address) {
-            return SearchDeviceEntry(PivotrixBSS{S("n"), 8080, S("px3"), S(address), S("i"), 1}, QString())
-                .baseUrl();
+            return SearchDeviceEntry(record("i", "n", address), QString()).baseUrl();
         };
         QCOMPARE(url("192.168.1.20"), S("http://192.168.1.20:8080"));
         QCOMPARE(url("fe80::1%eth0"), S("http://[fe80::1%25eth0]:8080"));
@@ -160,6 +171,9 @@ private slots:
     {
         const bool scan = PrivateNetwork::inside();
         ResourceManager* r = m_registry.load({stored(record("old", "Old", "127.0.61.250"), 4)});
+        SearchPivotrixDevicesPage page;
+        page.setScanPeriod(300);
+        page.show();
         std::vector<std::unique_ptr<EmulatedPanel>> panels;
         for (const char* model : {"px3", "px3", "px2"}) {
             PanelConfig config;
@@ -170,16 +184,11 @@ private slots:
             if (scan)
                 panels.back()->addProtocol(std::make_unique<PanelMdnsResponder>(panels.back().get()));
             QVERIFY(panels.back()->start());
+            if (!scan)
+                page.on_DeviceFound({config.name, 8080, config.model, config.address, config.id, 1});
         }
-        SearchPivotrixDevicesPage page;
-        page.setScanPeriod(300);
-        page.show();
         if (scan)
             page.onScanButton_clicked();
-        for (const auto& p : panels) {
-            if (!scan)
-                page.on_DeviceFound(PivotrixBSS{p->name(), 8080, p->model(), p->address(), p->id(), 1});
-        }
         QTRY_COMPARE_WITH_TIMEOUT(page.entryIds(), (QStringList{S("old"), S("scan-0"), S("scan-1")}), 10000);
 
         EmulatedPanel& panel = *panels.front();
@@ -271,9 +280,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(calls(*panel, "pair_start"), 1, 10000);
         EmulatorWindow window(panel.get());
         auto* retry = dialog->findChild<QPushButton*>(S("retryButton"));
-        const auto clickRetry = [&] {
-            QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
-        };
         if (how == QLatin1String("choosing") || how == QLatin1String("wrong") ||
             how == QLatin1String("resolving"))
             QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
@@ -282,7 +288,7 @@ private slots:
             QTest::mouseClick(swatch(*dialog, *panel, true), Qt::RightButton);
             QTest::mouseClick(swatch(*dialog, *panel, true), Qt::MiddleButton);
             QVERIFY(retry->isHidden());
-            clickRetry();
+            QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
             QTest::qWait(300);
             QCOMPARE(calls(*panel, "pair_resolve"), 0);
             QCOMPARE(dialog->stage(), PairingStage::ChoosingColor);
@@ -302,7 +308,7 @@ private slots:
             QCOMPARE(retry->text(), texts.at(2));
         }
         if (how == QLatin1String("wrong")) {
-            clickRetry();
+            QTest::mouseClick(dialog.get(), Qt::LeftButton, {}, retry->geometry().center());
             QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
             QCOMPARE(calls(*panel, "pair_start"), 2);
         }
@@ -320,14 +326,7 @@ private slots:
     // figures; the panel's id and colour go back escaped as they came; an exchange without a key fails.
     void scriptedChallenge_data()
     {
-        QTest::addColumn<int>("status"); // -1: an endless body
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<PairingStage>("stage");
-        QTest::addColumn<int>("duration");
-        QTest::addColumn<int>("swatches");
-        QTest::addColumn<QByteArray>("path"); // where the first swatch's colour goes; empty: no choice made
-        QTest::addColumn<QByteArray>("exchange");
-        QTest::addColumn<QString>("key"); // empty: pairing fails
+        QTest::addColumn<Scripted>("c");
         const auto challenge = [](const QByteArray& inner) {
             return "{\"challenge\":{" + inner + "}}";
         };
@@ -338,8 +337,7 @@ private slots:
             many += ",\"123456\"";
         const auto row = [](const char* name, int status, const QByteArray& body, PairingStage stage,
                             int duration = 0, int swatches = 6) {
-            QTest::newRow(name) << status << body << stage << duration << swatches << QByteArray()
-                                << QByteArray() << QString();
+            QTest::newRow(name) << Scripted{status, body, stage, duration, swatches, {}, {}, {}};
         };
         const PairingStage failed = PairingStage::Failed, choosing = PairingStage::ChoosingColor;
         row("not JSON", 200, "<html>", failed);
@@ -362,9 +360,9 @@ private slots:
                                       {S("duration"), 30},
                                       {S("options"), QJsonObject{{S("colors"), QJsonArray{S(color)}}}},
                                       {S("state"), S("in-progress")}};
-            QTest::newRow(name)
-                << 200 << QJsonDocument(QJsonObject{{S("challenge"), offered}}).toJson(QJsonDocument::Compact)
-                << PairingStage::ChoosingColor << 30 << 6 << path << exchange << S(key);
+            Scripted r{200, {}, PairingStage::ChoosingColor, 30, 6, path, exchange, S(key)};
+            r.body = QJsonDocument(QJsonObject{{S("challenge"), offered}}).toJson(QJsonDocument::Compact);
+            QTest::newRow(name) << r;
         };
         choice("path in the id", "../../device/stream/stop?x=1#y", "ff0000",
                "/api/v2/user/challenge/..%2F..%2Fdevice%2Fstream%2Fstop%3Fx%3D1%23y", k1, "k1");
@@ -373,51 +371,44 @@ private slots:
     }
     void scriptedChallenge()
     {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(PairingStage, stage);
-        QFETCH(int, duration);
-        QFETCH(int, swatches);
-        QFETCH(QByteArray, path);
-        QFETCH(QByteArray, exchange);
-        QFETCH(QString, key);
+        QFETCH(Scripted, c);
         const QByteArray kExchange = "POST /api/v2/user/exchange";
         TestHttpServer server;
         const QString address = m_panels.nextAddress();
         QVERIFY(server.listen(QHostAddress(address)));
-        server.setReply(kStart, status, body);
-        if (status < 0)
+        server.setReply(kStart, c.status, c.body);
+        if (c.status < 0)
             server.setHugeBody(kStart);
-        server.setReply("PUT " + path, 200, "{}");
-        server.setReply(kExchange, 200, exchange);
+        server.setReply("PUT " + c.path, 200, "{}");
+        server.setReply(kExchange, 200, c.exchange);
         ColorChallengeDialog dialog;
         QSignalSpy keys(&dialog, &ColorChallengeDialog::keyAvailable);
         dialog.setBaseUrl(S("http://%1:8080").arg(address));
         dialog.show();
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(kStart), 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.stage(), stage, 10000);
-        QCOMPARE(dialog.challenge().duration, duration);
-        QCOMPARE(dialog.swatches().size(), swatches);
-        if (stage == PairingStage::ChoosingColor && body.contains("#00ff00")) {
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.stage(), c.stage, 10000);
+        QCOMPARE(dialog.challenge().duration, c.duration);
+        QCOMPARE(dialog.swatches().size(), c.swatches);
+        if (c.stage == PairingStage::ChoosingColor && c.body.contains("#00ff00")) {
             QCOMPARE(dialog.challenge().colors.mid(0, 2),
                      (QList<QColor>{QColor(Qt::red), QColor(Qt::green)}));
             QCOMPARE(dialog.challenge().colorNames.mid(0, 2), (QStringList{S("ff0000"), S("#00ff00")}));
         }
-        if (path.isEmpty())
+        if (c.path.isEmpty())
             return;
-        const QJsonObject sent = QJsonDocument::fromJson(body).object().value(S("challenge")).toObject();
+        const QJsonObject sent = QJsonDocument::fromJson(c.body).object().value(S("challenge")).toObject();
         QTest::mouseClick(dialog.swatches().at(0), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(kExchange), 1, 10000);
-        QCOMPARE(server.requestCount("PUT " + path), 1);
-        QCOMPARE(QJsonDocument::fromJson(server.lastBody("PUT " + path)).object(),
+        QCOMPARE(server.requestCount("PUT " + c.path), 1);
+        QCOMPARE(QJsonDocument::fromJson(server.lastBody("PUT " + c.path)).object(),
                  (QJsonObject{{S("color"), sent.value(S("options"))[S("colors")][0]}}));
         QCOMPARE(QJsonDocument::fromJson(server.lastBody(kExchange)).object(),
                  (QJsonObject{{S("challenge_id"), sent.value(S("uuid"))}}));
-        if (key.isEmpty())
+        if (c.key.isEmpty())
             QTRY_COMPARE_WITH_TIMEOUT(dialog.stage(), PairingStage::Failed, 10000);
         else
-            QTRY_COMPARE_WITH_TIMEOUT(keys.value(0).value(0).toString(), key, 10000);
-        QCOMPARE(keys.count(), key.isEmpty() ? 0 : 1);
+            QTRY_COMPARE_WITH_TIMEOUT(keys.value(0).value(0).toString(), c.key, 10000);
+        QCOMPARE(keys.count(), c.key.isEmpty() ? 0 : 1);
     }
 };
 

@@ -29,10 +29,8 @@ private slots:
     {
         const QByteArray display =
             QByteArray::fromRawData(reinterpret_cast<const char*>(D::kConsoleDisplayState), 16);
-        const QByteArray foreign = QByteArray(16, '\0').replace(0, 3, "\x01\x02\x03");
-        const quintptr change = D::kPowerSettingChange;
-        const auto power = [change](const QByteArray& block) {
-            return D::decode(D::kPowerBroadcast, change,
+        const auto power = [](const QByteArray& block) {
+            return D::decode(D::kPowerBroadcast, D::kPowerSettingChange,
                              reinterpret_cast<const unsigned char*>(block.constData()));
         };
         QCOMPARE(D::decode(D::kSessionChange, D::kSessionLock, nullptr), int(SystemSession::SessionLocked));
@@ -41,10 +39,10 @@ private slots:
         QCOMPARE(D::decode(D::kSessionChange, 0x1, nullptr), -1); // a remote connection
         QCOMPARE(power(powerSetting(display, 4, 0)), int(SystemSession::DisplayOff));
         QCOMPARE(power(powerSetting(display, 4, 1)), int(SystemSession::DisplayOn));
-        QCOMPARE(power(powerSetting(display, 4, 2)), -1); // dimmed
-        QCOMPARE(power(powerSetting(foreign, 4, 0)), -1);
-        QCOMPARE(power(powerSetting(display, 0, 0)), -1); // no data
-        QCOMPARE(D::decode(D::kPowerBroadcast, change, nullptr), -1);
+        QCOMPARE(power(powerSetting(display, 4, 2)), -1);                                  // dimmed
+        QCOMPARE(power(powerSetting(display.left(15) + char(~display.at(15)), 4, 0)), -1); // another setting
+        QCOMPARE(power(powerSetting(display, 0, 0)), -1);                                  // no data
+        QCOMPARE(D::decode(D::kPowerBroadcast, D::kPowerSettingChange, nullptr), -1);
         QCOMPARE(D::decode(0x0010, D::kSessionLock, nullptr), -1);
     }
 };
