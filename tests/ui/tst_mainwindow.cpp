@@ -207,20 +207,23 @@ private slots:
 
     // The automatic check waits until the window is on screen (or, minimised, until the tray is settled),
     // then asks once however often the window is hidden, shown and painted again.
+    void automaticCheckAsksOnce_data()
+    {
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("shown") << true;
+        QTest::newRow("minimised") << false;
+    }
     void automaticCheckAsksOnce()
     {
-        for (const bool shown : {true, false}) {
-            const int asked = m_server->requestLines.size() + 1;
-            MainWindow window;
-            window.setVisible(shown);
-            QTRY_COMPARE(m_server->requestLines.size(), asked);
-            window.hide();
-            window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&window));
-            QTest::qWait(100);
-            QCOMPARE(m_server->requestLines.size(), asked);
-            QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
-        }
+        QFETCH(bool, shown);
+        MainWindow window;
+        window.setVisible(shown);
+        QTRY_COMPARE(m_server->requestLines.size(), 1);
+        window.hide();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(100);
+        QCOMPARE(m_server->requestLines.size(), 1);
     }
 
     // Drawn at last, the menu bar's arrow is the style's own at every size it offers.
