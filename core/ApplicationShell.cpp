@@ -1,6 +1,7 @@
 #include "core/ApplicationShell.h"
 
 #include "capture/session/SystemSession.h"
+#include "core/CommandLine.h"
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
@@ -85,6 +86,9 @@ void ApplicationShell::settleOpenGlChoice(bool chosenHere)
 
 int ApplicationShell::run(int argc, char** argv)
 {
+    int exitStatus = 0;
+    if (!CommandLine::proceed(argc, argv, &exitStatus))
+        return exitStatus;
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "TRUE");
     const bool glChosenHere = avoidOpenGl();

@@ -17,6 +17,9 @@ trap 'rm -rf "$tmp"' EXIT
 for s in 16 32 48 256; do rsvg-convert -w $s -h $s "$src/icon.svg" -o "$tmp/icon-$s.png"; done
 # Uncompressed: a PNG entry would make Qt offer it to every image plugin installed, loading them all.
 convert "$tmp"/icon-16.png "$tmp"/icon-32.png "$tmp"/icon-48.png "$tmp"/icon-256.png -compress None images/icon.ico
+# The icon theme's usual sizes, installed by packaging/.
+mkdir -p packaging/icons
+for s in 16 22 24 32 48 64 128 256; do rsvg-convert -w $s -h $s "$src/icon.svg" -o "packaging/icons/$s.png"; done
 
 # Loading spinner: twelve frames of a rotating arc.
 mkdir -p videos

@@ -29,9 +29,13 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# The suite, the benchmarks and the demo run the program; its update check stays on this machine.
+cmake_args+=(-DPIVOTRIX_UPDATE_HOST=127.0.0.1)
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build_dir" "${generator[@]}" "${cmake_args[@]}"
+elif ! grep -qx 'PIVOTRIX_UPDATE_HOST:STRING=127.0.0.1' "$build_dir/CMakeCache.txt"; then
+    cmake "$build_dir" -DPIVOTRIX_UPDATE_HOST=127.0.0.1
 fi
 cmake --build "$build_dir" -j "$(nproc)"

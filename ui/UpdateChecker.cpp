@@ -80,6 +80,7 @@ bool UpdateChecker::isSafeDownloadUrl(const QUrl& url)
 UpdateChecker::UpdateChecker(QObject* parent)
     : QObject(parent)
     , m_serviceUrl(defaultServiceUrl())
+    , m_byPackageManager(PIVOTRIX_UPDATES_BY_PACKAGE_MANAGER)
 {}
 
 QUrl UpdateChecker::requestUrl() const
@@ -94,6 +95,10 @@ QUrl UpdateChecker::requestUrl() const
 
 void UpdateChecker::startCheck(bool manual)
 {
+    if (m_byPackageManager) {
+        qDebug() << "update check left to the package manager";
+        return;
+    }
     m_manual = manual;
     if (m_reply)
         return;

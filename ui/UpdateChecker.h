@@ -30,6 +30,11 @@ public:
     QString downloadUrl() const { return m_downloadUrl; }
     bool isChecking() const { return m_reply != nullptr; }
 
+    // Installed from a distribution package, whose package manager brings the updates: no request is
+    // ever sent. Fixed by the build; tests change it.
+    bool updatesByPackageManager() const { return m_byPackageManager; }
+    void setUpdatesByPackageManager(bool byPackageManager) { m_byPackageManager = byPackageManager; }
+
     // Scheme, host and port of the service; the path and query are fixed.
     void setServiceUrl(const QUrl& base) { m_serviceUrl = base; }
     QUrl requestUrl() const;
@@ -48,4 +53,5 @@ private:
     bool m_overflow = false;
     QString m_downloadUrl;
     QUrl m_serviceUrl;
+    bool m_byPackageManager = false;
 };

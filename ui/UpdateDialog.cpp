@@ -73,6 +73,11 @@ UpdateDialog::UpdateDialog(QWidget* parent)
 
 void UpdateDialog::startManualCheck()
 {
+    if (UpdateChecker::instance()->updatesByPackageManager()) {
+        m_statusLabel->setText(tr("Pivotrix Entertainment was installed by your system's package manager, "
+                                  "which also brings its updates."));
+        return;
+    }
     UpdateChecker::instance()->startCheck(true);
 }
 

@@ -45,6 +45,16 @@ QString XdgAutostart::quoteExecArgument(const QString& arg)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+QString XdgAutostart::escapeString(const QString& value)
+{
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    escaped.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
+    escaped.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    return escaped;
+}
+
 QByteArray XdgAutostart::entryText(const QString& executable)
 {
     const QString text = QStringLiteral("[Desktop Entry]\n"
@@ -52,9 +62,11 @@ QByteArray XdgAutostart::entryText(const QString& executable)
                                         "Name=Pivotrix Entertainment\n"
                                         "Comment=Ambient light for Pivotrix PRISM panels\n"
                                         "Exec=%1 --minimized\n"
+                                        "TryExec=%2\n"
+                                        "Icon=com.pivotrix_entertainment.PivotrixEntertainment\n"
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(quoteExecArgument(executable));
+                             .arg(quoteExecArgument(executable), escapeString(executable));
     return text.toUtf8();
 }
 

@@ -16,6 +16,9 @@ public:
     QString filePath() const;
     // Desktop-entry quoting of one Exec argument (quotes only when the path needs them).
     static QString quoteExecArgument(const QString& arg);
+    // A string value with the desktop-entry escapes.
+    static QString escapeString(const QString& value);
+    // TryExec lets the desktop skip an entry whose program was uninstalled since.
     static QByteArray entryText(const QString& executable);
 
 private:

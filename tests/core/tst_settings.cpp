@@ -141,6 +141,8 @@ private slots:
         QVERIFY(
             readAll(autostart->filePath())
                 .contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + " --minimized\n"));
+        QVERIFY(readAll(autostart->filePath())
+                    .contains("\nTryExec=" + QCoreApplication::applicationFilePath().toUtf8()));
         rm->setRunOnStart(false);
         QVERIFY(!autostart->isEnabled());
         const QVariantMap record{{QStringLiteral("auth"), QStringLiteral("k")},

@@ -226,6 +226,23 @@ private slots:
         QCOMPARE(m_server->requestLines.size(), 1);
     }
 
+    // Installed from a distribution package, neither the automatic check nor "Check For Update" asks the
+    // service; the dialog names the package manager instead.
+    void packageManagerBringsUpdates()
+    {
+        UpdateChecker::instance()->setUpdatesByPackageManager(true);
+        const auto restore =
+            qScopeGuard([] { UpdateChecker::instance()->setUpdatesByPackageManager(false); });
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        UpdateDialog dialog;
+        dialog.startManualCheck();
+        QTest::qWait(100);
+        QVERIFY(dialog.statusLabel()->text().contains(QStringLiteral("package manager")));
+        QCOMPARE(m_server->requestLines.size(), 0);
+    }
+
     // Drawn at last, the menu bar's arrow is the style's own at every size it offers.
     void extensionArrowDrawnOnDemand()
     {
