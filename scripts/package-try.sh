@@ -8,7 +8,6 @@
 #                                                           package_check test)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-debs_dir=$(cd "${1:-$root/build/package/build}" && pwd)
 packages=(pivotrix-entertainment pivotrix-entertainment-tools)
 fail() { echo "package-try: FAILED: $*" >&2; exit 1; }
 say() { echo "package-try: $*"; }
@@ -71,6 +70,7 @@ case "${1:-}" in
     --inside) shift; try_run "$@"; exit $? ;;
 esac
 [ "$(id -u)" = 0 ] || fail "run as root (it installs and removes packages)"
+debs_dir=$(cd "${1:-$root/build/package/build}" && pwd)
 for p in "${packages[@]}"; do
     ! dpkg -s "$p" >/dev/null 2>&1 || fail "$p is installed already; this script tries a fresh install only"
 done
@@ -80,7 +80,7 @@ say "packages: ${debs[*]##*/}"
 
 # Every path the packages hold, and which of them (shared folders) exist without them.
 files=$(for d in "${debs[@]}"; do dpkg-deb --fsys-tarfile "$d" | tar -t; done | sed 's|^\./|/|; s|/$||; /^$/d' | sort -u)
-existed_before=$(while read -r f; do [ -e "$f" ] && echo "$f"; done <<<"$files")
+existed_before=$(while read -r f; do if [ -e "$f" ]; then echo "$f"; fi; done <<<"$files")
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${debs[@]}" | sed 's/^/  apt: /'
@@ -95,7 +95,7 @@ rm -rf "$home"
 apt-get -o DPkg::Lock::Timeout=600 purge -y -q "${packages[@]}" | sed 's/^/  apt: /'
 left=()
 while read -r f; do
-    [ -e "$f" ] && ! grep -qxF "$f" <<<"$existed_before" && left+=("$f")
+    if [ -e "$f" ] && ! grep -qxF "$f" <<<"$existed_before"; then left+=("$f"); fi
 done <<<"$files"
 for p in "${packages[@]}"; do
     ! dpkg -s "$p" 2>/dev/null | grep -q '^Status: install' || left+=("package $p")
