@@ -62,9 +62,10 @@ figures() {
         mdnsscan) awk '$1 ~ /^[0-9]+$/ && NF == 6 { printf "%s panels: first, all (worst)\t%s ms, %s ms (%s)\n", $1, $2, $3, $4 }
             /not run/ { print "scan\tnot run (no private network namespace)" }' ;;
         razerlatency) awk '$1 == "p50" { printf "colour change to panel p50, p99\t%s ms, %s ms\n", $2, $5 }' ;;
-        capture) awk '/ per tick$/ { sub(/^ +/, ""); split($0, a, / +client /); printf "%s\t%s ms total\n", a[1], $(NF-3) }
+        capture) awk '/^[0-9]+x[0-9]+ \(/ { res = $1 " " }
+            / per tick$/ { sub(/^ +/, ""); split($0, a, / +client /); printf "%s%s\t%s ms total\n", res, a[1], $(NF-3) }
             /ffmpeg \/ ours \(paced/ { printf "ffmpeg / ours, paced\t%s\n", $(NF-3) } /^all targets/ { printf "targets\t%s\n", $3 == "met" ? "met" : "NOT met" }' ;;
-        mirror) awk '/^paint-to-panel/ { printf "paint to panel p50, p99\t%s %s\n", $7, $10 }
+        mirror) awk '/^paint-to-panel/ { printf "paint to panel p50, p99\t%s ms, %s ms\n", $7, $10 }
             / panel\(s\):/ { for (i = 1; i <= NF; i++) if ($i == "->") printf "%s panel(s) per 30 ms tick\t%s ms\n", $1, $(i+1) }' ;;
         wayland) awk '/ per tick$/ { sub(/^ +/, ""); split($0, a, / +process /); printf "%s\t%s ms total\n", a[1], $(NF-3) }
             /change to frame:/ { printf "change to frame median, p95\t%s ms, %s ms\n", $5, $9 }' ;;
@@ -93,10 +94,10 @@ for name in "${names[@]}"; do
 done
 
 load=$(cut -d' ' -f1-3 /proc/loadavg)
-printf '\n%-13s %-44s %s\n' benchmark figure value
-printf '%-13s %-44s %s\n' ------------- -------------------------------------------- -----
+printf '\n%-13s %-50s %s\n' benchmark figure value
+printf '%-13s %-50s %s\n' ------------- -------------------------------------------------- -----
 for row in "${table[@]}"; do
     IFS=$'\t' read -r name figure value <<<"$row"
-    printf '%-13s %-44s %s\n' "$name" "$figure" "$value"
+    printf '%-13s %-50s %s\n' "$name" "$figure" "$value"
 done
 echo "$(nproc) CPUs, load at end $load; full output in $logs/"
