@@ -12,13 +12,14 @@ build=$work/build
 fail() { echo "package check: $*" >&2; exit 1; }
 
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+# From the source folder, as a package build runs: the debug paths then start there.
+flags() { (cd "$src" && dpkg-buildflags --get "$1"); }
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S "$src" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
     -DPIVOTRIX_UPDATES_BY_PACKAGE_MANAGER=ON -DPIVOTRIX_BUILD_TESTS=OFF -DPIVOTRIX_BUILD_BENCH=OFF \
-    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-    -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >"$work.configure.log" ||
+    -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" >"$work.configure.log" ||
     { cat "$work.configure.log"; fail "configure failed"; }
 cmake --build "$build" -j2
 rm -f "$build"/*.deb
