@@ -138,11 +138,9 @@ private slots:
         rm->setAutostartRegistration(std::unique_ptr<AutostartRegistration>(autostart));
         rm->loadSettings(settings);
         QVERIFY(rm->runOnStart() && autostart->isEnabled());
-        QVERIFY(
-            readAll(autostart->filePath())
-                .contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + " --minimized\n"));
+        const QByteArray self = QCoreApplication::applicationFilePath().toUtf8();
         QVERIFY(readAll(autostart->filePath())
-                    .contains("\nTryExec=" + QCoreApplication::applicationFilePath().toUtf8()));
+                    .contains("\nExec=" + self + " --minimized\nTryExec=" + self + "\n"));
         rm->setRunOnStart(false);
         QVERIFY(!autostart->isEnabled());
         const QVariantMap record{{QStringLiteral("auth"), QStringLiteral("k")},

@@ -54,6 +54,7 @@ private slots:
 
     void cleanup()
     {
+        UpdateChecker::instance()->setUpdatesByPackageManager(false);
         QTRY_VERIFY(!UpdateChecker::instance()->isChecking());
         QApplication::closeAllWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -231,8 +232,6 @@ private slots:
     void packageManagerBringsUpdates()
     {
         UpdateChecker::instance()->setUpdatesByPackageManager(true);
-        const auto restore =
-            qScopeGuard([] { UpdateChecker::instance()->setUpdatesByPackageManager(false); });
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
