@@ -5,6 +5,7 @@
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
+#include "core/Translations.h"
 #include "ui/LazyIconStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
@@ -116,6 +117,7 @@ int ApplicationShell::run(int argc, char** argv)
     registry->loadSettings(settingsPath(dataLocation));
 
     installApplicationFont();
+    Translations::install(app);
 
     if (!SocketLibrary::init()) {
         SocketLibrary::cleanup();
