@@ -2,7 +2,10 @@
 #include "support/ScreenCastDesktop.h"
 #include "support/TestPictures.h"
 
+#include "capture/GrabManager.h"
 #include "capture/linux/PipeWireGrabber.h"
+#include "core/SettingsManager.h"
+#include "support/ProbeProcessor.h"
 
 #include <QtTest>
 
@@ -13,23 +16,24 @@ namespace {
 const QSize Output(320, 240);
 constexpr int WaitMs = 15000;
 
-// A panel mirrors the first monitor; rebuilds the way the worker does, whenever the back end asks, until
-// it is Ready.
+// Rebuilds the way the worker does when the back end asks.
+bool rebuildIfAsked(PipeWireGrabber& grabber)
+{
+    if (!grabber.needsReinit())
+        return false;
+    grabber.deinitScreens();
+    const QList<ScreenInfo> screens = grabber.identifyScreens();
+    grabber.setScreens(screens);
+    grabber.initScreens(screens);
+    return true;
+}
+
+// A panel mirrors the first monitor; rebuilds whenever the back end asks, until it is Ready.
 bool bringUp(PipeWireGrabber& grabber, int timeoutMs = WaitMs)
 {
     grabber.setReinitDelay(50);
     grabber.setUsedScreens({0});
-    return QTest::qWaitFor(
-        [&] {
-            if (grabber.needsReinit()) {
-                grabber.deinitScreens();
-                const QList<ScreenInfo> screens = grabber.identifyScreens();
-                grabber.setScreens(screens);
-                grabber.initScreens(screens);
-            }
-            return grabber.state() == Ready;
-        },
-        timeoutMs);
+    return QTest::qWaitFor([&] { return (rebuildIfAsked(grabber), grabber.state() == Ready); }, timeoutMs);
 }
 
 // Index of the first pixel of frame i that differs from the reduction of content, -1 once none does.
@@ -54,10 +58,12 @@ private slots:
         QCOMPARE(m_desktop.start(Output, 2), QString());
     }
 
-    // Every case starts from granted choices and output 1 at its first size.
+    // Every case starts from granted choices of unscaled outputs in BGRx, and output 1 at its first size.
     void init()
     {
         m_desktop.grantChoice(true);
+        m_desktop.command(QStringLiteral("scale 1"));
+        m_desktop.command(QStringLiteral("format BGRx"));
         QVERIFY(m_desktop.paint(solid(Output, qRgb(0, 0, 0))));
     }
 
@@ -65,27 +71,34 @@ private slots:
     {
         QTest::addColumn<int>("output");
         QTest::addColumn<QImage>("content");
-        QTest::addRow("solid") << 1 << solid(Output, qRgb(200, 30, 90));
-        QTest::addRow("checker 16") << 1 << checker(Output, 16, qRgb(255, 255, 255), qRgb(0, 0, 0));
-        QTest::addRow("noise") << 1 << noise(Output, 7);
-        QTest::addRow("second monitor") << 2 << gradient(Output);
+        QTest::addColumn<int>("scale");
+        QTest::addRow("solid") << 1 << solid(Output, qRgb(200, 30, 90)) << 1;
+        QTest::addRow("checker 16") << 1 << checker(Output, 16, qRgb(255, 255, 255), qRgb(0, 0, 0)) << 1;
+        QTest::addRow("noise") << 1 << noise(Output, 7) << 1;
+        QTest::addRow("second monitor") << 2 << gradient(Output) << 1;
+        QTest::addRow("scaled by 2") << 1 << gradient(Output) << 2;
     }
 
+    // The monitors are placed by the portal's logical geometry, their pictures reduced whole at the size
+    // the streams agreed on.
     void reducesKnownContent()
     {
         QFETCH(int, output);
         QFETCH(QImage, content);
+        QFETCH(int, scale);
         QVERIFY(m_desktop.paint(content, output));
+        m_desktop.command(QStringLiteral("scale %1").arg(scale));
         PipeWireGrabber grabber;
         QVERIFY(bringUp(grabber));
-        // In the portal's order, placed where its stream properties say.
         QCOMPARE(grabber.screens().size(), 2);
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(grabber.screens().at(i).name, QStringLiteral("Monitor %1").arg(i + 1));
-            QCOMPARE(grabber.screens().at(i).geometry, QRect(QPoint(i * Output.width(), 0), Output));
-            QCOMPARE(QSize(grabber.frames().at(i)->width, grabber.frames().at(i)->height), QSize(20, 15));
+            QCOMPARE(grabber.screens().at(i).geometry,
+                     QRect(QPoint(i * Output.width() / scale, 0), Output / scale));
         }
         QTRY_COMPARE_WITH_TIMEOUT(differenceOnFrame(grabber, output - 1, content), -1, WaitMs);
+        QCOMPARE(QSize(grabber.frames().at(output - 1)->width, grabber.frames().at(output - 1)->height),
+                 QSize(20, 15));
         // A picture that did not change brings no new frame.
         QTest::qWait(100);
         grabber.grabFrames();
@@ -96,39 +109,109 @@ private slots:
     // know the token and only brings the choice back.
     void unknownRestoreTokenBringsTheChoiceBack()
     {
-        QString stored = QStringLiteral("not-a-token");
         const int before = m_desktop.choices();
-        PipeWireGrabber grabber([&stored] { return stored; },
-                                [&stored](const QString& token) { stored = token; });
+        PipeWireGrabber grabber;
+        grabber.setRestoreToken(QStringLiteral("not-a-token"));
         QVERIFY(bringUp(grabber));
         QCOMPARE(m_desktop.choices(), before + 1);
-        QVERIFY(!stored.isEmpty() && stored != QStringLiteral("not-a-token"));
+        QVERIFY(!grabber.restoreToken().isEmpty() && grabber.restoreToken() != QStringLiteral("not-a-token"));
     }
 
-    // The desktop is asked only once a panel mirrors. A "no" in its dialog is the user's: the rebuilds do
-    // not ask again (it is logged once), a panel that starts mirroring anew does.
+    void askedOnlyForMirrorsAndNotAgainAfterNo_data()
+    {
+        QTest::addColumn<bool>("stopSharing");
+        QTest::addRow("no in the dialog") << false;
+        QTest::addRow("stop sharing") << true;
+    }
+
+    // The desktop is asked only once a panel mirrors. A "no" in its dialog, or its "Stop sharing" later, is
+    // the user's: the rebuilds do not ask again (it is logged once), a panel that starts mirroring anew does
+    // (a shared choice comes back with its token). The session lasts only while a panel mirrors.
     void askedOnlyForMirrorsAndNotAgainAfterNo()
     {
+        QFETCH(bool, stopSharing);
         LogCapture log;
-        m_desktop.grantChoice(false);
+        m_desktop.grantChoice(stopSharing);
         const int before = m_desktop.choices();
         PipeWireGrabber grabber;
         QVERIFY(grabber.identifyScreens().isEmpty());
         QTest::qWait(300);
         QCOMPARE(m_desktop.choices(), before);
 
-        QVERIFY(!bringUp(grabber, 1500));
+        QCOMPARE(bringUp(grabber, 1500), stopSharing);
+        if (stopSharing) {
+            QCOMPARE(m_desktop.command(QStringLiteral("close")), QByteArray("ok"));
+            QTRY_VERIFY_WITH_TIMEOUT((grabber.grabFrames(), grabber.state() == DisabledByUser), WaitMs);
+        }
         QCOMPARE(grabber.state(), DisabledByUser);
         QCOMPARE(m_desktop.choices(), before + 1);
-        QCOMPARE(log.count(QStringLiteral("screen cast unavailable")), 1);
+        QCOMPARE(log.count(QStringLiteral("screen cast unavailable")), int(!stopSharing));
 
         m_desktop.grantChoice(true);
-        QVERIFY(!bringUp(grabber, 500));
+        QVERIFY(!bringUp(grabber, 1500));
         QCOMPARE(m_desktop.choices(), before + 1);
         grabber.setUsedScreens({});
         QVERIFY(bringUp(grabber));
-        QCOMPARE(m_desktop.choices(), before + 2);
+        QCOMPARE(m_desktop.choices(), before + 1 + int(!stopSharing));
         QVERIFY(grabber.failure().isEmpty());
+
+        QCOMPARE(m_desktop.command(QStringLiteral("sessions")), QByteArray("1"));
+        grabber.setUsedScreens({});
+        QVERIFY(rebuildIfAsked(grabber) && !grabber.needsReinit());
+        QTRY_COMPARE(m_desktop.command(QStringLiteral("sessions")), QByteArray("0"));
+        QVERIFY(bringUp(grabber));
+        QCOMPARE(m_desktop.choices(), before + 1 + int(!stopSharing));
+    }
+
+    void noPictureIsRetriedWithoutAsking_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("offered");
+        QTest::addRow("odd format") << QStringLiteral("NV12") << QStringLiteral("offered NV12");
+        QTest::addRow("DMA-BUF only") << QStringLiteral("dmabuf") << QStringLiteral("offered BGRx DMA-BUF");
+    }
+
+    // Streams that agree on nothing readable say what they offered, and count as not ready; the retry
+    // keeps the session.
+    void noPictureIsRetriedWithoutAsking()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, offered);
+        m_desktop.command(QStringLiteral("format ") + format);
+        LogCapture log;
+        PipeWireGrabber grabber;
+        grabber.setFirstFrameTimeout(500);
+        QVERIFY(bringUp(grabber));
+        const int asked = m_desktop.choices();
+        QTRY_VERIFY_WITH_TIMEOUT((grabber.grabFrames(), grabber.state() == NotReady), WaitMs);
+        QCOMPARE(log.count(offered), 2);
+
+        m_desktop.command(QStringLiteral("format BGRx"));
+        QVERIFY(m_desktop.paint(noise(Output, 9)));
+        QVERIFY(bringUp(grabber));
+        QTRY_COMPARE_WITH_TIMEOUT(differenceOnFrame(grabber, 0, noise(Output, 9)), -1, WaitMs);
+        QCOMPARE(m_desktop.choices(), asked);
+    }
+
+    // The worker brings the screen up while the GUI thread sleeps; the portal's token goes to the settings
+    // and, at the next start, back to the worker, so the user chooses once.
+    void tokenIsHandedOver()
+    {
+        QObject owner;
+        auto* settings = new SettingsManager(&owner);
+        const int asked = m_desktop.choices();
+        for (int run = 0; run < 2; ++run) {
+            auto grab = std::make_unique<GrabManager>(&owner);
+            grab->init();
+            grab->start();
+            auto probe = QSharedPointer<ProbeProcessor>::create();
+            grab->addFrameProcessor(probe);
+            for (QDeadlineTimer deadline(WaitMs); probe->calls == 0 && !deadline.hasExpired();)
+                QThread::msleep(20);
+            QVERIFY(probe->calls > 0);
+            QTRY_VERIFY(!settings->value(QStringLiteral("screen_cast_restore_token")).toString().isEmpty());
+            QCOMPARE(m_desktop.choices(), asked + 1);
+        }
     }
 
     void brokenStreamPropertiesGiveEmptyMonitors()
@@ -137,14 +220,11 @@ private slots:
         PipeWireGrabber grabber;
         QVERIFY(bringUp(grabber));
         QCOMPARE(grabber.screens().size(), 2);
-        for (const ScreenFrame* frame : grabber.frames()) {
+        for (const ScreenFrame* frame : grabber.frames())
             QVERIFY(frame->geometry.isEmpty());
-            QCOMPARE(frame->size, qint64(0));
-        }
+        // The picture is sized by the stream, not by the portal's word.
         QVERIFY(m_desktop.paint(noise(Output, 3)));
-        QTest::qWait(100);
-        QVERIFY(!grabber.grabFrames());
-        QCOMPARE(grabber.state(), Ready);
+        QTRY_COMPARE_WITH_TIMEOUT(differenceOnFrame(grabber, 0, noise(Output, 3)), -1, WaitMs);
     }
 
     void lossRebuilds_data()
