@@ -141,35 +141,18 @@ void offerFormat(Output* out)
     }
 }
 
-// One portal session, whose end the desktop may announce itself.
+// One portal session, named by its path.
 class Session : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Session")
-public:
-    Session(const QString& path, QObject* parent)
-        : QObject(parent)
-        , m_path(path)
-    {
-        QDBusConnection::sessionBus().registerObject(path, this, QDBusConnection::ExportAllSlots);
-    }
-    void end()
-    {
-        QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
-            m_path, QStringLiteral("org.freedesktop.impl.portal.Session"), QStringLiteral("Closed")));
-        Close();
-    }
-
 public slots:
     void Close()
     {
-        QDBusConnection::sessionBus().unregisterObject(m_path);
+        QDBusConnection::sessionBus().unregisterObject(objectName());
         setParent(nullptr);
         deleteLater();
     }
-
-private:
-    QString m_path;
 };
 
 class Backend : public QObject
@@ -193,8 +176,12 @@ public:
         if (words.value(0) == "sessions")
             return QByteArray::number(findChildren<Session*>().size());
         if (words.value(0) == "close") {
-            for (Session* session : findChildren<Session*>())
-                session->end();
+            for (Session* session : findChildren<Session*>()) {
+                QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+                    session->objectName(), QStringLiteral("org.freedesktop.impl.portal.Session"),
+                    QStringLiteral("Closed")));
+                session->Close();
+            }
             return "ok";
         }
         if (words.value(0) == "scale") {
@@ -225,7 +212,10 @@ public slots:
     uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&,
                        const QVariantMap&, QVariantMap&)
     {
-        new Session(session.path(), this);
+        auto* s = new Session;
+        s->setObjectName(session.path());
+        s->setParent(this);
+        QDBusConnection::sessionBus().registerObject(session.path(), s, QDBusConnection::ExportAllSlots);
         return 0;
     }
 
