@@ -9,18 +9,24 @@
 #include <QThread>
 #include <QTimer>
 
+namespace {
+const QString kRestoreToken = QStringLiteral("screen_cast_restore_token");
+}
+
 GrabManager::GrabManager(QObject* parent)
     : QObject(parent)
     , m_thread(new QThread)
 {
     qRegisterMetaType<QSharedPointer<FrameProcessorBase>>("QSharedPointer<FrameProcessorBase>");
 
-    // The registry that owns this manager also owns the settings store; a back end may keep a value there.
-    SettingsManager* settings =
+    // The registry that owns this manager also owns the settings store, where the back end's restore token
+    // is kept. The store is read and written here on the GUI thread only; the worker never reaches for it.
+    m_settings =
         parent ? parent->findChild<SettingsManager*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
-    m_grabber = new ScreenGrabber(createScreenGrabberImp(settings));
+    m_grabber = new ScreenGrabber(createScreenGrabberImp());
     connect(m_grabber, &ScreenGrabber::screensReinited, this, &GrabManager::screensReinited);
     connect(m_grabber, &ScreenGrabber::userDisabledGrab, this, &GrabManager::userDisabledGrab);
+    connect(m_grabber, &ScreenGrabber::restoreTokenChanged, this, &GrabManager::storeRestoreToken);
     m_grabber->moveToThread(m_thread);
 
     m_timer = new QTimer();
@@ -72,6 +78,12 @@ void GrabManager::start()
 
 void GrabManager::addFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
 {
+    // The settings are loaded after this manager is made: the token goes along with the first use.
+    const QString token = m_settings ? m_settings->value(kRestoreToken).toString() : QString();
+    if (token != m_handedToken) {
+        m_handedToken = token;
+        QMetaObject::invokeMethod(m_grabber, "setRestoreToken", Q_ARG(QString, token));
+    }
     QMetaObject::invokeMethod(m_grabber, "addFrameProcessor",
                               Q_ARG(QSharedPointer<FrameProcessorBase>, proc));
 }
@@ -85,6 +97,15 @@ void GrabManager::removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
 void GrabManager::setSystemLocked(bool locked)
 {
     QMetaObject::invokeMethod(m_grabber, "setSystemLocked", Q_ARG(bool, locked));
+}
+
+void GrabManager::storeRestoreToken(const QString& token)
+{
+    m_handedToken = token;
+    if (!m_settings || m_settings->value(kRestoreToken).toString() == token)
+        return;
+    m_settings->setValue(kRestoreToken, token);
+    m_settings->save();
 }
 
 QList<ScreenInfo> GrabManager::screens() const

@@ -5,11 +5,13 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSharedPointer>
 
 class QThread;
 class QTimer;
 class ScreenGrabber;
+class SettingsManager;
 
 // The application's handle on screen capture: owns the "screen-grab-worker" thread, its worker and grab
 // timer, and forwards every request to the worker as a queued call.
@@ -38,6 +40,10 @@ signals:
     void userDisabledGrab();
 
 private:
+    void storeRestoreToken(const QString& token);
+
+    QPointer<SettingsManager> m_settings;
+    QString m_handedToken;
     ScreenGrabber* m_grabber = nullptr;
     QTimer* m_timer = nullptr;
     // Heap-held so that a worker stuck past the shutdown bound is abandoned instead of destroyed while

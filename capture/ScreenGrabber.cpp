@@ -75,8 +75,11 @@ void ScreenGrabber::grab()
         updateUsedScreens();
         emit screensReinited();
     }
-    if (m_processors.isEmpty())
+    if (m_processors.isEmpty()) {
+        // Ticking resumes when a processor comes: the pause in between is no slow tick.
+        m_lastGrab.invalidate();
         return;
+    }
 
     const bool timed = m_lastGrab.isValid();
     const qint64 sinceLast = timed ? m_lastGrab.elapsed() : 0;
@@ -100,7 +103,10 @@ void ScreenGrabber::grab()
     }
 
     processImg();
-    if (m_imp->state() == DisabledByUser && !m_disabledNotified) {
+    // Armed again as soon as the back end tries anew, so that every refusal is reported.
+    if (m_imp->state() != DisabledByUser) {
+        m_disabledNotified = false;
+    } else if (!m_disabledNotified) {
         emit userDisabledGrab();
         m_disabledNotified = true;
     }
@@ -131,6 +137,12 @@ void ScreenGrabber::setSystemLocked(bool locked)
     m_imp->systemLockChanged(locked);
 }
 
+void ScreenGrabber::setRestoreToken(const QString& token)
+{
+    m_restoreToken = token;
+    m_imp->setRestoreToken(token);
+}
+
 void ScreenGrabber::reinitGrabber()
 {
     // The images wrap buffers that deinitScreens frees; processors must never see them again.
@@ -139,9 +151,15 @@ void ScreenGrabber::reinitGrabber()
     const QList<ScreenInfo> screens = m_imp->identifyScreens();
     m_imp->setScreens(screens);
     m_imp->initScreens(screens);
-
-    QMutexLocker lock(&m_screensMutex);
-    m_publishedScreens = screens;
+    {
+        QMutexLocker lock(&m_screensMutex);
+        m_publishedScreens = screens;
+    }
+    const QString token = m_imp->restoreToken();
+    if (!token.isEmpty() && token != m_restoreToken) {
+        m_restoreToken = token;
+        emit restoreTokenChanged(token);
+    }
 }
 
 void ScreenGrabber::updateUsedScreens()

@@ -36,6 +36,8 @@ signals:
     void frameProcessed();
     void screensReinited();
     void userDisabledGrab();
+    // The back end's desktop issued a new token for the user's choice of monitors.
+    void restoreTokenChanged(const QString& token);
 
 public slots:
     void removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc);
@@ -44,6 +46,7 @@ public slots:
     void grab();
     void processImg();
     void setSystemLocked(bool locked);
+    void setRestoreToken(const QString& token);
 
 private:
     void reinitGrabber();
@@ -55,6 +58,7 @@ private:
     QList<QImage> m_images;
     QElapsedTimer m_lastGrab;
     bool m_disabledNotified = false;
+    QString m_restoreToken;
 
     mutable QMutex m_screensMutex;
     QList<ScreenInfo> m_publishedScreens;

@@ -19,6 +19,16 @@ void ScreenGrabberImp::systemLockChanged(bool locked)
     Q_UNUSED(locked);
 }
 
+void ScreenGrabberImp::setRestoreToken(const QString& token)
+{
+    Q_UNUSED(token);
+}
+
+QString ScreenGrabberImp::restoreToken() const
+{
+    return {};
+}
+
 bool ScreenGrabberImp::reinitDue()
 {
     if (m_state == Ready)

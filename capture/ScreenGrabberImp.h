@@ -32,6 +32,9 @@ public:
     virtual void initScreens(const QList<ScreenInfo>& screens) = 0;
     virtual void deinitScreens() = 0;
     virtual void systemLockChanged(bool locked);
+    // A back end whose desktop remembers the user's choice of monitors keeps it as this opaque token.
+    virtual void setRestoreToken(const QString& token);
+    virtual QString restoreToken() const;
 
     GrabberState state() const { return m_state; }
     const QList<ScreenInfo>& screens() const { return m_screens; }

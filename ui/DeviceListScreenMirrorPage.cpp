@@ -188,11 +188,13 @@ void DeviceListScreenMirrorPage::userDisabledScreenGrab()
     const QMap<QWidget*, PivotrixDeviceController*> pages = pageControllers();
     for (auto it = pages.cbegin(); it != pages.cend(); ++it) {
         PivotrixDeviceController* controller = it.value();
-        if (!controller || !controller->isOnline() || !controller->isStreaming())
+        if (!controller)
             continue;
         QVariantMap record = registry()->deviceSettings(controller->deviceId());
-        // Capture going away is no reason to switch off a panel that another tab drives.
-        if (record.value(QStringLiteral("stream_source")).toString() != kMirror)
+        // Every panel switched to the mirror goes off, also one whose start is still unanswered; capture
+        // going away is no reason to switch off a panel that another tab drives.
+        if (!record.value(QStringLiteral("stream_enabled")).toBool() ||
+            record.value(QStringLiteral("stream_source")).toString() != kMirror)
             continue;
         record.insert(QStringLiteral("stream_enabled"), false);
         registry()->setDeviceSettings(controller->deviceId(), record);

@@ -172,10 +172,11 @@ void ScreenMirrorDevicePage::select(QComboBox* combo, const QList<int>& values, 
 
 void ScreenMirrorDevicePage::setMonitor(int index)
 {
-    if (index < 0 || index >= m_monitor->count())
-        return;
+    // Kept also while the list is shorter (or still empty, until the desktop's portal answers).
+    m_storedMonitor = index;
     const QSignalBlocker blocker(m_monitor);
-    m_monitor->setCurrentIndex(index);
+    // A monitor not in the list is shown as no choice rather than as another one.
+    m_monitor->setCurrentIndex(index < m_monitor->count() ? index : -1);
 }
 
 void ScreenMirrorDevicePage::setMode(int mode)
@@ -252,9 +253,11 @@ void ScreenMirrorDevicePage::screensReinited()
     qDebug() << "screens reinited" << names.size();
     if (names.isEmpty() || names.size() == m_monitor->count())
         return;
-    // Not blocked on purpose: the refill selects the first monitor, and that choice is stored.
+    // A refill is no choice of the user's: the stored monitor stays, shown again once the list holds it.
+    const QSignalBlocker blocker(m_monitor);
     m_monitor->clear();
     m_monitor->insertItems(0, names);
+    setMonitor(m_storedMonitor);
 }
 
 void ScreenMirrorDevicePage::showLocationRow(int mode)

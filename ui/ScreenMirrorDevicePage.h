@@ -61,6 +61,7 @@ private:
     QList<int> m_colorModes{ColorNatural, ColorBoosted};
 
     QComboBox* m_monitor = nullptr;
+    int m_storedMonitor = 0;
     QComboBox* m_mode = nullptr;
     QComboBox* m_colorMode = nullptr;
     QComboBox* m_seasoning = nullptr;

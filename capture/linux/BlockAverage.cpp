@@ -89,15 +89,22 @@ void blockAverage16(const uchar* src, qsizetype srcStride, int blocksW, int bloc
 
 #endif
 
-ScreenFrame* newReducedFrame(const ScreenInfo& screen)
+void resizeReducedFrame(ScreenFrame* frame, int blocksW, int blocksH)
 {
-    auto* frame = new ScreenFrame;
-    frame->width = screen.geometry.width() / 16;
-    frame->height = screen.geometry.height() / 16;
+    delete[] frame->buffer;
+    frame->buffer = nullptr;
+    frame->width = qMax(0, blocksW);
+    frame->height = qMax(0, blocksH);
     frame->stride = frame->width * 4;
     frame->size = qint64(frame->stride) * frame->height;
     if (frame->size > 0)
         frame->buffer = new uchar[size_t(frame->size)]();
+}
+
+ScreenFrame* newReducedFrame(const ScreenInfo& screen)
+{
+    auto* frame = new ScreenFrame;
+    resizeReducedFrame(frame, screen.geometry.width() / 16, screen.geometry.height() / 16);
     frame->valid = 1;
     frame->name = screen.name;
     frame->geometry = screen.geometry;

@@ -17,3 +17,6 @@ void blockAverage16Reference(const uchar* src, qsizetype srcStride, int blocksW,
 // The frame record that receives the reduction of screen: 1/16 of its size per side, zeroed, valid. The
 // caller owns the record and its buffer.
 ScreenFrame* newReducedFrame(const ScreenInfo& screen);
+
+// Gives frame a zeroed buffer for blocksW x blocksH reduced pixels, freeing the one it had.
+void resizeReducedFrame(ScreenFrame* frame, int blocksW, int blocksH);

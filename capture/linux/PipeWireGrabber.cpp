@@ -7,10 +7,12 @@
 #include <QDebug>
 
 #include <pipewire/pipewire.h>
+#include <spa/buffer/type-info.h>
 #include <spa/debug/types.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include <cstring>
 #include <mutex>
 #include <unistd.h>
 #include <utility>
@@ -27,7 +29,22 @@ struct PipeWireStream
     int width = 0;
     int height = 0;
     bool connected = false;
+    bool scaleNoted = false;
     QString name;
+    // What the producer offers and which buffer types arrived, for the log when no picture comes.
+    uint32_t target = 0;
+    pw_proxy* node = nullptr;
+    spa_hook nodeListener{};
+    QStringList offered;
+    QStringList bufferTypes;
+};
+
+// Binds the producers' nodes to learn the formats they offer.
+struct RegistryWatch
+{
+    pw_registry* registry = nullptr;
+    spa_hook listener{};
+    QList<PipeWireStream*>* streams = nullptr;
 };
 
 namespace {
@@ -112,6 +129,79 @@ void onRemoveBuffer(void* data, pw_buffer* buffer)
         s->pending = nullptr;
 }
 
+void onAddBuffer(void* data, pw_buffer* buffer)
+{
+    auto* s = static_cast<PipeWireStream*>(data);
+    const QString type = buffer->buffer->n_datas > 0 ? QString::fromUtf8(spa_debug_type_find_short_name(
+                                                           spa_type_data_type, buffer->buffer->datas[0].type))
+                                                     : QStringLiteral("empty");
+    if (!s->bufferTypes.contains(type))
+        s->bufferTypes << type;
+}
+
+QString describeFormat(const spa_pod* param)
+{
+    uint32_t mediaType = 0;
+    uint32_t mediaSubtype = 0;
+    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0)
+        return QStringLiteral("unparsable");
+    if (mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw)
+        return QString::fromUtf8(spa_debug_type_find_short_name(spa_type_media_subtype, mediaSubtype));
+    QStringList names;
+    if (const spa_pod_prop* prop = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_format)) {
+        uint32_t n = 0;
+        uint32_t choice = 0;
+        const spa_pod* values = spa_pod_get_values(&prop->value, &n, &choice);
+        const auto* ids = static_cast<const uint32_t*>(SPA_POD_BODY_CONST(values));
+        for (uint32_t i = 0; values->type == SPA_TYPE_Id && i < n; ++i) {
+            const QString name =
+                QString::fromUtf8(spa_debug_type_find_short_name(spa_type_video_format, ids[i]));
+            if (!names.contains(name))
+                names << name;
+        }
+    }
+    // A modifier is what a producer of DMA-BUF offers.
+    const bool dmaBuf = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier) != nullptr;
+    return names.join(QLatin1Char('/')) + (dmaBuf ? QStringLiteral(" DMA-BUF") : QString());
+}
+
+void onNodeParam(void* data, int, uint32_t id, uint32_t, uint32_t, const spa_pod* param)
+{
+    auto* s = static_cast<PipeWireStream*>(data);
+    if (id == SPA_PARAM_EnumFormat && param && s->offered.size() < 16)
+        s->offered << describeFormat(param);
+}
+
+const pw_node_events kNodeEvents = [] {
+    pw_node_events e{};
+    e.version = PW_VERSION_NODE_EVENTS;
+    e.param = onNodeParam;
+    return e;
+}();
+
+void onGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict*)
+{
+    auto* watch = static_cast<RegistryWatch*>(data);
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0)
+        return;
+    for (PipeWireStream* s : qAsConst(*watch->streams)) {
+        if (s->target != id || s->node)
+            continue;
+        s->node = static_cast<pw_proxy*>(pw_registry_bind(watch->registry, id, type, PW_VERSION_NODE, 0));
+        if (!s->node)
+            continue;
+        pw_proxy_add_object_listener(s->node, &s->nodeListener, &kNodeEvents, s);
+        pw_node_enum_params(reinterpret_cast<pw_node*>(s->node), 0, SPA_PARAM_EnumFormat, 0, 16, nullptr);
+    }
+}
+
+const pw_registry_events kRegistryEvents = [] {
+    pw_registry_events e{};
+    e.version = PW_VERSION_REGISTRY_EVENTS;
+    e.global = onGlobal;
+    return e;
+}();
+
 void onCoreError(void* data, uint32_t id, int, int res, const char* message)
 {
     auto* broken = static_cast<std::atomic<bool>*>(data);
@@ -125,6 +215,7 @@ const pw_stream_events kStreamEvents = [] {
     e.state_changed = onStreamState;
     e.param_changed = onParamChanged;
     e.process = onProcess;
+    e.add_buffer = onAddBuffer;
     e.remove_buffer = onRemoveBuffer;
     return e;
 }();
@@ -138,9 +229,7 @@ const pw_core_events kCoreEvents = [] {
 
 } // namespace
 
-PipeWireGrabber::PipeWireGrabber(TokenLoad loadToken, TokenSave saveToken)
-    : m_loadToken(std::move(loadToken))
-    , m_saveToken(std::move(saveToken))
+PipeWireGrabber::PipeWireGrabber()
 {
     static std::once_flag once;
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
@@ -174,8 +263,13 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
         return {};
     if (!m_portal) {
         m_portal = std::make_unique<PortalScreenCast>(QDBusConnection::sessionBus());
-        // Runs on the thread of the grab, which reads the flag next.
-        QObject::connect(m_portal.get(), &PortalScreenCast::closed, [this] { m_broken = true; });
+        // Runs on the thread of the grab, which reads the flags next. The desktop's own "Stop sharing" is the
+        // user's no; a portal that went away is only rebuilt.
+        QObject::connect(m_portal.get(), &PortalScreenCast::closed, [this] {
+            if (m_portal->closedByDesktop())
+                m_userRefused = true;
+            m_broken = true;
+        });
     }
     if (m_portal->phase() != PortalScreenCast::Phase::Started) {
         noteFailure();
@@ -184,7 +278,7 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
             return {};
         }
         if (m_portal->phase() != PortalScreenCast::Phase::Busy)
-            m_portal->open(m_loadToken ? m_loadToken() : QString());
+            m_portal->open(m_restoreToken);
         // A portal that is missing fails at once.
         noteFailure();
         if (m_portal->phase() != PortalScreenCast::Phase::Started)
@@ -192,11 +286,9 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
     }
 
     m_loggedFailure.clear();
-    const QString token = m_portal->restoreToken();
-    if (m_saveToken && !token.isEmpty() && token != m_savedToken) {
-        m_saveToken(token);
-        m_savedToken = token;
-    }
+    // The worker hands a new token on to where it is kept.
+    if (!m_portal->restoreToken().isEmpty())
+        m_restoreToken = m_portal->restoreToken();
     QList<ScreenInfo> screens;
     for (const PortalScreenCast::Stream& stream : m_portal->streams()) {
         ScreenInfo info;
@@ -216,6 +308,8 @@ void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
         qDebug() << "system locked try later";
         return;
     }
+    if (m_usedScreens.isEmpty())
+        return;
     if (m_userRefused) {
         m_state = DisabledByUser;
         return;
@@ -235,8 +329,11 @@ void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
         m_frames.append(frame);
         qDebug() << "dimensions " << frame->width << "x" << frame->height << screen.monitor;
     }
-    if (startPipeWire(fd))
+    if (startPipeWire(fd)) {
         m_state = Ready;
+        m_gotFrame = false;
+        m_sinceStart.start();
+    }
 }
 
 bool PipeWireGrabber::startPipeWire(int fd)
@@ -264,12 +361,19 @@ bool PipeWireGrabber::startPipeWire(int fd)
     m_coreListener = std::make_unique<spa_hook>();
     *m_coreListener = spa_hook{};
     pw_core_add_listener(m_core, m_coreListener.get(), &kCoreEvents, &m_broken);
+    m_registry = std::make_unique<RegistryWatch>();
+    m_registry->streams = &m_streams;
+    m_registry->registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    if (m_registry->registry)
+        pw_registry_add_listener(m_registry->registry, &m_registry->listener, &kRegistryEvents,
+                                 m_registry.get());
 
     bool ok = true;
     for (const ScreenFrame* frame : qAsConst(m_frames)) {
         auto* s = new PipeWireStream;
         s->broken = &m_broken;
         s->name = frame->name;
+        s->target = uint32_t(frame->monitor);
         m_streams.append(s);
         s->stream = pw_stream_new(m_core, frame->name.toUtf8().constData(),
                                   pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
@@ -317,12 +421,20 @@ void PipeWireGrabber::stopPipeWire()
     if (m_loop) {
         pw_thread_loop_lock(m_loop);
         for (PipeWireStream* s : qAsConst(m_streams)) {
+            if (s->node) {
+                spa_hook_remove(&s->nodeListener);
+                pw_proxy_destroy(s->node);
+            }
             if (!s->stream)
                 continue;
             spa_hook_remove(&s->listener);
             if (s->pending)
                 pw_stream_queue_buffer(s->stream, s->pending);
             pw_stream_destroy(s->stream);
+        }
+        if (m_registry && m_registry->registry) {
+            spa_hook_remove(&m_registry->listener);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_registry->registry));
         }
         if (m_core) {
             spa_hook_remove(m_coreListener.get());
@@ -335,6 +447,7 @@ void PipeWireGrabber::stopPipeWire()
     m_streams.clear();
     m_core = nullptr;
     m_coreListener.reset();
+    m_registry.reset();
     if (m_context)
         pw_context_destroy(m_context);
     m_context = nullptr;
@@ -351,11 +464,20 @@ void PipeWireGrabber::deinitScreens()
         delete[] frame->buffer;
     qDeleteAll(m_frames);
     m_frames.clear();
-    // A session whose streams were used (or lost) is not reused: the rebuild asks the portal afresh.
-    if (m_portal && m_sessionUsed)
+    // A session whose streams were used (or lost) is not reused: the rebuild asks the portal afresh. One
+    // that gave no picture is kept, so that trying again does not ask the user again; one that nothing
+    // mirrors any more is let go, so the desktop stops sharing.
+    if (m_portal && ((m_sessionUsed && !m_keepSession) || m_usedScreens.isEmpty()))
         m_portal->close();
     m_sessionUsed = false;
+    m_keepSession = false;
     m_state = NotReady;
+}
+
+bool PipeWireGrabber::portalOpen() const
+{
+    return m_portal && (m_portal->phase() == PortalScreenCast::Phase::Busy ||
+                        m_portal->phase() == PortalScreenCast::Phase::Started);
 }
 
 void PipeWireGrabber::setUsedScreens(const QList<int>& screens)
@@ -371,6 +493,8 @@ void PipeWireGrabber::setUsedScreens(const QList<int>& screens)
 
 bool PipeWireGrabber::needsReinit()
 {
+    if (m_usedScreens.isEmpty())
+        return m_state != NotReady || portalOpen();
     if (m_state == Ready)
         return false;
     if (std::exchange(m_askNow, false)) {
@@ -391,6 +515,15 @@ bool PipeWireGrabber::grabFrames()
 {
     if (m_state != Ready)
         return false;
+    if (m_broken && m_userRefused) {
+        qDebug() << "screen cast stopped by the desktop";
+        m_state = DisabledByUser;
+        return false;
+    }
+    if (!m_gotFrame && (m_broken || m_sinceStart.elapsed() >= m_firstFrameMs)) {
+        noPicture();
+        return false;
+    }
     if (m_broken) {
         qDebug() << "screen cast lost";
         m_state = Lost;
@@ -407,28 +540,60 @@ bool PipeWireGrabber::grabFrames()
         s->pending = nullptr;
     }
     pw_thread_loop_unlock(m_loop);
+    m_gotFrame = m_gotFrame || any;
     return any;
+}
+
+void PipeWireGrabber::noPicture()
+{
+    pw_thread_loop_lock(m_loop);
+    for (const PipeWireStream* s : qAsConst(m_streams)) {
+        const char* agreed = s->format == SPA_VIDEO_FORMAT_UNKNOWN
+                                 ? "none"
+                                 : spa_debug_type_find_short_name(spa_type_video_format, s->format);
+        qDebug().noquote() << "screen cast gave no picture" << s->name << "offered"
+                           << (s->offered.isEmpty() ? QStringLiteral("unknown")
+                                                    : s->offered.join(QStringLiteral(", ")))
+                           << "agreed" << agreed << "buffers"
+                           << (s->bufferTypes.isEmpty() ? QStringLiteral("none")
+                                                        : s->bufferTypes.join(QStringLiteral(", ")));
+    }
+    pw_thread_loop_unlock(m_loop);
+    m_keepSession = true;
+    m_state = NotReady;
 }
 
 bool PipeWireGrabber::reduce(PipeWireStream* s, ScreenFrame* frame)
 {
     const spa_buffer* buffer = s->pending->buffer;
-    if (!buffer || buffer->n_datas < 1 || !frame->buffer)
+    if (!buffer || buffer->n_datas < 1)
         return false;
     const spa_data& d = buffer->datas[0];
-    if (!d.data || !d.chunk || (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) || d.chunk->size == 0)
+    // Only memory the CPU reads as it is: a DMA-BUF mapped anyway may be tiled or still being drawn.
+    if ((d.type != SPA_DATA_MemPtr && d.type != SPA_DATA_MemFd) || !d.data || !d.chunk ||
+        (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) || d.chunk->size == 0)
         return false;
-    // The stream may be larger or smaller than the portal said: only whole blocks that both hold.
-    const int blocksW = qMin(frame->width, s->width / Block);
-    const int blocksH = qMin(frame->height, s->height / Block);
+    // Sized by the negotiated format, not by the portal's logical size: a scaled monitor's buffer holds
+    // more pixels than that.
+    const int blocksW = s->width / Block;
+    const int blocksH = s->height / Block;
     if (blocksW <= 0 || blocksH <= 0)
         return false;
     const qint64 stride = d.chunk->stride > 0 ? d.chunk->stride : qint64(s->width) * 4;
     const qint64 offset = d.chunk->offset;
-    const qint64 last = offset + stride * (qint64(blocksH) * Block - 1) + qint64(blocksW) * Block * 4;
-    if (stride < qint64(blocksW) * Block * 4 || last > qint64(d.maxsize)) {
-        qDebug() << "screen cast buffer too small" << s->name << d.maxsize << stride;
+    const qint64 span = stride * (qint64(blocksH) * Block - 1) + qint64(blocksW) * Block * 4;
+    if (stride < qint64(blocksW) * Block * 4 || span > qint64(d.chunk->size) ||
+        offset + qint64(d.chunk->size) > qint64(d.maxsize)) {
+        qDebug() << "screen cast buffer too small" << s->name << d.maxsize << offset << d.chunk->size
+                 << stride;
         return false;
+    }
+    if (frame->width != blocksW || frame->height != blocksH || !frame->buffer)
+        resizeReducedFrame(frame, blocksW, blocksH);
+    if (!s->scaleNoted && frame->geometry.size() != QSize(s->width, s->height)) {
+        s->scaleNoted = true;
+        qDebug() << "screen cast scaled" << s->name << "logical" << frame->geometry.size() << "buffer"
+                 << QSize(s->width, s->height);
     }
     const auto* src = static_cast<const uchar*>(d.data) + offset;
     blockAverage16(src, qsizetype(stride), blocksW, blocksH, frame->buffer, frame->stride);

@@ -2,10 +2,10 @@
 
 #include "capture/ScreenGrabberImp.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 
 class PortalScreenCast;
@@ -13,19 +13,19 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct PipeWireStream;
+struct RegistryWatch;
 struct spa_hook;
 
 // Wayland capture back end: the desktop's screen-cast portal grants one PipeWire stream per monitor; the
 // newest buffer of each stream is reduced to 1/16 per side at the next grab. The PipeWire loop runs on a
-// thread of its own; buffers are handed over under its lock and never copied whole.
+// thread of its own; buffers are handed over under its lock and never copied whole. The portal session is
+// held only while a processor uses a screen.
 class PipeWireGrabber : public ScreenGrabberImp
 {
 public:
-    // Where the portal's restore token is kept between runs, so the user chooses the monitors once.
-    using TokenLoad = std::function<QString()>;
-    using TokenSave = std::function<void(const QString&)>;
+    static constexpr qint64 DefaultFirstFrameMs = 3000;
 
-    explicit PipeWireGrabber(TokenLoad loadToken = {}, TokenSave saveToken = {});
+    PipeWireGrabber();
     ~PipeWireGrabber() override;
 
     bool grabFrames() override;
@@ -37,6 +37,12 @@ public:
     void deinitScreens() override;
     // The first panel to mirror, or the first after the user refused, has the portal asked at once.
     void setUsedScreens(const QList<int>& screens) override;
+    // The portal's token for the user's choice of monitors, kept between runs so that they choose once.
+    void setRestoreToken(const QString& token) override { m_restoreToken = token; }
+    QString restoreToken() const override { return m_restoreToken; }
+
+    // How long after the streams start the first picture may take before they count as giving none.
+    void setFirstFrameTimeout(qint64 ms) { m_firstFrameMs = ms; }
 
     // The last reason the portal gave no monitors; empty while it works.
     QString failure() const { return m_loggedFailure; }
@@ -44,25 +50,33 @@ public:
 private:
     // Logs why the portal gave no monitors, once per distinct reason.
     void noteFailure();
+    bool portalOpen() const;
     bool startPipeWire(int fd);
     void stopPipeWire();
     bool reduce(PipeWireStream* stream, ScreenFrame* frame);
+    // The streams gave no picture: says what they offered and retries on the same session.
+    void noPicture();
 
-    TokenLoad m_loadToken;
-    TokenSave m_saveToken;
     std::unique_ptr<PortalScreenCast> m_portal;
+    QString m_restoreToken;
     // The granted session fed the current streams; a rebuild asks the portal again.
     bool m_sessionUsed = false;
-    // The user refused in the desktop's dialog: not asked again until a mirror is asked for anew.
+    // The streams agreed on nothing we can read: the rebuild keeps the session instead of asking again.
+    bool m_keepSession = false;
+    // The user refused in the desktop's dialog, or stopped sharing there: not asked again until a mirror is
+    // asked for anew.
     bool m_userRefused = false;
     bool m_askNow = false;
     QString m_loggedFailure;
-    QString m_savedToken;
+    QElapsedTimer m_sinceStart;
+    qint64 m_firstFrameMs = DefaultFirstFrameMs;
+    bool m_gotFrame = false;
 
     pw_thread_loop* m_loop = nullptr;
     pw_context* m_context = nullptr;
     pw_core* m_core = nullptr;
     std::unique_ptr<spa_hook> m_coreListener;
+    std::unique_ptr<RegistryWatch> m_registry;
     QList<PipeWireStream*> m_streams;
     // Set from the PipeWire thread or by the portal closing the session; read by the next grab.
     std::atomic<bool> m_broken{false};

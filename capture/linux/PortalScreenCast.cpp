@@ -50,7 +50,7 @@ PortalScreenCast::PortalScreenCast(const QDBusConnection& bus, QObject* parent)
         if (m_phase == Phase::Busy)
             fail(QStringLiteral("portal went away"));
         else if (m_phase == Phase::Started)
-            onSessionClosed();
+            sessionEnded(false);
     });
 }
 
@@ -70,6 +70,7 @@ void PortalScreenCast::open(const QString& restoreToken)
     m_phase = Phase::Busy;
     m_failure.clear();
     m_refusedByUser = false;
+    m_closedByDesktop = false;
     m_restoreToken = restoreToken;
     if (!m_bus.isConnected()) {
         fail(QStringLiteral("no session bus"));
@@ -234,6 +235,11 @@ QList<PortalScreenCast::Stream> PortalScreenCast::parseStreams(const QVariant& v
 
 void PortalScreenCast::onSessionClosed()
 {
+    sessionEnded(true);
+}
+
+void PortalScreenCast::sessionEnded(bool byDesktop)
+{
     // A signal already on its way when the session was given up.
     if (m_phase != Phase::Busy && m_phase != Phase::Started)
         return;
@@ -251,7 +257,9 @@ void PortalScreenCast::onSessionClosed()
         return;
     }
     m_phase = Phase::Closed;
-    m_failure = QStringLiteral("portal closed the session");
+    m_closedByDesktop = byDesktop;
+    m_failure = byDesktop ? QStringLiteral("the desktop stopped sharing the screen")
+                          : QStringLiteral("portal closed the session");
     if (wasStarted)
         emit closed();
 }

@@ -44,6 +44,8 @@ public:
     QString failure() const { return m_failure; }
     // The user said no in the desktop's dialog (rather than the portal failing).
     bool refusedByUser() const { return m_refusedByUser; }
+    // The desktop itself ended the started session (its "Stop sharing"), rather than the portal going away.
+    bool closedByDesktop() const { return m_closedByDesktop; }
 
     // The PipeWire connection the session grants; -1 on failure. The caller owns the descriptor.
     int openPipeWireRemote();
@@ -62,6 +64,7 @@ private slots:
     void onSessionClosed();
 
 private:
+    void sessionEnded(bool byDesktop);
     enum class Step
     {
         None,
@@ -86,6 +89,7 @@ private:
     QString m_restoreToken;
     QString m_failure;
     bool m_refusedByUser = false;
+    bool m_closedByDesktop = false;
     QList<Stream> m_streams;
     int m_callTimeoutMs = 10000;
     quint32 m_tokenCounter = 0;

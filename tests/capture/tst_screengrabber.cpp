@@ -27,12 +27,14 @@ class FakeBackend : public ScreenGrabberImp
 public:
     QList<QByteArray> pixels;
     int grabs = 0;
+    bool delivers = true;
 
     bool grabFrames() override
     {
         ++grabs;
-        return true;
+        return delivers;
     }
+    void setState(GrabberState state) { m_state = state; }
     bool needsReinit() override { return false; }
     QList<ScreenInfo> identifyScreens() override
     {
@@ -149,6 +151,30 @@ private slots:
         QCOMPARE(calls, (QList<int>{1, 2, 2, 0, 0, 0}));
         m_grabber->grab();
         QCOMPARE(processors.at(1)->calls.load(), 3);
+    }
+
+    // Every refusal is reported once, however many ticks it lasts; a pause in ticking is no slow tick.
+    void refusalsAndPauses()
+    {
+        auto probe = QSharedPointer<ProbeProcessor>::create(0);
+        m_grabber->addFrameProcessor(probe);
+        QSignalSpy disabled(m_grabber.get(), &ScreenGrabber::userDisabledGrab);
+        m_backend->delivers = false;
+        for (GrabberState state : {DisabledByUser, DisabledByUser, NotReady, DisabledByUser}) {
+            m_backend->setState(state);
+            m_grabber->grab();
+        }
+        QCOMPARE(disabled.count(), 2);
+
+        m_backend->delivers = true;
+        m_grabber->grab();
+        m_grabber->removeFrameProcessor(probe);
+        QTest::qWait(60);
+        m_grabber->grab();
+        m_grabber->addFrameProcessor(probe);
+        LogCapture log;
+        m_grabber->grab();
+        QCOMPARE(log.count(QStringLiteral("grab slow")), 0);
     }
 
     // The crop picks the part of the frame that is scaled; one too thin to keep a pixel, or no frame at all,

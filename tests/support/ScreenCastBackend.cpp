@@ -7,9 +7,14 @@
 //   answer yes|no|hostile     how choices of outputs go from now on (hostile: granted, stream properties
 //                             broken); "ok"
 //   choices                   how many choices of outputs were asked for
+//   format BGRx|NV12|dmabuf   the one format outputs offer from now on (dmabuf: BGRx in DMA-BUFs only)
+//   scale <n>                 the scale of outputs: the portal gives their size divided by it
+//   close                     ends every session as the desktop's "Stop sharing" does
+//   sessions                  how many sessions are open
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QImage>
 #include <QSet>
@@ -58,6 +63,7 @@ struct Output
 };
 
 QList<Output*> g_outputs;
+QByteArray g_format = "BGRx";
 
 void onProcess(void* data)
 {
@@ -90,9 +96,12 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param)
         return;
     uint8_t storage[256];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+    const int types =
+        g_format == "dmabuf" ? 1 << SPA_DATA_DmaBuf : (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd);
     const auto* buffers = static_cast<const spa_pod*>(
         spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers,
-                                   SPA_PARAM_BUFFERS_size, SPA_POD_Int(out->picture.sizeInBytes())));
+                                   SPA_PARAM_BUFFERS_size, SPA_POD_Int(out->picture.sizeInBytes()),
+                                   SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int(types)));
     pw_stream_update_params(out->stream, &buffers, 1);
 }
 
@@ -105,18 +114,25 @@ void sendChanged(void* = nullptr, uint64_t = 0)
     }
 }
 
-// The one format an output offers, its picture's size in BGRx; a new size is a mode change.
+// The one format an output offers, its picture's size; a new size is a mode change.
 void offerFormat(Output* out)
 {
     uint8_t storage[512];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
     const spa_rectangle size = SPA_RECTANGLE(uint32_t(out->picture.width()), uint32_t(out->picture.height()));
     const spa_fraction rate = SPA_FRACTION(0, 1);
-    const auto* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-        SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
-        SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+    spa_pod_frame frame;
+    spa_pod_builder_push_object(&b, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(&b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+                        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+                        SPA_POD_Id(g_format == "NV12" ? SPA_VIDEO_FORMAT_NV12 : SPA_VIDEO_FORMAT_BGRx),
+                        SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
+                        SPA_POD_Fraction(&rate), 0);
+    if (g_format == "dmabuf") {
+        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_modifier, SPA_POD_PROP_FLAG_MANDATORY);
+        spa_pod_builder_long(&b, 0);
+    }
+    const auto* format = static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &frame));
     if (out->node == SPA_ID_INVALID) {
         pw_stream_connect(out->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                           pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), &format, 1);
@@ -124,6 +140,20 @@ void offerFormat(Output* out)
         pw_stream_update_params(out->stream, &format, 1);
     }
 }
+
+// One portal session, named by its path.
+class Session : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Session")
+public slots:
+    void Close()
+    {
+        QDBusConnection::sessionBus().unregisterObject(objectName());
+        setParent(nullptr);
+        deleteLater();
+    }
+};
 
 class Backend : public QObject
 {
@@ -143,6 +173,27 @@ public:
         }
         if (words.value(0) == "choices")
             return QByteArray::number(m_choices);
+        if (words.value(0) == "sessions")
+            return QByteArray::number(findChildren<Session*>().size());
+        if (words.value(0) == "close") {
+            for (Session* session : findChildren<Session*>()) {
+                QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+                    session->objectName(), QStringLiteral("org.freedesktop.impl.portal.Session"),
+                    QStringLiteral("Closed")));
+                session->Close();
+            }
+            return "ok";
+        }
+        if (words.value(0) == "scale") {
+            m_scale = qMax(1, words.value(1).toInt());
+            return "ok";
+        }
+        if (words.value(0) == "format") {
+            g_format = words.value(1);
+            for (Output* out : qAsConst(g_outputs))
+                offerFormat(out);
+            return "ok";
+        }
         Output* out = g_outputs.value(words.value(1).toInt() - 1);
         if (words.value(0) != "paint" || !out)
             return "bad command";
@@ -158,9 +209,13 @@ public:
     }
 
 public slots:
-    uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath&, const QString&, const QVariantMap&,
-                       QVariantMap&)
+    uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&,
+                       const QVariantMap&, QVariantMap&)
     {
+        auto* s = new Session;
+        s->setObjectName(session.path());
+        s->setParent(this);
+        QDBusConnection::sessionBus().registerObject(session.path(), s, QDBusConnection::ExportAllSlots);
         return 0;
     }
 
@@ -183,13 +238,13 @@ public slots:
         }
         QList<StreamEntry> streams;
         for (const Output* out : qAsConst(g_outputs)) {
-            const QPoint position(streams.size() * out->picture.width(), 0);
+            const QPoint position(streams.size() * out->picture.width() / m_scale, 0);
             const bool hostile = m_answer == "hostile";
             const QSize absurd = streams.isEmpty() ? QSize(1 << 30, 1 << 30) : QSize(-5, 7);
             streams.append(
                 {out->node,
                  {{QStringLiteral("position"), hostile ? QVariant(QStringLiteral("left")) : position},
-                  {QStringLiteral("size"), hostile ? absurd : out->picture.size()},
+                  {QStringLiteral("size"), hostile ? absurd : out->picture.size() / m_scale},
                   {QStringLiteral("source_type"), 1u}}});
         }
         QDBusArgument restoreData;
@@ -206,6 +261,7 @@ private:
     QSet<QString> m_restored;
     QByteArray m_answer = "yes";
     int m_choices = 0;
+    int m_scale = 1;
 };
 
 } // namespace

@@ -40,6 +40,8 @@ public:
     void grantChoice(bool granted, bool hostile = false);
     // How often the back end was asked for a choice since it started.
     int choices();
+    // Any command of the back end (ScreenCastBackend.cpp); its answer.
+    QByteArray command(const QString& line);
 
     void kill(Part part);
     // Starts again what was killed; returns why it failed, or empty.
@@ -49,7 +51,6 @@ public:
     QList<qint64> pipeWirePids() const { return {m_pipewire->processId(), m_wireplumber->processId()}; }
 
 private:
-    QByteArray command(const QString& line);
     bool launch(QProcess& process, const QString& program, const QStringList& args = {});
 
     AppHome m_home;

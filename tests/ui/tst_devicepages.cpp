@@ -504,23 +504,27 @@ private slots:
         QCOMPARE(page->locationLabel()->isHidden(), page->prismLocation()->isHidden());
     }
 
-    // One streaming page: a monitor going away leaves the first one stored; switching colours and modes back
-    // and forth leaves only the current pipeline's processors on the capture worker, which holds the last
-    // reference to the others. Then the window and the registry go while the panel streams the dominant
-    // colour: device threads still read the colour source until their stop returns.
+    // One streaming page: the stored monitor is shown once the list holds it and kept while it is gone,
+    // until the user picks another; switching colours and modes back and forth leaves only the current
+    // pipeline's processors on the capture worker, which holds the last reference to the others. Then the
+    // window and the registry go while the panel streams the dominant colour: device threads still read the
+    // colour source until their stop returns.
     void mirrorPage()
     {
         // Streaming, so that the capture worker is busy and follows the layout.
-        ScreenMirrorDevicePage* page = openWith(mirrorRecord({{QStringLiteral("effect_mode"), 1}}, true));
+        ScreenMirrorDevicePage* page = openWith(
+            mirrorRecord({{QStringLiteral("effect_mode"), 1}, {QStringLiteral("monitor_idx"), 1}}, true));
         QVERIFY(page);
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
         QVERIFY(m_server.xrandr({QStringLiteral("--setmonitor"), QStringLiteral("second"),
                                  QStringLiteral("320/80x240/60+320+240"), QStringLiteral("none")}));
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 2, 10000);
-        page->monitorSelect()->setCurrentIndex(1);
-        QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 1);
+        QCOMPARE(page->monitorSelect()->currentIndex(), 1);
         QVERIFY(m_server.xrandr({QStringLiteral("--delmonitor"), QStringLiteral("second")}));
         QTRY_COMPARE_WITH_TIMEOUT(page->monitorSelect()->count(), 1, 10000);
+        QCOMPARE(page->monitorSelect()->currentIndex(), -1);
+        QCOMPARE(stored(QStringLiteral("monitor_idx")), 1);
+        page->monitorSelect()->setCurrentIndex(0);
         QTRY_COMPARE(stored(QStringLiteral("monitor_idx")), 0);
 
         QTRY_VERIFY_WITH_TIMEOUT(receiving(m_panel), 10000);
