@@ -96,6 +96,8 @@ int ApplicationShell::run(int argc, char** argv)
 
     QApplication app(argc, argv);
     settleOpenGlChoice(glChosenHere);
+    // Lets a Wayland desktop match the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.pivotrix_entertainment.PivotrixEntertainment"));
 
     SingleInstance single;
     switch (single.start(QStringLiteral("show"), 5000)) {
