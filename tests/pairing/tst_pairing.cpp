@@ -10,7 +10,6 @@
 #include "emulator/PanelMdnsResponder.h"
 #include "support/LogCapture.h"
 #include "support/PanelFixture.h"
-#include "support/PeerNetwork.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestHttpServer.h"
 #include "support/TestRegistry.h"
@@ -187,9 +186,8 @@ private slots:
     {
         QFETCH(QString, peerPrefix);
         const bool scan = PrivateNetwork::inside();
-        PeerNetwork peer;
         QString why;
-        if (!peerPrefix.isEmpty() && !peer.start(&why))
+        if (!peerPrefix.isEmpty() && !PrivateNetwork::startPeer(&why))
             QSKIP(qPrintable(why));
         const QString zone = peerPrefix.startsWith(S("fe80")) ? S("%pvx1") : QString();
         ResourceManager* r = m_registry.load({stored(record("old", "Old", "127.0.61.250"), 4)});
@@ -212,7 +210,7 @@ private slots:
             if (peerPrefix.isEmpty())
                 started = panels.back()->start();
             else
-                peer.run([&] { started = panels.back()->start(); });
+                PrivateNetwork::inPeer([&] { started = panels.back()->start(); });
             QVERIFY(started);
             if (!scan)
                 page.on_DeviceFound({config.name, 8080, config.model, config.address, config.id, 1});
