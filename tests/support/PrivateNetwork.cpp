@@ -24,16 +24,17 @@ std::string setupScript(int extraAddresses)
     return script;
 }
 
-// Addresses without duplicate detection are usable at once; none of the kernel's own get in the way.
-constexpr char kPeerEnd[] =
-    "ip link set lo up && for h in 2 3 4 5; do ip addr add fe80::$h/64 dev pvx1 nodad && "
-    "ip addr add 2001:db8::$h/64 dev pvx1 nodad || exit 1; done && ip link set pvx1 up";
+// The veth pair, its far end moved into the namespace $PEER; addresses without duplicate detection are
+// usable at once, and none of the kernel's own get in the way.
+constexpr char kPeerScript[] =
+    "ip link add pvx0 type veth peer name pvx1 && ip link set pvx0 addrgenmode none && "
+    "ip link set pvx1 addrgenmode none && ip link set pvx1 netns $PEER && ip addr add fe80::1/64 dev pvx0 "
+    "nodad "
+    "&& ip addr add 2001:db8::1/64 dev pvx0 nodad && ip link set pvx0 up && nsenter --net=$PEER sh -c 'ip "
+    "link "
+    "set lo up && for h in 2 3 4 5; do ip addr add fe80::$h/64 dev pvx1 nodad && ip addr add 2001:db8::$h/64 "
+    "dev pvx1 nodad || exit 1; done && ip link set pvx1 up'";
 int g_peer = -1;
-
-bool shell(const std::string& script)
-{
-    return std::system(("PATH=\"$PATH:/usr/sbin:/sbin\"; (" + script + ") >/dev/null 2>&1").c_str()) == 0;
-}
 } // namespace
 
 bool inside(QString* why)
@@ -71,23 +72,15 @@ int enter(int argc, char** argv, int extraAddresses)
 
 bool startPeer(QString* why)
 {
-    static bool ready = [] {
-        if (!inside() || !shell("ip link add pvx0 type veth peer name pvx1 && ip link set pvx0 addrgenmode "
-                                "none && ip link set pvx1 addrgenmode none"))
-            return false;
+    static const bool ready = [] {
         // Made on a thread of its own; the handle keeps it.
         std::thread([] {
-            if (::unshare(CLONE_NEWNET) == 0)
+            if (inside() && ::unshare(CLONE_NEWNET) == 0)
                 g_peer = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         }).join();
-        bool peerEnd = false;
-        if (g_peer >= 0 &&
-            shell("ip link set pvx1 netns /proc/" + std::to_string(::getpid()) + "/fd/" +
-                  std::to_string(g_peer) +
-                  " && ip addr add fe80::1/64 dev pvx0 nodad && ip addr add 2001:db8::1/64 dev pvx0 nodad && "
-                  "ip link set pvx0 up"))
-            inPeer([&peerEnd] { peerEnd = shell(kPeerEnd); });
-        return peerEnd;
+        const std::string peer = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(g_peer);
+        const std::string script = "PATH=\"$PATH:/usr/sbin:/sbin\"; PEER=" + peer + "; (" + kPeerScript + ")";
+        return g_peer >= 0 && std::system((script + " >/dev/null 2>&1").c_str()) == 0;
     }();
     if (why)
         *why = ready ? QString() : QStringLiteral("no veth pair between private network namespaces here");
