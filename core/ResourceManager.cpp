@@ -133,6 +133,13 @@ PivotrixDeviceController* ResourceManager::addDevice(const QString& address, int
                                                      const QString& name, const QString& model,
                                                      const QString& id)
 {
+    // A second controller for one id would fight the first, and its record would replace the saved one.
+    for (const PivotrixDeviceController* dev : qAsConst(m_devices)) {
+        if (dev->deviceId() == id) {
+            qDebug() << "device already paired" << id;
+            return nullptr;
+        }
+    }
     int largest = 0;
     for (const PivotrixDeviceController* dev : qAsConst(m_devices))
         largest = std::max(largest, dev->index());

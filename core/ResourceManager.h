@@ -32,6 +32,7 @@ public:
 
     void loadSettings(const QString& path);
 
+    // Null, and nothing stored, for an id that is registered already.
     PivotrixDeviceController* addDevice(const QString& address, int port, const QString& apiKey,
                                         const QString& name, const QString& model, const QString& id);
     void removeDevice(const QString& id);

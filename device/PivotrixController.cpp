@@ -57,7 +57,7 @@ PivotrixController::PivotrixController(const QString& address, int port, const Q
     , m_name(name)
     , m_model(model)
     , m_id(id)
-    , m_hostAddress(address)
+    , m_hostAddress(hostOf(address))
 {
     registerMetaTypes();
 }
@@ -229,11 +229,19 @@ PivotrixController::StreamingState PivotrixController::streamingStateFromText(co
     return Stopped;
 }
 
+QString PivotrixController::hostOf(const QString& address)
+{
+    if (!address.startsWith(QLatin1Char('[')) || !address.endsWith(QLatin1Char(']')))
+        return address;
+    QString host = address.mid(1, address.size() - 2);
+    return host.replace(QLatin1String("%25"), QLatin1String("%"));
+}
+
 QUrl PivotrixController::deviceUrl(const QString& path) const
 {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
-    url.setHost(m_address);
+    url.setHost(hostOf(m_address));
     url.setPort(kApiPort);
     url.setPath(path);
     return url;

@@ -95,6 +95,9 @@ public:
                                  FrameEncoding encoding = Raw);
     static QByteArray stopBody();
 
+    // The numeric host of a stored address ("fe80::1%eth0"); the bracketed, "%25"-escaped URL form earlier
+    // versions stored ("[fe80::1%25eth0]") reads as the same host.
+    static QString hostOf(const QString& address);
     QUrl deviceUrl(const QString& path) const;
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
 

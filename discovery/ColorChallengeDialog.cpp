@@ -82,13 +82,7 @@ ColorChallengeDialog::ColorChallengeDialog(QWidget* parent)
 ColorChallengeDialog::~ColorChallengeDialog()
 {
     // A reply may still be on its way (a panel that never answers holds one for 20 s).
-    const QList<QNetworkReply*> replies = m_replies;
-    m_replies.clear();
-    for (QNetworkReply* reply : replies) {
-        disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
-        reply->deleteLater();
-    }
+    abortOutstanding();
 }
 
 void ColorChallengeDialog::setupForm()
@@ -203,14 +197,27 @@ void ColorChallengeDialog::requestChallenge()
     qDebug() << "start challenge req";
     QNetworkReply* reply =
         send(QByteArrayLiteral("POST"), QStringLiteral("/api/v2/user/?type=pick_color"), QByteArray());
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { onStartFinished(reply); });
+    const int attempt = m_attempt;
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, attempt] { onStartFinished(reply, attempt); });
 }
 
-void ColorChallengeDialog::onStartFinished(QNetworkReply* reply)
+void ColorChallengeDialog::abortOutstanding()
+{
+    const QList<QNetworkReply*> replies = m_replies;
+    m_replies.clear();
+    for (QNetworkReply* reply : replies) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+void ColorChallengeDialog::onStartFinished(QNetworkReply* reply, int attempt)
 {
     QByteArray body;
     const int status = finishReply(reply, "start challenge req finished", &body);
-    if (m_closed)
+    if (m_closed || attempt != m_attempt)
         return;
     if (status == 401) {
         enterStage(PairingStage::NotSupported);
@@ -369,16 +376,18 @@ void ColorChallengeDialog::colorPressed(Qt::MouseButton button)
     qDebug() << "resolve challenge req";
     m_resolving = true;
     const QString uuid = m_challenge.uuid;
+    const int attempt = m_attempt;
     const QJsonObject body{{QStringLiteral("color"), m_challenge.colorNames.at(chosen)}};
     QNetworkReply* reply =
         send(QByteArrayLiteral("PUT"), challengePath(), QJsonDocument(body).toJson(QJsonDocument::Compact));
-    connect(reply, &QNetworkReply::finished, this, [this, reply, uuid] { onResolveFinished(reply, uuid); });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, uuid, attempt] { onResolveFinished(reply, uuid, attempt); });
 }
 
-void ColorChallengeDialog::onResolveFinished(QNetworkReply* reply, const QString& uuid)
+void ColorChallengeDialog::onResolveFinished(QNetworkReply* reply, const QString& uuid, int attempt)
 {
     const int status = finishReply(reply, "resolve challenge finished", nullptr);
-    if (m_closed)
+    if (m_closed || attempt != m_attempt)
         return;
     if (status != 200) {
         m_resolving = false;
@@ -389,14 +398,15 @@ void ColorChallengeDialog::onResolveFinished(QNetworkReply* reply, const QString
     const QJsonObject body{{QStringLiteral("challenge_id"), uuid}};
     QNetworkReply* exchange = send(QByteArrayLiteral("POST"), QStringLiteral("/api/v2/user/exchange"),
                                    QJsonDocument(body).toJson(QJsonDocument::Compact));
-    connect(exchange, &QNetworkReply::finished, this, [this, exchange] { onExchangeFinished(exchange); });
+    connect(exchange, &QNetworkReply::finished, this,
+            [this, exchange, attempt] { onExchangeFinished(exchange, attempt); });
 }
 
-void ColorChallengeDialog::onExchangeFinished(QNetworkReply* reply)
+void ColorChallengeDialog::onExchangeFinished(QNetworkReply* reply, int attempt)
 {
     QByteArray body;
     const int status = finishReply(reply, "exchange req finished", &body);
-    if (m_closed)
+    if (m_closed || attempt != m_attempt)
         return;
     m_resolving = false;
     if (status != 200) {
@@ -434,6 +444,10 @@ void ColorChallengeDialog::on_retryButton_clicked()
         reject();
         return;
     }
+    // Whatever the last challenge still waits for belongs to it, not to the one asked for now.
+    abortOutstanding();
+    m_resolving = false;
+    ++m_attempt;
     requestChallenge();
     enterStage(PairingStage::Requesting);
 }

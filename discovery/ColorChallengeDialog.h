@@ -61,9 +61,11 @@ private:
     void enterStage(PairingStage stage);
     void applyChallenge(const PairingChallenge& challenge);
     void setSwatchColors(const QList<QColor>& colors);
-    void onStartFinished(QNetworkReply* reply);
-    void onResolveFinished(QNetworkReply* reply, const QString& uuid);
-    void onExchangeFinished(QNetworkReply* reply);
+    // `attempt` is the challenge the request was made for; a reply for an earlier one changes nothing.
+    void onStartFinished(QNetworkReply* reply, int attempt);
+    void onResolveFinished(QNetworkReply* reply, const QString& uuid, int attempt);
+    void onExchangeFinished(QNetworkReply* reply, int attempt);
+    void abortOutstanding();
     // Tracked: the dialog aborts what is still outstanding when it goes.
     QNetworkReply* send(const QByteArray& verb, const QString& path, const QByteArray& body);
     QNetworkReply* startRequest(const QByteArray& verb, const QString& path, const QByteArray& body);
@@ -79,6 +81,8 @@ private:
     QString m_baseUrl;
     // Set while a Resolve or Exchange is outstanding: further clicks are ignored.
     bool m_resolving = false;
+    // Counts the challenges asked for; Retry starts the next.
+    int m_attempt = 0;
     bool m_keyEmitted = false;
     // After accept or reject late replies change nothing.
     bool m_closed = false;

@@ -2,6 +2,8 @@
 
 #include "discovery/MdnsMessage.h"
 
+#include <QDebug>
+
 using MdnsMessage::readU16;
 
 QVector<PivotrixBSS> MdnsRecordCollector::addDatagram(const char* bytes, int size, const MdnsSource& source)
@@ -41,7 +43,7 @@ QVector<PivotrixBSS> MdnsRecordCollector::addDatagram(const char* bytes, int siz
 void MdnsRecordCollector::handleRecord(const uchar* rdata, quint16 type, int length, const MdnsSource& source,
                                        QVector<PivotrixBSS>& found)
 {
-    PivotrixBSS& record = m_records[source.key];
+    PivotrixBSS& record = m_records[source.address];
     if (record.address.isEmpty())
         record.address = source.address;
     if (type == MdnsMessage::typeSrv) {
@@ -84,7 +86,17 @@ void MdnsRecordCollector::handleTxt(const uchar* txt, int length, PivotrixBSS& r
         } else if (key == "md") {
             record.model = QString::fromUtf8(value);
         } else if (key == "id") {
-            record.id = QString::fromUtf8(value);
+            const QString id = QString::fromUtf8(value);
+            if (!record.id.isEmpty() && record.id != id) {
+                if (!m_idConflicts.contains(source.address)) {
+                    m_idConflicts.insert(source.address);
+                    qDebug() << "mdns: further device ids from one address ignored" << source.address;
+                }
+                continue;
+            }
+            record.id = id;
+            if (!source.ipv6)
+                m_ipv4Ids.insert(id);
         } else if (key == "ss") {
             bool ok = false;
             const int flag = value.toInt(&ok, 10);
@@ -97,16 +109,21 @@ void MdnsRecordCollector::handleTxt(const uchar* txt, int length, PivotrixBSS& r
 }
 
 void MdnsRecordCollector::report(const PivotrixBSS& record, const MdnsSource& source,
-                                 QVector<PivotrixBSS>& found) const
+                                 QVector<PivotrixBSS>& found)
 {
     if (!record.isComplete())
         return;
-    if (source.ipv6) {
-        // A panel answers on both families; an IPv4 address it already gave stays the one to use.
-        for (const PivotrixBSS& other : m_records) {
-            if (other.id == record.id && !other.address.startsWith(QLatin1Char('[')))
-                return;
+    // A panel answers on both families; an IPv4 address it already gave stays the one to use.
+    if (source.ipv6 && m_ipv4Ids.contains(record.id))
+        return;
+    if (!m_reportedIds.contains(record.id)) {
+        if (m_reportedIds.size() >= maxDevices) {
+            if (!m_capLogged)
+                qDebug() << "mdns: more panels than one scan lists, ignored from" << source.address;
+            m_capLogged = true;
+            return;
         }
+        m_reportedIds.insert(record.id);
     }
     found.append(record);
 }

@@ -72,6 +72,8 @@ void SearchDeviceEntry::setupForm()
 
     grid->addWidget(plainLabel(text("Name:"), this), 0, 0);
     auto* nameRow = new QHBoxLayout();
+    // Inside the grid, whose two spacings differ, the row would inherit none and run name and error together.
+    nameRow->setSpacing(12);
     m_nameValue = plainLabel(QString(), this);
     m_nameValue->setObjectName(QStringLiteral("DeviceNameValue"));
     QFont bold = labelFont;
@@ -123,7 +125,7 @@ QString SearchDeviceEntry::baseUrl() const
 {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
-    url.setHost(m_device.address);
+    url.setHost(PivotrixController::hostOf(m_device.address));
     url.setPort(PivotrixController::kApiPort);
     // An address that is no host gives no URL, so the challenge fails instead of going elsewhere.
     if (!url.isValid() || url.host().isEmpty()) {
@@ -165,9 +167,10 @@ void SearchDeviceEntry::onKeyAvailable(const QString& key)
     qDebug() << "received device key" << redacted(key);
     if (m_paired)
         return;
+    if (!ResourceManager::instance()->addDevice(m_device.address, m_device.port, key, m_device.name,
+                                                m_device.model, m_device.id))
+        return;
     m_apiKey = key;
-    ResourceManager::instance()->addDevice(m_device.address, m_device.port, key, m_device.name,
-                                           m_device.model, m_device.id);
     m_errorLabel->hide();
     m_paired = true;
     applyPairedState();

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 const char kContext[] = "SearchPivotrixDevicePage";
 
@@ -151,7 +153,44 @@ void SearchPivotrixDevicesPage::on_DeviceFound(PivotrixBSS device)
         return;
     }
     m_discovered.insert(device.id, device);
-    reloadList();
+    // Only the new row: rebuilding the list for every report would grow with the square of the panels.
+    if (SearchDeviceEntry* entry = m_entries.value(device.id)) {
+        entry->setNameLabel(device.name);
+        entry->setAddressLabel(device.address);
+    } else if (!isRegistered(device.id)) {
+        appendDiscovered(device);
+    } else {
+        // A paired panel whose record was too thin to list: the report completes it.
+        reloadList();
+        return;
+    }
+    reviewVisibility();
+}
+
+QString SearchPivotrixDevicesPage::rowMessage(const QString& lastError)
+{
+    // Qt's own text for a 401: the panel no longer takes the key it gave us (it was reset or paired
+    // elsewhere), and only a new pairing helps.
+    if (lastError == QCoreApplication::translate("QHttp", "Host requires authentication"))
+        return QCoreApplication::translate(
+            "SearchDeviceEntry", "The panel no longer accepts its key: unpair it and pair it again");
+    return lastError;
+}
+
+bool SearchPivotrixDevicesPage::isRegistered(const QString& id) const
+{
+    const QList<PivotrixDeviceController*> devices = ResourceManager::instance()->devices();
+    return std::any_of(devices.cbegin(), devices.cend(),
+                       [&id](const PivotrixDeviceController* dev) { return dev->deviceId() == id; });
+}
+
+void SearchPivotrixDevicesPage::appendDiscovered(const PivotrixBSS& record)
+{
+    auto* entry = new SearchDeviceEntry(record, QString());
+    connect(entry, &SearchDeviceEntry::forgetPressed, this, &SearchPivotrixDevicesPage::forgetDevice);
+    connect(entry, &SearchDeviceEntry::deviceAdded, this, &SearchPivotrixDevicesPage::addDeviceTracking);
+    appendEntry(entry);
+    m_devicesEntryList->show();
 }
 
 void SearchPivotrixDevicesPage::reloadList()
@@ -169,10 +208,21 @@ void SearchPivotrixDevicesPage::reloadList()
         record.address = dev->address();
         record.id = dev->deviceId();
         record.ssFlag = 1;
+        // The panel's own reply can blank its name: what a scan found fills the gaps, so a paired panel
+        // keeps its paired row and is never offered for pairing again.
+        const PivotrixBSS found = m_discovered.value(record.id);
+        if (record.name.isEmpty())
+            record.name = found.name;
+        if (record.model.isEmpty())
+            record.model = found.model;
+        if (record.address.isEmpty())
+            record.address = found.address;
+        if (record.port == 0)
+            record.port = found.port;
         if (!record.isComplete())
             continue;
         auto* entry = new SearchDeviceEntry(record, dev->apiKey());
-        entry->setMessage(dev->lastError());
+        entry->setMessage(rowMessage(dev->lastError()));
         connect(entry, &SearchDeviceEntry::forgetPressed, this, &SearchPivotrixDevicesPage::forgetDevice);
         connect(entry, &SearchDeviceEntry::deviceAdded, this, &SearchPivotrixDevicesPage::addDeviceTracking);
         appendEntry(entry);
@@ -185,11 +235,8 @@ void SearchPivotrixDevicesPage::reloadList()
             entry->setAddressLabel(record.address);
             continue;
         }
-        auto* entry = new SearchDeviceEntry(record, QString());
-        connect(entry, &SearchDeviceEntry::forgetPressed, this, &SearchPivotrixDevicesPage::forgetDevice);
-        connect(entry, &SearchDeviceEntry::deviceAdded, this, &SearchPivotrixDevicesPage::addDeviceTracking);
-        appendEntry(entry);
-        m_devicesEntryList->show();
+        if (!isRegistered(record.id))
+            appendDiscovered(record);
     }
     reviewVisibility();
 }
@@ -244,7 +291,7 @@ void SearchPivotrixDevicesPage::onDeviceOnline(PivotrixController::NetworkState 
     qDebug() << "search online changed" << dev->name() << dev->lastError();
     if (!entry)
         return;
-    entry->setMessage(state == PivotrixController::Offline ? dev->lastError() : QString());
+    entry->setMessage(state == PivotrixController::Offline ? rowMessage(dev->lastError()) : QString());
 }
 
 void SearchPivotrixDevicesPage::forgetDevice()

@@ -29,6 +29,9 @@ public:
     explicit SearchPivotrixDevicesPage(QWidget* parent = nullptr);
     ~SearchPivotrixDevicesPage() override;
 
+    // What a paired row says about its device's last failed request.
+    static QString rowMessage(const QString& lastError);
+
     // Tests shorten the visible scan period.
     void setScanPeriod(int ms);
 
@@ -48,6 +51,8 @@ public slots:
 private:
     void setupForm();
     void appendEntry(SearchDeviceEntry* entry);
+    void appendDiscovered(const PivotrixBSS& record);
+    bool isRegistered(const QString& id) const;
 
     QMap<QString, SearchDeviceEntry*> m_entries;
     QMap<QString, PivotrixBSS> m_discovered;

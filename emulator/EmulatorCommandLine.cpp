@@ -126,11 +126,16 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
     QList<QHostAddress> hosts;
     for (const QString& text : qAsConst(addresses)) {
         const QHostAddress host(text);
-        if (host.protocol() != QAbstractSocket::IPv4Protocol) {
-            *error = QStringLiteral("--address wants an IPv4 address: %1").arg(text);
+        if (host.isNull()) {
+            *error = QStringLiteral("--address wants a numeric IPv4 or IPv6 address: %1").arg(text);
             return false;
         }
         hosts << host;
+    }
+    const bool ipv4 = hosts.constLast().protocol() == QAbstractSocket::IPv4Protocol;
+    if (panelCount > 1 && !ipv4) {
+        *error = QStringLiteral("--count wants an IPv4 --address");
+        return false;
     }
     for (int i = 1; i < panelCount; ++i)
         hosts << QHostAddress(hosts.constLast().toIPv4Address() + 1);
@@ -141,13 +146,15 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
         config.address = hosts.at(i).toString();
         const QString suffix = hosts.size() > 1 ? QStringLiteral(" %1").arg(i + 1) : QString();
         config.name = base.name + suffix;
-        config.id =
-            baseId.isEmpty()
-                ? QStringLiteral("emu-") + QString(config.address).replace(QLatin1Char('.'), QLatin1Char('-'))
-                : baseId + (hosts.size() > 1 ? QStringLiteral("-%1").arg(i + 1) : QString());
+        config.id = baseId.isEmpty()
+                        ? QStringLiteral("emu-") +
+                              QString(config.address)
+                                  .replace(QRegularExpression(QStringLiteral("[.:%]")), QStringLiteral("-"))
+                        : baseId + (hosts.size() > 1 ? QStringLiteral("-%1").arg(i + 1) : QString());
         if (config.serial.isEmpty())
             config.serial =
-                QStringLiteral("EMU") + QString::number(hosts.at(i).toIPv4Address(), 16).toUpper();
+                QStringLiteral("EMU") +
+                QString::number(ipv4 ? hosts.at(i).toIPv4Address() : qHash(hosts.at(i)), 16).toUpper();
         panels << config;
     }
     this->window = parser.isSet(window);

@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -23,23 +26,55 @@ constexpr quint16 cacheFlush = 0x8000;
 constexpr quint32 hostTtl = 120;
 constexpr quint32 serviceTtl = 4500;
 
-int openSocket(const in_addr& bindAddress, quint16 port)
+int openSocket(const sockaddr_storage& local)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(local.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr = bindAddress;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    if (local.ss_family == AF_INET6)
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    const socklen_t length = local.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), length) != 0) {
         ::close(fd);
         return -1;
     }
     return fd;
+}
+
+// The panel's own address on the mDNS port; a scoped IPv6 address keeps its zone.
+bool ownAddress(const QString& text, sockaddr_storage* own)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(text.toLatin1().constData(), "5353", &hints, &found) != 0)
+        return false;
+    std::memcpy(own, found->ai_addr, found->ai_addrlen);
+    freeaddrinfo(found);
+    return true;
+}
+
+// The interface that holds `own` (IPv6 group membership is per interface).
+unsigned interfaceOf(const sockaddr_in6& own)
+{
+    if (own.sin6_scope_id)
+        return own.sin6_scope_id;
+    unsigned index = 0;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return 0;
+    for (ifaddrs* entry = list; entry && !index; entry = entry->ifa_next) {
+        const auto* address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+        if (address && address->sin6_family == AF_INET6 &&
+            std::memcmp(&address->sin6_addr, &own.sin6_addr, sizeof own.sin6_addr) == 0)
+            index = if_nametoindex(entry->ifa_name);
+    }
+    freeifaddrs(list);
+    return index;
 }
 
 QByteArray label(const QString& text)
@@ -87,27 +122,51 @@ PanelMdnsResponder::~PanelMdnsResponder()
 void PanelMdnsResponder::panelOnline()
 {
     close();
-    in_addr own{};
-    if (inet_pton(AF_INET, m_panel->address().toLatin1().constData(), &own) != 1) {
-        qWarning("emulator: no mDNS responder for %s (IPv4 only)", qPrintable(m_panel->address()));
+    sockaddr_storage own{};
+    if (!ownAddress(m_panel->address(), &own)) {
+        qWarning("emulator: no mDNS responder for %s (not a numeric address)",
+                 qPrintable(m_panel->address()));
         return;
     }
-    in_addr group{};
-    inet_pton(AF_INET, ipv4Group, &group);
+    m_ipv6 = own.ss_family == AF_INET6;
     // Multicast queries arrive at the group address; replies leave from the panel's own address.
-    m_groupSocket = openSocket(group, mdnsPort);
-    m_replySocket = openSocket(own, mdnsPort);
-    ip_mreqn membership{};
-    membership.imr_multiaddr = group;
-    membership.imr_address = own;
+    sockaddr_storage group = own;
     const int off = 0;
-    const unsigned char ttl = 1;
-    if (m_groupSocket < 0 || m_replySocket < 0 ||
-        setsockopt(m_groupSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 ||
-        setsockopt(m_groupSocket, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0 ||
-        setsockopt(m_replySocket, IPPROTO_IP, IP_MULTICAST_IF, &membership, sizeof membership) != 0 ||
-        setsockopt(m_replySocket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0 ||
-        pipe2(m_wake, O_CLOEXEC)) {
+    bool ready = false;
+    if (!m_ipv6) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&group);
+        inet_pton(AF_INET, ipv4Group, &v4->sin_addr);
+        m_groupSocket = openSocket(group);
+        m_replySocket = openSocket(own);
+        ip_mreqn membership{};
+        membership.imr_multiaddr = v4->sin_addr;
+        membership.imr_address = reinterpret_cast<const sockaddr_in*>(&own)->sin_addr;
+        const unsigned char ttl = 1;
+        ready =
+            m_groupSocket >= 0 && m_replySocket >= 0 &&
+            setsockopt(m_groupSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0 &&
+            setsockopt(m_groupSocket, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) == 0 &&
+            setsockopt(m_replySocket, IPPROTO_IP, IP_MULTICAST_IF, &membership, sizeof membership) == 0 &&
+            setsockopt(m_replySocket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == 0;
+    } else {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&group);
+        const unsigned index = interfaceOf(*reinterpret_cast<const sockaddr_in6*>(&own));
+        inet_pton(AF_INET6, ipv6Group, &v6->sin6_addr);
+        v6->sin6_scope_id = index;
+        m_groupSocket = openSocket(group);
+        m_replySocket = openSocket(own);
+        ipv6_mreq membership{};
+        membership.ipv6mr_multiaddr = v6->sin6_addr;
+        membership.ipv6mr_interface = index;
+        const int hops = 1;
+        ready =
+            index && m_groupSocket >= 0 && m_replySocket >= 0 &&
+            setsockopt(m_groupSocket, IPPROTO_IPV6, IPV6_JOIN_GROUP, &membership, sizeof membership) == 0 &&
+            setsockopt(m_groupSocket, IPPROTO_IPV6, IPV6_MULTICAST_ALL, &off, sizeof off) == 0 &&
+            setsockopt(m_replySocket, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index) == 0 &&
+            setsockopt(m_replySocket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &hops, sizeof hops) == 0;
+    }
+    if (!ready || pipe2(m_wake, O_CLOEXEC)) {
         qWarning("emulator: no mDNS responder on %s: %s", qPrintable(m_panel->address()), strerror(errno));
         close();
         return;
@@ -145,25 +204,30 @@ void PanelMdnsResponder::serve()
             return;
         if (!waits[0].revents)
             continue;
-        sockaddr_in from{};
+        sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
         const ssize_t size = ::recvfrom(m_groupSocket, buffer.data(), buffer.size(), 0,
                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
         bool unicast = false;
         if (size <= 0 || !asksForService(QByteArray::fromRawData(buffer.data(), int(size)), &unicast))
             continue;
-        // A querier that is not itself an mDNS responder on port 5353 only hears direct answers.
-        if (ntohs(from.sin_port) != mdnsPort)
+        // A querier that is not itself an mDNS responder on port 5353 only hears direct answers. The port
+        // sits at the same place in both families.
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&from);
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&from);
+        if (ntohs(v4->sin_port) != mdnsPort)
             unicast = true;
-        sockaddr_in to = from;
         if (!unicast) {
-            to.sin_port = htons(mdnsPort);
-            inet_pton(AF_INET, ipv4Group, &to.sin_addr);
+            v4->sin_port = htons(mdnsPort);
+            if (m_ipv6)
+                inet_pton(AF_INET6, ipv6Group, &v6->sin6_addr);
+            else
+                inet_pton(AF_INET, ipv4Group, &v4->sin_addr);
         }
         const quint16 queryId = unicast ? readU16(reinterpret_cast<const uchar*>(buffer.data())) : 0;
         for (const QByteArray& reply : replies(queryId))
             ::sendto(m_replySocket, reply.constData(), size_t(reply.size()), 0,
-                     reinterpret_cast<sockaddr*>(&to), sizeof to);
+                     reinterpret_cast<sockaddr*>(&from), fromLength);
         ++m_answered;
     }
 }
@@ -203,8 +267,15 @@ QList<QByteArray> PanelMdnsResponder::replies(quint16 queryId) const
             << "id=" + m_panel->id().toUtf8().left(250) << "ss=" + QByteArray::number(m_answer.ssFlag);
     }
     const int port = m_answer.srvPort < 0 ? m_panel->apiPort() : m_answer.srvPort;
-    in_addr own{};
-    inet_pton(AF_INET, m_panel->address().toLatin1().constData(), &own);
+    // The host's own address: A for IPv4, AAAA (without the zone) for IPv6.
+    sockaddr_storage own{};
+    ownAddress(m_panel->address(), &own);
+    const QByteArray hostAddress =
+        own.ss_family == AF_INET6
+            ? QByteArray(
+                  reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in6*>(&own)->sin6_addr), 16)
+            : QByteArray(reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in*>(&own)->sin_addr),
+                         4);
 
     // Each datagram names the service in full once and points back to it from then on.
     const auto datagram = [&](bool withSrv, bool withTxt) {
@@ -246,8 +317,9 @@ QList<QByteArray> PanelMdnsResponder::replies(quint16 queryId) const
             endRecord(out, at);
         }
         if (withSrv) {
-            at = beginRecord(out, host, typeA, classIn | cacheFlush, hostTtl);
-            out.append(reinterpret_cast<const char*>(&own), 4);
+            at = beginRecord(out, host, hostAddress.size() == 16 ? typeAaaa : typeA, classIn | cacheFlush,
+                             hostTtl);
+            out.append(hostAddress);
             endRecord(out, at);
         }
         return out;

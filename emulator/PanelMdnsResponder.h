@@ -22,9 +22,9 @@ struct PanelMdnsAnswer
 };
 
 // The panel's mDNS responder: answers a query for "_pivotrix-api._tcp.local." with PTR, SRV (the API port),
-// TXT ("nm", "md", "id", "ss") and A records, from the panel's own address. The reply goes straight back
-// to the querier when it asked for a unicast response (or is not itself on port 5353), else to the group.
-// Several panels in one network share port 5353.
+// TXT ("nm", "md", "id", "ss") and A (AAAA) records, from the panel's own address, IPv4 or IPv6. The reply
+// goes straight back to the querier when it asked for a unicast response (or is not itself on port 5353),
+// else to the group. Several panels in one network share port 5353.
 class PanelMdnsResponder : public PanelProtocol
 {
 public:
@@ -48,6 +48,7 @@ private:
 
     EmulatedPanel* m_panel;
     const PanelMdnsAnswer m_answer;
+    bool m_ipv6 = false;
     int m_groupSocket = -1;
     int m_replySocket = -1;
     int m_wake[2] = {-1, -1};

