@@ -13,8 +13,6 @@
 #include <QUrl>
 
 namespace {
-const char kContext[] = "SearchDeviceEntry";
-
 const QString kPairedStyle =
     QStringLiteral("QWidget#SearchDeviceEntry {\n        background-color:#DADADA;\n"
                    "        border: 1px solid #CDCDCD;\n        border-radius:9px;\n    }\n"
@@ -25,11 +23,6 @@ const QString kButtonStyle =
                    "\tborder: 1px solid  #b7b7b7;\n\tcolor:black;\n}\n\n"
                    "QPushButton::pressed {\n\tbackground-color:#bfbfbf;\n"
                    "\tborder: 1px solid #a1a1a1;\n}");
-
-QString text(const char* source)
-{
-    return QCoreApplication::translate(kContext, source);
-}
 
 // Names, addresses and errors come from the network: never read as rich text.
 QLabel* plainLabel(const QString& value, QWidget* parent)
@@ -70,7 +63,7 @@ void SearchDeviceEntry::setupForm()
     grid->setVerticalSpacing(10);
     grid->setContentsMargins(15, 15, 10, 16);
 
-    grid->addWidget(plainLabel(text("Name:"), this), 0, 0);
+    grid->addWidget(plainLabel(QCoreApplication::translate("SearchDeviceEntry", "Name:"), this), 0, 0);
     auto* nameRow = new QHBoxLayout();
     // Inside the grid, whose two spacings differ, the row would inherit none and run name and error together.
     nameRow->setSpacing(12);
@@ -87,12 +80,12 @@ void SearchDeviceEntry::setupForm()
     nameRow->addStretch();
     grid->addLayout(nameRow, 0, 1);
 
-    grid->addWidget(plainLabel(text("Type:"), this), 1, 0);
-    auto* typeValue = plainLabel(text("Pivotrix PRISM"), this);
+    grid->addWidget(plainLabel(QCoreApplication::translate("SearchDeviceEntry", "Type:"), this), 1, 0);
+    auto* typeValue = plainLabel(QCoreApplication::translate("SearchDeviceEntry", "Pivotrix PRISM"), this);
     typeValue->setObjectName(QStringLiteral("deviceTypeValue"));
     grid->addWidget(typeValue, 1, 1);
 
-    grid->addWidget(plainLabel(text("IP:"), this), 2, 0);
+    grid->addWidget(plainLabel(QCoreApplication::translate("SearchDeviceEntry", "IP:"), this), 2, 0);
     m_addressValue = plainLabel(QString(), this);
     m_addressValue->setObjectName(QStringLiteral("DeviceAddressValue"));
     grid->addWidget(m_addressValue, 2, 1);
@@ -179,7 +172,8 @@ void SearchDeviceEntry::onKeyAvailable(const QString& key)
 
 void SearchDeviceEntry::applyPairedState()
 {
-    m_verifyButton->setText(m_paired ? text("Unpair") : text("Pair"));
+    m_verifyButton->setText(m_paired ? QCoreApplication::translate("SearchDeviceEntry", "Unpair")
+                                     : QCoreApplication::translate("SearchDeviceEntry", "Pair"));
     QString style = kPairedStyle;
     if (!m_paired)
         style.replace(QStringLiteral("#DADADA"), QStringLiteral("#F4f4f4"));

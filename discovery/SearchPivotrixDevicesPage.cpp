@@ -19,13 +19,6 @@
 #include <algorithm>
 
 namespace {
-const char kContext[] = "SearchPivotrixDevicePage";
-
-QString text(const char* source)
-{
-    return QCoreApplication::translate(kContext, source);
-}
-
 QFont pointFont(const QFont& base, int points)
 {
     QFont font = base;
@@ -69,7 +62,7 @@ SearchPivotrixDevicesPage::~SearchPivotrixDevicesPage()
 void SearchPivotrixDevicesPage::setupForm()
 {
     setObjectName(QStringLiteral("SearchPivotrixDevicePage"));
-    setWindowTitle(text("Device Search"));
+    setWindowTitle(QCoreApplication::translate("SearchPivotrixDevicePage", "Device Search"));
     resize(834, 712);
     setStyleSheet(QStringLiteral("QLabel {\n\tcolor:rgb(132, 132, 132)\n}"));
 
@@ -99,10 +92,13 @@ void SearchPivotrixDevicesPage::setupForm()
     m_hintLabel->setObjectName(QStringLiteral("hintLabel"));
     m_hintLabel->setStyleSheet(QStringLiteral("color:#848484;"));
     m_hintLabel->setTextFormat(Qt::RichText);
-    m_hintLabel->setText(QStringLiteral("<p align=\"center\">%1</p><p align=\"center\">%2</p>"
-                                        "<p align=\"center\">%3</p>")
-                             .arg(text("Click &quot;Scan for devices&quot; button "),
-                                  text("to search Pivotrix devices "), text("in your Wi-Fi network")));
+    m_hintLabel->setText(
+        QStringLiteral("<p align=\"center\">%1</p><p align=\"center\">%2</p>"
+                       "<p align=\"center\">%3</p>")
+            .arg(QCoreApplication::translate("SearchPivotrixDevicePage",
+                                             "Click &quot;Scan for devices&quot; button "),
+                 QCoreApplication::translate("SearchPivotrixDevicePage", "to search Pivotrix devices "),
+                 QCoreApplication::translate("SearchPivotrixDevicePage", "in your Wi-Fi network")));
     groupLayout->addWidget(m_hintLabel);
 
     m_loading = new QLabel(listGroup);
@@ -112,7 +108,8 @@ void SearchPivotrixDevicesPage::setupForm()
     groupLayout->addWidget(m_loading);
     layout->addWidget(listGroup);
 
-    m_scanButton = new QPushButton(text("Scan for devices"), this);
+    m_scanButton =
+        new QPushButton(QCoreApplication::translate("SearchPivotrixDevicePage", "Scan for devices"), this);
     m_scanButton->setObjectName(QStringLiteral("ScanButton"));
     m_scanButton->setMinimumHeight(36);
     m_scanButton->setFont(pointFont(font(), 13));

@@ -2,19 +2,15 @@
 
 #include <QCoreApplication>
 
-namespace {
-const char* const kContext = "ScreenMirrorDevicePage";
-}
-
 QString effectTypeName(int mode)
 {
     switch (mode) {
     case ScreenSeason:
-        return QCoreApplication::translate(kContext, "Screen Season");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Screen Season");
     case DominantSeason:
-        return QCoreApplication::translate(kContext, "Dominant Season");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Dominant Season");
     case ContinueScreen:
-        return QCoreApplication::translate(kContext, "Continue Screen");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Continue Screen");
     default:
         return QString();
     }
@@ -24,21 +20,21 @@ QString deviceLocationName(int location)
 {
     switch (location) {
     case LocationTop:
-        return QCoreApplication::translate(kContext, "Top");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Top");
     case LocationLeft:
-        return QCoreApplication::translate(kContext, "Left");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Left");
     case LocationRight:
-        return QCoreApplication::translate(kContext, "Right");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Right");
     case LocationBottom:
-        return QCoreApplication::translate(kContext, "Bottom");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Bottom");
     case LocationTopLeft:
-        return QCoreApplication::translate(kContext, "Top Left");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Top Left");
     case LocationTopRight:
-        return QCoreApplication::translate(kContext, "Top Right");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Top Right");
     case LocationBottomLeft:
-        return QCoreApplication::translate(kContext, "Bottom Left");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Bottom Left");
     case LocationBottomRight:
-        return QCoreApplication::translate(kContext, "Bottom Right");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Bottom Right");
     default:
         return QString();
     }
@@ -48,9 +44,9 @@ QString colorModeName(int mode)
 {
     switch (mode) {
     case ColorBoosted:
-        return QCoreApplication::translate(kContext, "Boosted");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Boosted");
     case ColorNatural:
-        return QCoreApplication::translate(kContext, "Natural");
+        return QCoreApplication::translate("ScreenMirrorDevicePage", "Natural");
     default:
         return QString();
     }

@@ -72,6 +72,61 @@
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>unexpected argument &apos;%1&apos;</source>
+        <translation>unerwartetes Argument „%1“</translation>
+    </message>
+    <message>
+        <source>unknown option &apos;%1&apos;</source>
+        <translation>unbekannte Option „%1“</translation>
+    </message>
+    <message>
+        <source>option &apos;%1&apos; needs a value</source>
+        <translation>Option „%1“ braucht einen Wert</translation>
+    </message>
+    <message>
+        <source>Usage: %1 [--minimized]
+Ambient light for Pivotrix PRISM panels: finds them on the network, pairs with them and
+streams Razer Chroma colours or a mirror of the screen to them, from the system tray.
+
+  --minimized  start in the tray without showing the window
+  -h, --help   show this help and exit
+  --version    show the version and exit
+
+Qt&apos;s standard options (-platform, -display, -style, ...) are accepted as well.
+Settings live in ~/.local/share/PivotrixEntertainment/settings.json.
+</source>
+        <translation>Aufruf: %1 [--minimized]
+Umgebungslicht für Pivotrix-PRISM-Paneele: findet sie im Netzwerk, koppelt sich mit ihnen und
+sendet ihnen Razer-Chroma-Farben oder ein Abbild des Bildschirms, aus dem Infobereich.
+
+  --minimized  im Infobereich starten, ohne das Fenster zu zeigen
+  -h, --help   diese Hilfe zeigen und beenden
+  --version    die Version zeigen und beenden
+
+Qts Standardoptionen (-platform, -display, -style, ...) werden ebenfalls angenommen.
+Die Einstellungen liegen in ~/.local/share/PivotrixEntertainment/settings.json.
+</translation>
+    </message>
+    <message>
+        <source>Pivotrix Entertainment %1
+Copyright (C) Pivotrix. All rights reserved.
+</source>
+        <translation>Pivotrix Entertainment %1
+Copyright (C) Pivotrix. Alle Rechte vorbehalten.
+</translation>
+    </message>
+    <message>
+        <source>%1: %2
+Try &apos;%1 --help&apos; for more information.
+</source>
+        <translation>%1: %2
+„%1 --help“ zeigt weitere Informationen.
+</translation>
+    </message>
+</context>
+<context>
     <name>DeviceListRazerPage</name>
     <message>
         <source>Form</source>
@@ -130,6 +185,13 @@
     <message>
         <source>Hide</source>
         <translation>Ausblenden</translation>
+    </message>
+</context>
+<context>
+    <name>QHttp</name>
+    <message>
+        <source>Host requires authentication</source>
+        <translation>Der Rechner verlangt eine Anmeldung</translation>
     </message>
 </context>
 <context>
@@ -239,6 +301,58 @@
         <source>Visualize</source>
         <translation>Visualisieren</translation>
     </message>
+    <message>
+        <source>Screen Season</source>
+        <translation>Ganzer Bildschirm</translation>
+    </message>
+    <message>
+        <source>Dominant Season</source>
+        <translation>Vorherrschende Farbe</translation>
+    </message>
+    <message>
+        <source>Continue Screen</source>
+        <translation>Bildschirm fortsetzen</translation>
+    </message>
+    <message>
+        <source>Top</source>
+        <translation>Oben</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>Links</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>Rechts</translation>
+    </message>
+    <message>
+        <source>Bottom</source>
+        <translation>Unten</translation>
+    </message>
+    <message>
+        <source>Top Left</source>
+        <translation>Oben links</translation>
+    </message>
+    <message>
+        <source>Top Right</source>
+        <translation>Oben rechts</translation>
+    </message>
+    <message>
+        <source>Bottom Left</source>
+        <translation>Unten links</translation>
+    </message>
+    <message>
+        <source>Bottom Right</source>
+        <translation>Unten rechts</translation>
+    </message>
+    <message>
+        <source>Boosted</source>
+        <translation>Verstärkt</translation>
+    </message>
+    <message>
+        <source>Natural</source>
+        <translation>Natürlich</translation>
+    </message>
 </context>
 <context>
     <name>ScreenMirrorPreview</name>
@@ -249,6 +363,60 @@
     <message>
         <source>Pair your Pivotrix Device to enjoy</source>
         <translation>Koppeln Sie Ihr Pivotrix-Gerät, um es zu genießen</translation>
+    </message>
+</context>
+<context>
+    <name>SearchDeviceEntry</name>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Type:</source>
+        <translation>Typ:</translation>
+    </message>
+    <message>
+        <source>Pivotrix PRISM</source>
+        <translation>Pivotrix PRISM</translation>
+    </message>
+    <message>
+        <source>IP:</source>
+        <translation>IP:</translation>
+    </message>
+    <message>
+        <source>Unpair</source>
+        <translation>Entkoppeln</translation>
+    </message>
+    <message>
+        <source>Pair</source>
+        <translation>Koppeln</translation>
+    </message>
+    <message>
+        <source>The panel no longer accepts its key: unpair it and pair it again</source>
+        <translation>Das Paneel nimmt seinen Schlüssel nicht mehr an: entkoppeln und erneut koppeln</translation>
+    </message>
+</context>
+<context>
+    <name>SearchPivotrixDevicePage</name>
+    <message>
+        <source>Device Search</source>
+        <translation>Gerätesuche</translation>
+    </message>
+    <message>
+        <source>Click &amp;quot;Scan for devices&amp;quot; button </source>
+        <translation>Klicken Sie auf „Nach Geräten suchen“, </translation>
+    </message>
+    <message>
+        <source>to search Pivotrix devices </source>
+        <translation>um Pivotrix-Geräte </translation>
+    </message>
+    <message>
+        <source>in your Wi-Fi network</source>
+        <translation>in Ihrem WLAN zu finden</translation>
+    </message>
+    <message>
+        <source>Scan for devices</source>
+        <translation>Nach Geräten suchen</translation>
     </message>
 </context>
 <context>
@@ -276,6 +444,10 @@
     <message>
         <source>&lt;strong&gt;A new version is available.&lt;/strong&gt;&lt;br/&gt;Pivotrix Entertainment %1 has been released.</source>
         <translation>&lt;strong&gt;Eine neue Version ist verfügbar.&lt;/strong&gt;&lt;br/&gt;Pivotrix Entertainment %1 ist erschienen.</translation>
+    </message>
+    <message>
+        <source>Pivotrix Entertainment was installed by your system&apos;s package manager, which also brings its updates.</source>
+        <translation>Pivotrix Entertainment wurde von der Paketverwaltung Ihres Systems installiert, die auch seine Aktualisierungen bringt.</translation>
     </message>
 </context>
 </TS>
