@@ -20,6 +20,10 @@ int EmulatorRunner::run(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     EmulatorCommandLine commandLine;
     QString error;
+    // The help text names the program through the application object, which only the help needs this early.
+    std::unique_ptr<QCoreApplication> helpApp;
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h")))
+        helpApp = std::make_unique<QCoreApplication>(argc, argv);
     if (!commandLine.parse(arguments, &error)) {
         const bool help =
             arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"));

@@ -48,6 +48,10 @@ grep -qxF "$libdir" <(strings -a -e l "$work/x/usr/bin/PivotrixEntertainment") |
 [ "$(stat -c %a "$work/x$libdir/libRzChromaBroadcast.so")" = 644 ] || fail "library mode not 644"
 "$work/x/usr/bin/PivotrixEntertainment" --version | grep -qx "Pivotrix Entertainment $version" ||
     fail "--version does not say $version"
+# A user's first try of the tools; the emulator's help once needed an application object and crashed.
+for tool in prism-emulator chroma-publisher; do
+    "$work/x/usr/bin/$tool" --help >/dev/null || fail "$tool --help fails"
+done
 dpkg-deb -f "${debs[0]}" Depends | grep -q libqt5widgets5 || fail "no shlibs dependencies"
 
 desktop-file-validate "$work"/x/usr/share/applications/*.desktop || fail "desktop entry invalid"
