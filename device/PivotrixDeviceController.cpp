@@ -76,6 +76,7 @@ PivotrixDeviceController::~PivotrixDeviceController()
 void PivotrixDeviceController::startStream()
 {
     qDebug() << "send start stream";
+    m_sendingFrames = true;
     QMetaObject::invokeMethod(m_controller, "startStream", Qt::QueuedConnection);
     QMetaObject::invokeMethod(m_frameTimer, "start", Qt::QueuedConnection);
 }
@@ -83,6 +84,7 @@ void PivotrixDeviceController::startStream()
 void PivotrixDeviceController::stopStream()
 {
     qDebug() << "send stop stream";
+    m_sendingFrames = false;
     QMetaObject::invokeMethod(m_controller, "stopStream", Qt::QueuedConnection);
     QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
 }

@@ -245,9 +245,9 @@ void DeviceListRazerPage::razerAvailableChanged(bool available)
             break;
         updatePageWithSettingsMap(it.key(),
                                   ResourceManager::instance()->deviceSettings(it.value()->deviceId()));
-        // Re-applying the record only restarts a running session; a device the broadcast was waiting for
-        // needs its stream and frame timer started.
-        if (shouldRestartDeviceStream(it.value()) && !it.value()->isStreaming())
+        // Re-applying the record only opens a session; a device the broadcast was waiting for needs our
+        // frame timer started too, even when the panel still reports a session of an earlier run.
+        if (shouldRestartDeviceStream(it.value()) && !it.value()->isSendingFrames())
             startDeviceStream(it.value());
     }
 }

@@ -190,6 +190,8 @@ private:
     // Ends the test's pages, panels and registry.
     void reset()
     {
+        if (m_publisher && RazerSdkColorProvider::instance()->isAvailable())
+            publish(false); // the next test's broadcast goes live on its own cue
         m_tab.reset();
         m_page.reset();
         m_publisher.reset();
@@ -239,59 +241,95 @@ private slots:
 
     void cleanup() { reset(); }
 
-    // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
-    // (both tabs ask) and unlock restarts the record's source, even while the stops are still answered;
-    // only a panel that leaves a running stream by itself loses "stream_enabled", not an idle one or our
-    // own stop. A capture loss switches off a mirroring panel only.
+    // The panel's own effect as stored, shown and asked for at the stream start, with frames flowing, also to
+    // a panel still receiving a session of an earlier run. Lock stops what streams (both tabs ask) and a
+    // start still unanswered, and unlock restarts the record's source, even while the stops are still
+    // answered; while locked neither a save nor the broadcast starts a stream. Only a panel that leaves a
+    // running stream by itself loses "stream_enabled", not an idle one, one back from an outage or our own
+    // stop. A capture loss switches off a mirroring panel only.
     void streamRules_data()
     {
         QTest::addColumn<StreamRule>("rule");
         const auto row = [](const char* name, const StreamRule& rule) {
             QTest::newRow(name) << rule;
         };
-        row("idle, no razer settings", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
+        row("idle, no effect stored", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
+        row("receiving at start",
+            {"razer", "receiving", 2, "Fading Triangles", "effect triangle", true, true});
         row("lock and unlock, fading pixels",
             {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
+        row("lock while starting", {"razer", "lock-start", 0, "No Effect", "effect pixel", true, true});
         row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true});
         row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
         row("capture lost, mirroring", {"mirror", "capture-loss", 0, "No Effect", nullptr, false, false});
         row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false});
+        row("panel outage", {"razer", "outage", 1, "Fading Pixels", "effect pixel", true, true});
     }
     void streamRules()
     {
         QFETCH(StreamRule, rule);
-        QVariantMap extra{{kEnabled, true}, {kSource, QLatin1String(rule.source)}};
+        const QLatin1String event(rule.event);
+        QVariantMap razer{{QStringLiteral("color_indexes"), QVariantList{0}}};
         if (rule.fadingPixels >= 0)
-            extra.insert(QStringLiteral("razer"),
-                         QVariantMap{{QStringLiteral("show_fading_pixels"), rule.fadingPixels}});
-        // The tab built once the broadcast is live with the test colours.
+            razer.insert(QStringLiteral("show_fading_pixels"), rule.fadingPixels);
+        QVariantMap extra{
+            {kEnabled, true}, {kSource, QLatin1String(rule.source)}, {QStringLiteral("razer"), razer}};
+        // The panel's page comes, then the broadcast goes live with the test colours.
         EmulatedPanel* panel = startPanel();
         QVERIFY(panel);
+        int status = 0;
+        if (event == QLatin1String("receiving"))
+            panel->startStream("{}", &status);
         m_registry.load({TestRegistry::record(panel, 1, extra)});
         m_tab = std::make_unique<DeviceListRazerPage>();
-        publish(true, kColors);
+        PivotrixDeviceController* c = controllerFor(panel);
         RazerDevicePage* page = pageOf(panel);
         QVERIFY(page);
+        if (event == QLatin1String("lock-start"))
+            panel->setReplyDelay(300);
+        publish(true, kColors);
         QCOMPARE(page->seasoningSelect()->currentText(), QLatin1String(rule.shown));
-        PivotrixDeviceController* c = controllerFor(panel);
+        const auto stops = [panel] {
+            return panel->requestCounts().value(QStringLiteral("stop"));
+        };
+        const auto starts = [panel] {
+            return panel->requestCounts().value(QStringLiteral("start"));
+        };
+        if (event == QLatin1String("lock-start")) {
+            setLocked(true);
+            QTRY_COMPARE_WITH_TIMEOUT(stops(), quint64(1), 10000);
+            panel->setReplyDelay(0);
+            const quint64 started = starts();
+            razer.insert(QStringLiteral("show_fading_pixels"), 1);
+            extra.insert(QStringLiteral("razer"), razer);
+            ResourceManager::instance()->setDeviceSettings(panel->id(), extra);
+            publish(false);
+            publish(true);
+            QTest::qWait(500);
+            QVERIFY(!receiving(panel) && starts() == started);
+            setLocked(false);
+        }
         if (!rule.stream)
             c->startStream();
         QTRY_VERIFY_WITH_TIMEOUT(receiving(panel) && c->isStreaming(), 10000);
         if (rule.stream)
-            QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
-        const QLatin1String event(rule.event);
+            QTRY_COMPARE(streamKind(panel), QLatin1String(rule.stream));
         if (event == QLatin1String("lock")) {
             // Both source tabs see the lock, as in the application; slow replies bring the unlock while
             // the lock's stop is still on its way.
             m_page = std::make_unique<DeviceListScreenMirrorPage>();
-            const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
+            const quint64 stopped = stops();
             panel->setReplyDelay(200);
             setLocked(true);
-            QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(stops(), stopped + 1, 10000);
             setLocked(false);
             panel->setReplyDelay(0);
         } else if (event == QLatin1String("drop")) {
             panel->dropToStandby();
+        } else if (event == QLatin1String("outage")) {
+            panel->setFault(PanelFault::Offline);
+            QTRY_COMPARE_WITH_TIMEOUT(c->networkState(), PivotrixController::Offline, 10000);
+            panel->setFault(PanelFault::None);
         } else if (event == QLatin1String("capture-loss")) { // the mirror tab's news
             m_page = std::make_unique<DeviceListScreenMirrorPage>();
             emit ResourceManager::instance()->grabManager()->userDisabledGrab();
@@ -300,6 +338,9 @@ private slots:
         QTest::qWait(1500);
         QCOMPARE(receiving(panel), rule.streamsAfter);
         QCOMPARE(storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
+        const quint64 frames = panel->statistics().snapshot().good;
+        if (rule.stream && rule.streamsAfter)
+            QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good > frames + 3, 5000);
     }
 
     // Not live: the preview with its message, no stream. Live after the panels came online: the stored
