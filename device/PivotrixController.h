@@ -94,6 +94,8 @@ public:
     static QByteArray buildFrame(const QImage& img, const QByteArray& sessionId,
                                  FrameEncoding encoding = Raw);
     static QByteArray stopBody();
+    // Frames resume after a pause, which is no slow sending; any thread.
+    static void restartSendTiming();
 
     QUrl deviceUrl(const QString& path) const;
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }

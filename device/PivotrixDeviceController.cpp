@@ -1,5 +1,7 @@
 #include "device/PivotrixDeviceController.h"
 
+#include "effects/EffectGenerator.h"
+
 #include <QDebug>
 #include <QMetaObject>
 #include <QThread>
@@ -78,7 +80,19 @@ void PivotrixDeviceController::startStream()
     qDebug() << "send start stream";
     m_sendingFrames = true;
     QMetaObject::invokeMethod(m_controller, "startStream", Qt::QueuedConnection);
-    QMetaObject::invokeMethod(m_frameTimer, "start", Qt::QueuedConnection);
+    QPointer<EffectGenerator> generator = qobject_cast<EffectGenerator*>(m_generator.data());
+    QTimer* timer = m_frameTimer;
+    QMetaObject::invokeMethod(
+        m_frameTimer,
+        [timer, generator] {
+            if (!timer->isActive()) {
+                PivotrixController::restartSendTiming();
+                if (generator)
+                    generator->restartFrameTiming();
+            }
+            timer->start();
+        },
+        Qt::QueuedConnection);
 }
 
 void PivotrixDeviceController::stopStream()
@@ -125,6 +139,10 @@ void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>&
         qDebug() << "generator has no update()" << gen;
     if (gen->thread() != m_thread)
         gen->moveToThread(m_thread);
+    // A generator attached before kept the time of its last frame there.
+    if (auto* effect = qobject_cast<EffectGenerator*>(gen))
+        QMetaObject::invokeMethod(
+            effect, [effect] { effect->restartFrameTiming(); }, Qt::QueuedConnection);
     resizeGenerator();
 }
 
