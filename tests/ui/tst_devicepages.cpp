@@ -389,15 +389,15 @@ private slots:
                      m_tab->pageControllers().value(page));
         }
 
-        publish(false);
-        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible(), 5000);
-        QVERIFY(storedRecord(first).value(kEnabled).toBool());
-
-        // What the other tab's switch writes.
+        // What the other tab's switch writes, while the broadcast is live.
         QVariantMap record = storedRecord(first);
         record.insert(kSource, QStringLiteral("mirror"));
         ResourceManager::instance()->setDeviceSettings(first->id(), record);
         QVERIFY(!a->streamToggle()->isChecked());
+
+        publish(false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible(), 5000);
+        QVERIFY(storedRecord(first).value(kEnabled).toBool());
         first->setFault(PanelFault::Offline);
         QTRY_VERIFY_WITH_TIMEOUT(a.isNull(), 10000);
         QCOMPARE(m_tab->tabWidget()->count(), 1);
@@ -472,8 +472,20 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&]() { return (page = window.findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
 
+        QVERIFY(page->colorHint()->isHidden());
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(receiving(panel), 10000);
+        QVERIFY(page->colorHint()->isVisible()); // no colour ticked
+        // The effect list shows its current entry in dark letters on its light background.
+        page->seasoningSelect()->showPopup();
+        QAbstractItemView* list = page->seasoningSelect()->view();
+        QVERIFY(QTest::qWaitForWindowExposed(list->window()));
+        const QImage item = list->viewport()->grab(list->visualRect(list->currentIndex())).toImage();
+        int darkest = 255;
+        for (int i = 0; i < item.width() * item.height(); ++i)
+            darkest = qMin(darkest, qGray(item.pixel(i % item.width(), i / item.width())));
+        QVERIFY2(darkest < 80, qPrintable(QString::number(darkest)));
+        page->seasoningSelect()->hidePopup();
         const auto tick = [page](int row) { // on the tick box's indicator, at its left
             QTest::mouseClick(page->colorCheck(row), Qt::LeftButton, {},
                               QPoint(15, page->colorCheck(row)->height() / 2));
@@ -481,6 +493,7 @@ private slots:
         tick(3);
         tick(0);
         QCOMPARE(razer("color_indexes").toList(), (QVariantList{0, 3}));
+        QVERIFY(page->colorHint()->isHidden());
         page->directionCombo()->setCurrentIndex(direction);
         QCOMPARE(razer("angle").toInt(), direction);
         QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(bands.p1()) == QColor(255, 0, 0) &&
@@ -489,6 +502,7 @@ private slots:
         tick(0);
         tick(3);
         QCOMPARE(razer("color_indexes").toList(), QVariantList());
+        QVERIFY(page->colorHint()->isVisible());
         QTest::qWait(200); // for the frames in flight
         const quint64 frames = panel->statistics().snapshot().good;
         QTest::qWait(500);
@@ -497,7 +511,7 @@ private slots:
         const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
-        QVERIFY(!storedRecord(panel).value(kEnabled).toBool());
+        QVERIFY(!storedRecord(panel).value(kEnabled).toBool() && page->colorHint()->isHidden());
     }
 
     // The stored choices are shown without being written back; choosing one again saves nothing.
