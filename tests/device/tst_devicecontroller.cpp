@@ -141,16 +141,16 @@ private slots:
         QTRY_COMPARE(goodFrames(*panel), sent);
         QCOMPARE(panel->statistics().snapshot().rejected, quint64(0));
 
-        // A pause is no late frame. Detached, a generator gets no more ticks.
+        // A pause is no late frame: nothing reports a gap of a second. Detached, a generator gets no more
+        // ticks.
         QTest::qWait(1000);
         LogCapture log;
         device->startStream();
         const int resumed = secondFrames;
         QTRY_VERIFY_WITH_TIMEOUT(device->isStreaming() && secondFrames > resumed + 3, kWaitMs);
-        for (const QString& line : log.lines(QStringLiteral("too slow ")))
-            QVERIFY2(line.section(QLatin1String("too slow "), 1).section(QLatin1Char(' '), 0, 0).toInt() <
-                         1000,
-                     qPrintable(line));
+        const QStringList stalls = log.lines(QStringLiteral("too slow"))
+                                       .filter(QRegularExpression(QStringLiteral("too slow \\d{4}")));
+        QVERIFY2(stalls.isEmpty(), qPrintable(stalls.join(QLatin1Char('\n'))));
         device->setEffectGenerator({});
         QVERIFY(comesToRest(secondFrames));
         device->setEffectGenerator(second);
