@@ -354,7 +354,6 @@ private slots:
         DeviceListRazerPage other;
         connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
         connect(&other, &DeviceListPage::deviceSelected, m_tab.get(), &DeviceListPage::selectDevice);
-        publish(false);
         QPointer<RazerDevicePage> a = pageOf(first);
         RazerDevicePage* b = pageOf(second);
         QVERIFY(a && b);
@@ -432,8 +431,9 @@ private slots:
     }
 
     // End to end, the user's clicks on the main window's Razer Chroma tab decide what the panel receives:
-    // ticked rows become bands in row order and the direction turns them; no tick means no frames, and
-    // switching off sends the stop and clears "stream_enabled".
+    // ticked rows become bands in row order and the direction turns them; while none is ticked a line
+    // beside the switch says a colour is needed; switching off sends the stop and clears "stream_enabled".
+    // The effect list shows its current entry readably.
     void endToEnd_data()
     {
         QTest::addColumn<int>("direction");
@@ -469,7 +469,6 @@ private slots:
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(receiving(panel), 10000);
         QVERIFY(page->colorHint()->isVisible()); // no colour ticked
-        // The effect list shows its current entry in dark letters on its light background.
         page->seasoningSelect()->showPopup();
         QAbstractItemView* list = page->seasoningSelect()->view();
         QVERIFY(QTest::qWaitForWindowExposed(list->window()));
@@ -496,10 +495,6 @@ private slots:
         tick(3);
         QCOMPARE(razer("color_indexes").toList(), QVariantList());
         QVERIFY(page->colorHint()->isVisible());
-        QTest::qWait(200); // for the frames in flight
-        const quint64 frames = panel->statistics().snapshot().good;
-        QTest::qWait(500);
-        QCOMPARE(panel->statistics().snapshot().good, frames);
 
         const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
