@@ -649,6 +649,12 @@ QByteArray PivotrixController::buildFrame(const QImage& img, const QByteArray& s
     return frame;
 }
 
+void PivotrixController::restartSendTiming()
+{
+    QMutexLocker locker(&g_sendClockLock);
+    g_sendClock.invalidate();
+}
+
 void PivotrixController::sendStreamImage(const QImage& img)
 {
     {

@@ -94,6 +94,8 @@ public:
     static QByteArray buildFrame(const QImage& img, const QByteArray& sessionId,
                                  FrameEncoding encoding = Raw);
     static QByteArray stopBody();
+    // Frames resume after a pause, which is no slow sending; any thread.
+    static void restartSendTiming();
 
     // The numeric host of a stored address ("fe80::1%eth0"); the bracketed, "%25"-escaped URL form earlier
     // versions stored ("[fe80::1%25eth0]") reads as the same host.

@@ -1,5 +1,7 @@
 #include "device/PivotrixDeviceController.h"
 
+#include "effects/EffectGenerator.h"
+
 #include <QDebug>
 #include <QMetaObject>
 #include <QThread>
@@ -76,13 +78,27 @@ PivotrixDeviceController::~PivotrixDeviceController()
 void PivotrixDeviceController::startStream()
 {
     qDebug() << "send start stream";
+    m_sendingFrames = true;
     QMetaObject::invokeMethod(m_controller, "startStream", Qt::QueuedConnection);
-    QMetaObject::invokeMethod(m_frameTimer, "start", Qt::QueuedConnection);
+    QPointer<EffectGenerator> generator = qobject_cast<EffectGenerator*>(m_generator.data());
+    QTimer* timer = m_frameTimer;
+    QMetaObject::invokeMethod(
+        m_frameTimer,
+        [timer, generator] {
+            if (!timer->isActive()) {
+                PivotrixController::restartSendTiming();
+                if (generator)
+                    generator->restartFrameTiming();
+            }
+            timer->start();
+        },
+        Qt::QueuedConnection);
 }
 
 void PivotrixDeviceController::stopStream()
 {
     qDebug() << "send stop stream";
+    m_sendingFrames = false;
     QMetaObject::invokeMethod(m_controller, "stopStream", Qt::QueuedConnection);
     QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
 }
@@ -123,6 +139,10 @@ void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>&
         qDebug() << "generator has no update()" << gen;
     if (gen->thread() != m_thread)
         gen->moveToThread(m_thread);
+    // A generator attached before kept the time of its last frame there.
+    if (auto* effect = qobject_cast<EffectGenerator*>(gen))
+        QMetaObject::invokeMethod(
+            effect, [effect] { effect->restartFrameTiming(); }, Qt::QueuedConnection);
     resizeGenerator();
 }
 

@@ -53,6 +53,8 @@ public:
     PivotrixController::NetworkState networkState() const;
     PivotrixController::StreamingState streamingState() const;
     bool isStreaming() const;
+    // Whether our frame timer runs: between our startStream and stopStream, whatever the panel reports.
+    bool isSendingFrames() const { return m_sendingFrames; }
     bool isOnline() const;
 
     int onlineCheckInterval() const { return m_onlineCheckMs; }
@@ -76,6 +78,7 @@ private:
     void resizeGenerator();
 
     bool m_removed = false;
+    bool m_sendingFrames = false;
     QThread* m_thread = nullptr;
     PivotrixController* m_controller = nullptr;
     QTimer* m_onlineTimer = nullptr;

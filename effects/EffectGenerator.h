@@ -23,6 +23,8 @@ public:
 
     // Replaces the clock behind the frame timing check; call before the generator changes thread.
     void setFrameClock(ClockSource clock);
+    // Ticking resumes after a pause, which is no late frame; on the generator's thread.
+    void restartFrameTiming() { m_frameClockValid = false; }
 
 signals:
     void canvasUpdated(QImage img);

@@ -57,13 +57,18 @@ QWidget* DeviceListPage::pageForController(const PivotrixDeviceController* contr
     return nullptr;
 }
 
-bool DeviceListPage::sessionLocked() const
+bool DeviceListPage::sessionLocked()
 {
     return ResourceManager::instance()->systemSession()->isLocked();
 }
 
 void DeviceListPage::startDeviceStream(PivotrixDeviceController* controller)
 {
+    // The unlock starts what the record asks for.
+    if (sessionLocked()) {
+        qDebug() << "no stream start while locked" << controller->deviceId();
+        return;
+    }
     stopsOutstanding().remove(controller);
     controller->startStream();
 }
@@ -124,6 +129,10 @@ void DeviceListPage::deviceEntryOnlineChanged(PivotrixController::NetworkState s
     if (!controller)
         return;
     qDebug() << "device online changed" << state << controller->deviceId();
+    // A panel back from an outage reports its idle state before it counts as online again; that is not
+    // the panel leaving our stream.
+    if (state == PivotrixController::Offline)
+        m_lastStreamingState.remove(controller);
     reloadList();
     if (state == PivotrixController::Online) {
         if (shouldRestartDeviceStream(controller))
@@ -181,7 +190,8 @@ void DeviceListPage::sessionStateChanged(int state)
         const bool online = controller->isOnline();
         const bool streaming = controller->isStreaming();
         qDebug() << "need stop device stream" << online << streaming;
-        if (online && streaming)
+        // A start still unanswered would stream through the lock; the stop is sent after it.
+        if ((online && streaming) || controller->isSendingFrames())
             stopDeviceStream(controller);
     }
 }
@@ -346,5 +356,10 @@ void DeviceListPage::applySeasoning(PivotrixDeviceController* controller, int se
     }
     controller->setPostProcessType(postProcess);
     controller->setRenderMode(renderMode);
+    // New parameters open a session; while locked the unlock's start takes them along.
+    if (sessionLocked()) {
+        qDebug() << "stream params kept for the unlock" << controller->deviceId();
+        return;
+    }
     controller->updateStreamParams();
 }

@@ -72,7 +72,7 @@ public slots:
     void selectDevice(PivotrixDeviceController* controller);
 
 private:
-    bool sessionLocked() const;
+    static bool sessionLocked();
     void forgetController(PivotrixDeviceController* controller);
     QWidget* pageParent() const;
 

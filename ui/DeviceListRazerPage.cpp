@@ -245,9 +245,12 @@ void DeviceListRazerPage::razerAvailableChanged(bool available)
             break;
         updatePageWithSettingsMap(it.key(),
                                   ResourceManager::instance()->deviceSettings(it.value()->deviceId()));
-        // Re-applying the record only restarts a running session; a device the broadcast was waiting for
-        // needs its stream and frame timer started.
-        if (shouldRestartDeviceStream(it.value()) && !it.value()->isStreaming())
-            startDeviceStream(it.value());
+        // Re-applying the record only opens a session with new parameters; a device the broadcast was
+        // waiting for needs its stream and our frame timer started, even when the panel still reports a
+        // session of an earlier run.
+        PivotrixDeviceController* controller = it.value();
+        if (shouldRestartDeviceStream(controller) &&
+            !(controller->isSendingFrames() && controller->isStreaming()))
+            startDeviceStream(controller);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "ui/RoundRectWidget.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
@@ -24,6 +25,9 @@ const QString kToggleStyle =
     QStringLiteral("QCheckBox::indicator:checked{\n\timage: url(:images/toggle_on.png);\n}\n"
                    "QCheckBox::indicator:unchecked{\n\timage: "
                    "url(:images/toggle_off.png);\n}");
+// The tabs' plain background rules paint over the highlight of a combo box's list, and the platform's
+// highlighted text (white) would then be unreadable on it.
+const QString kListStyle = QStringLiteral("selection-color:black;");
 } // namespace
 
 RazerDevicePage::RazerDevicePage(QWidget* parent)
@@ -57,8 +61,10 @@ RazerDevicePage::RazerDevicePage(QWidget* parent)
         grid->addWidget(label, row, 0);
         grid->addWidget(swatch, row, 1);
         grid->addWidget(tick, row, 2);
-        connect(tick, &QCheckBox::stateChanged, this,
-                [this](int state) { onColorEnabledChanged(state != 0); });
+        connect(tick, &QCheckBox::stateChanged, this, [this](int state) {
+            reviewColorHint();
+            onColorEnabledChanged(state != 0);
+        });
         m_rows.append(qMakePair(tick, swatch));
     }
 
@@ -87,8 +93,17 @@ RazerDevicePage::RazerDevicePage(QWidget* parent)
     m_streamToggle->setObjectName(QStringLiteral("streamToggle"));
     m_streamToggle->setStyleSheet(kToggleStyle);
     toggleRow->addWidget(m_streamToggle);
+    // Without a ticked colour the panel gets no frames; say so where the user switched it on.
+    m_colorHint = new QLabel(tr("Tick at least one colour to light up the panel"), this);
+    m_colorHint->setObjectName(QStringLiteral("colorHintLabel"));
+    m_colorHint->setStyleSheet(QStringLiteral("color:#848484;background:transparent;"));
+    m_colorHint->hide();
+    toggleRow->addWidget(m_colorHint);
     toggleRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     layout->addLayout(toggleRow);
+
+    for (QComboBox* combo : {m_direction, m_seasoning})
+        combo->view()->setStyleSheet(kListStyle);
 
     connect(m_streamToggle, &QCheckBox::stateChanged, this, &RazerDevicePage::onStreamToggleChange);
     connect(m_direction, SIGNAL(currentIndexChanged(int)), this, SLOT(onGradientAngleIdxChanged(int)));
@@ -120,6 +135,7 @@ void RazerDevicePage::setSelectedColorIndexes(const QList<int>& indexes)
         const QSignalBlocker blocker(tick);
         tick->setChecked(true);
     }
+    reviewColorHint();
 }
 
 void RazerDevicePage::setDirectionItems(const QStringList& items)
@@ -147,10 +163,17 @@ void RazerDevicePage::setStreamEnabled(bool enabled)
 {
     const QSignalBlocker blocker(m_streamToggle);
     m_streamToggle->setChecked(enabled);
+    reviewColorHint();
+}
+
+void RazerDevicePage::reviewColorHint()
+{
+    m_colorHint->setVisible(m_streamToggle->isChecked() && selectedColorIndexes().isEmpty());
 }
 
 void RazerDevicePage::onStreamToggleChange(int state)
 {
+    reviewColorHint();
     if (state == Qt::Checked)
         emit streamToggleChanged(true);
     else if (state == Qt::Unchecked)

@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class RoundRectWidget;
 
 // One device on the Razer Chroma tab: the five broadcast colours with a tick box each, the band
@@ -30,6 +31,7 @@ public:
     void setStreamEnabled(bool enabled);
 
     QCheckBox* streamToggle() const { return m_streamToggle; }
+    QLabel* colorHint() const { return m_colorHint; }
     QComboBox* directionCombo() const { return m_direction; }
     QComboBox* seasoningSelect() const { return m_seasoning; }
     QCheckBox* colorCheck(int row) const { return m_rows.value(row).first; }
@@ -48,9 +50,12 @@ private slots:
     void onSeasoningChanged(int idx);
 
 private:
+    void reviewColorHint();
+
     QList<int> m_effectValues{NoEffect, FadingPixels, FadingTriangles};
     QList<QPair<QCheckBox*, RoundRectWidget*>> m_rows;
     QComboBox* m_direction = nullptr;
     QComboBox* m_seasoning = nullptr;
     QCheckBox* m_streamToggle = nullptr;
+    QLabel* m_colorHint = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "effects/EffectDeviceSeasoning.h"
 #include "effects/EffectGeneratorFadingPixel.h"
 #include "effects/RazerIndexedColorProvider.h"
+#include "support/LogCapture.h"
 #include "support/PanelFixture.h"
 #include "support/TestPictures.h"
 #include "support/TestRegistry.h"
@@ -140,9 +141,16 @@ private slots:
         QTRY_COMPARE(goodFrames(*panel), sent);
         QCOMPARE(panel->statistics().snapshot().rejected, quint64(0));
 
-        // Detached, a generator gets no more ticks.
+        // A pause is no late frame: nothing reports a gap of a second. Detached, a generator gets no more
+        // ticks.
+        QTest::qWait(1000);
+        LogCapture log;
         device->startStream();
-        QTRY_VERIFY(device->isStreaming());
+        const int resumed = secondFrames;
+        QTRY_VERIFY_WITH_TIMEOUT(device->isStreaming() && secondFrames > resumed + 3, kWaitMs);
+        const QStringList stalls = log.lines(QStringLiteral("too slow"))
+                                       .filter(QRegularExpression(QStringLiteral("too slow \\d{4}")));
+        QVERIFY2(stalls.isEmpty(), qPrintable(stalls.join(QLatin1Char('\n'))));
         device->setEffectGenerator({});
         QVERIFY(comesToRest(secondFrames));
         device->setEffectGenerator(second);

@@ -20,10 +20,10 @@ LogCapture::~LogCapture()
     g_current = nullptr;
 }
 
-int LogCapture::count(const QString& needle) const
+QStringList LogCapture::lines(const QString& needle) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_lines.filter(needle).size();
+    return m_lines.filter(needle);
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)

@@ -15,7 +15,8 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     // Lines that contain needle.
-    int count(const QString& needle) const;
+    int count(const QString& needle) const { return lines(needle).size(); }
+    QStringList lines(const QString& needle) const;
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);

@@ -190,6 +190,8 @@ private:
     // Ends the test's pages, panels and registry.
     void reset()
     {
+        if (m_publisher && RazerSdkColorProvider::instance()->isAvailable())
+            publish(false); // the next test's broadcast goes live on its own cue
         m_tab.reset();
         m_page.reset();
         m_publisher.reset();
@@ -239,59 +241,86 @@ private slots:
 
     void cleanup() { reset(); }
 
-    // The panel's own effect as stored, shown and asked for at the stream start. Lock stops what streams
-    // (both tabs ask) and unlock restarts the record's source, even while the stops are still answered;
-    // only a panel that leaves a running stream by itself loses "stream_enabled", not an idle one or our
-    // own stop. A capture loss switches off a mirroring panel only.
+    // The panel's own effect as stored, shown and asked for at the stream start, with frames flowing, also to
+    // a panel still receiving a session of an earlier run. Lock stops what streams (both tabs ask) and a
+    // start still unanswered, and unlock restarts the record's source, even while the stops are still
+    // answered; while locked neither a save nor the broadcast starts a stream. Only a panel that leaves a
+    // running stream by itself loses "stream_enabled", not an idle one, one back from an outage or our own
+    // stop. A capture loss switches off a mirroring panel only.
     void streamRules_data()
     {
         QTest::addColumn<StreamRule>("rule");
         const auto row = [](const char* name, const StreamRule& rule) {
             QTest::newRow(name) << rule;
         };
-        row("idle, no razer settings", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
+        row("idle, no effect stored", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
+        row("receiving at start",
+            {"razer", "receiving", 2, "Fading Triangles", "effect triangle", true, true});
         row("lock and unlock, fading pixels",
             {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
+        row("lock while starting", {"razer", "lock-start", 0, "No Effect", "effect pixel", true, true});
         row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true});
         row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
         row("capture lost, mirroring", {"mirror", "capture-loss", 0, "No Effect", nullptr, false, false});
         row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false});
+        row("panel outage", {"razer", "outage", 1, "Fading Pixels", "effect pixel", true, true});
     }
     void streamRules()
     {
         QFETCH(StreamRule, rule);
-        QVariantMap extra{{kEnabled, true}, {kSource, QLatin1String(rule.source)}};
+        const QLatin1String event(rule.event);
+        QVariantMap razer{{QStringLiteral("color_indexes"), QVariantList{0}}};
         if (rule.fadingPixels >= 0)
-            extra.insert(QStringLiteral("razer"),
-                         QVariantMap{{QStringLiteral("show_fading_pixels"), rule.fadingPixels}});
-        // The tab built once the broadcast is live with the test colours.
+            razer.insert(QStringLiteral("show_fading_pixels"), rule.fadingPixels);
+        QVariantMap extra{
+            {kEnabled, true}, {kSource, QLatin1String(rule.source)}, {QStringLiteral("razer"), razer}};
         EmulatedPanel* panel = startPanel();
         QVERIFY(panel);
+        int status = 0;
+        if (event == QLatin1String("receiving")) // a session of an earlier run
+            panel->startStream("{}", &status);
         m_registry.load({TestRegistry::record(panel, 1, extra)});
         m_tab = std::make_unique<DeviceListRazerPage>();
-        publish(true, kColors);
+        PivotrixDeviceController* c = controllerFor(panel);
+        // The panel's page comes, then the broadcast goes live with the test colours.
         RazerDevicePage* page = pageOf(panel);
         QVERIFY(page);
+        panel->setReplyDelay(event == QLatin1String("lock-start") ? 1000 : 0);
+        publish(true, kColors);
         QCOMPARE(page->seasoningSelect()->currentText(), QLatin1String(rule.shown));
-        PivotrixDeviceController* c = controllerFor(panel);
         if (!rule.stream)
             c->startStream();
-        QTRY_VERIFY_WITH_TIMEOUT(receiving(panel) && c->isStreaming(), 10000);
-        if (rule.stream)
-            QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
-        const QLatin1String event(rule.event);
-        if (event == QLatin1String("lock")) {
+        if (event != QLatin1String("lock-start"))
+            QTRY_VERIFY_WITH_TIMEOUT(receiving(panel) && c->isStreaming(), 10000);
+        const auto count = [panel](const char* call) {
+            return panel->requestCounts().value(QLatin1String(call));
+        };
+        if (event.startsWith(QLatin1String("lock"))) {
             // Both source tabs see the lock, as in the application; slow replies bring the unlock while
             // the lock's stop is still on its way.
             m_page = std::make_unique<DeviceListScreenMirrorPage>();
-            const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
+            const quint64 stops = count("stop");
             panel->setReplyDelay(200);
             setLocked(true);
-            QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(count("stop"), stops + 1, 10000);
+            if (event == QLatin1String("lock-start")) { // a save and the broadcast going live start nothing
+                const quint64 starts = count("start");
+                razer.insert(QStringLiteral("show_fading_pixels"), 1);
+                extra.insert(QStringLiteral("razer"), razer);
+                ResourceManager::instance()->setDeviceSettings(panel->id(), extra);
+                publish(false);
+                publish(true);
+                QTest::qWait(500);
+                QVERIFY(!receiving(panel) && count("start") == starts);
+            }
             setLocked(false);
             panel->setReplyDelay(0);
         } else if (event == QLatin1String("drop")) {
             panel->dropToStandby();
+        } else if (event == QLatin1String("outage")) {
+            panel->setFault(PanelFault::Offline);
+            QTRY_COMPARE_WITH_TIMEOUT(c->networkState(), PivotrixController::Offline, 10000);
+            panel->setFault(PanelFault::None);
         } else if (event == QLatin1String("capture-loss")) { // the mirror tab's news
             m_page = std::make_unique<DeviceListScreenMirrorPage>();
             emit ResourceManager::instance()->grabManager()->userDisabledGrab();
@@ -300,6 +329,11 @@ private slots:
         QTest::qWait(1500);
         QCOMPARE(receiving(panel), rule.streamsAfter);
         QCOMPARE(storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
+        const quint64 frames = panel->statistics().snapshot().good;
+        if (rule.stream)
+            QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
+        if (rule.stream && rule.streamsAfter)
+            QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good > frames + 3, 5000);
     }
 
     // Not live: the preview with its message, no stream. Live after the panels came online: the stored
@@ -320,7 +354,6 @@ private slots:
         DeviceListRazerPage other;
         connect(m_tab.get(), &DeviceListPage::deviceSelected, &other, &DeviceListPage::selectDevice);
         connect(&other, &DeviceListPage::deviceSelected, m_tab.get(), &DeviceListPage::selectDevice);
-        publish(false);
         QPointer<RazerDevicePage> a = pageOf(first);
         RazerDevicePage* b = pageOf(second);
         QVERIFY(a && b);
@@ -348,15 +381,15 @@ private slots:
                      m_tab->pageControllers().value(page));
         }
 
-        publish(false);
-        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible(), 5000);
-        QVERIFY(storedRecord(first).value(kEnabled).toBool());
-
-        // What the other tab's switch writes.
+        // What the other tab's switch writes, while the broadcast is live.
         QVariantMap record = storedRecord(first);
         record.insert(kSource, QStringLiteral("mirror"));
         ResourceManager::instance()->setDeviceSettings(first->id(), record);
         QVERIFY(!a->streamToggle()->isChecked());
+
+        publish(false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_tab->previewPage()->isVisible() && !m_tab->tabWidget()->isVisible(), 5000);
+        QVERIFY(storedRecord(first).value(kEnabled).toBool());
         first->setFault(PanelFault::Offline);
         QTRY_VERIFY_WITH_TIMEOUT(a.isNull(), 10000);
         QCOMPARE(m_tab->tabWidget()->count(), 1);
@@ -398,8 +431,9 @@ private slots:
     }
 
     // End to end, the user's clicks on the main window's Razer Chroma tab decide what the panel receives:
-    // ticked rows become bands in row order and the direction turns them; no tick means no frames, and
-    // switching off sends the stop and clears "stream_enabled".
+    // ticked rows become bands in row order and the direction turns them; while none is ticked a line
+    // beside the switch says a colour is needed; switching off sends the stop and clears "stream_enabled".
+    // The effect list shows its current entry readably.
     void endToEnd_data()
     {
         QTest::addColumn<int>("direction");
@@ -431,8 +465,19 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&]() { return (page = window.findChild<RazerDevicePage*>()) && page->isVisible(); }, 10000));
 
+        QVERIFY(page->colorHint()->isHidden());
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(receiving(panel), 10000);
+        QVERIFY(page->colorHint()->isVisible()); // no colour ticked
+        page->seasoningSelect()->showPopup();
+        QAbstractItemView* list = page->seasoningSelect()->view();
+        QVERIFY(QTest::qWaitForWindowExposed(list->window()));
+        const QImage item = list->viewport()->grab(list->visualRect(list->currentIndex())).toImage();
+        int darkest = 255;
+        for (int i = 0; i < item.width() * item.height(); ++i)
+            darkest = qMin(darkest, qGray(item.pixel(i % item.width(), i / item.width())));
+        QVERIFY2(darkest < 80, qPrintable(QString::number(darkest)));
+        page->seasoningSelect()->hidePopup();
         const auto tick = [page](int row) { // on the tick box's indicator, at its left
             QTest::mouseClick(page->colorCheck(row), Qt::LeftButton, {},
                               QPoint(15, page->colorCheck(row)->height() / 2));
@@ -440,6 +485,7 @@ private slots:
         tick(3);
         tick(0);
         QCOMPARE(razer("color_indexes").toList(), (QVariantList{0, 3}));
+        QVERIFY(page->colorHint()->isHidden());
         page->directionCombo()->setCurrentIndex(direction);
         QCOMPARE(razer("angle").toInt(), direction);
         QTRY_VERIFY_WITH_TIMEOUT(panel->lastFrame().pixelColor(bands.p1()) == QColor(255, 0, 0) &&
@@ -448,15 +494,12 @@ private slots:
         tick(0);
         tick(3);
         QCOMPARE(razer("color_indexes").toList(), QVariantList());
-        QTest::qWait(200); // for the frames in flight
-        const quint64 frames = panel->statistics().snapshot().good;
-        QTest::qWait(500);
-        QCOMPARE(panel->statistics().snapshot().good, frames);
+        QVERIFY(page->colorHint()->isVisible());
 
         const quint64 stops = panel->requestCounts().value(QStringLiteral("stop"));
         QTest::mouseClick(page->streamToggle(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(panel->requestCounts().value(QStringLiteral("stop")), stops + 1, 10000);
-        QVERIFY(!storedRecord(panel).value(kEnabled).toBool());
+        QVERIFY(!storedRecord(panel).value(kEnabled).toBool() && page->colorHint()->isHidden());
     }
 
     // The stored choices are shown without being written back; choosing one again saves nothing.
