@@ -232,6 +232,10 @@ Try &apos;%1 --help&apos; for more information.
         <source>Visualize</source>
         <translation>Visualisieren</translation>
     </message>
+    <message>
+        <source>Tick at least one colour to light up the panel</source>
+        <translation>Kreuzen Sie mindestens eine Farbe an, damit das Paneel leuchtet</translation>
+    </message>
 </context>
 <context>
     <name>RazerDeviceTabLabel</name>
