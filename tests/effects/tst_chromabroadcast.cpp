@@ -7,11 +7,13 @@
 #include "support/LogCapture.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cstring>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,15 +25,17 @@ constexpr int kWaitMs = 10000;
 const QString kDropped = QStringLiteral("chroma broadcast: dropped a message");
 const QString kDead = QStringLiteral("RazerSdkColorProvider: dead");
 
-// A socket on the channel's path: a client that sends whatever bytes it is given, or a listener.
-int socketAt(const QString& path, bool listener = false)
+// A socket on the channel's path: a client that sends whatever bytes it is given, or a listener; fd when
+// it is made already.
+int socketAt(const QString& path, bool listener = false, int flags = 0, int fd = -1)
 {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     const QByteArray name = QFile::encodeName(path);
     std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
     const auto* a = reinterpret_cast<const sockaddr*>(&address);
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | flags, 0);
     if (fd >= 0 && (listener ? ::bind(fd, a, sizeof address) == 0 && ::listen(fd, 1) == 0
                              : ::connect(fd, a, sizeof address) == 0))
         return fd;
@@ -74,18 +78,18 @@ private slots:
     void liveStatus()
     {
         LogCapture capture;
-        QSignalSpy spy(m_provider, &RazerSdkColorProvider::availableChanged);
+        // Received here, queued from the library's thread, as the GUI receives it.
+        QObject receiver;
+        QList<bool> got;
+        connect(m_provider, &RazerSdkColorProvider::availableChanged, &receiver,
+                [&got](bool on) { got << on; });
         const QList<int> statuses{2, 1, 1, 2, 2, 1};
         for (int status : statuses)
             QVERIFY(m_publisher->send(ChromaBroadcastMessage::status(status)));
-        // The last line tells us all arrived.
-        QTRY_COMPARE_WITH_TIMEOUT(capture.count(QStringLiteral("RazerSdkColorProvider: live")) +
-                                      capture.count(kDead),
-                                  statuses.size(), kWaitMs);
-        QList<bool> got;
-        for (const QList<QVariant>& args : qAsConst(spy))
-            got << args.at(0).toBool();
-        QCOMPARE(got, (QList<bool>{true, false, true}));
+        // The last status is the last change: once it is here, every line has been written.
+        QTRY_COMPARE_WITH_TIMEOUT(got, (QList<bool>{true, false, true}), kWaitMs);
+        QCOMPARE(capture.count(QStringLiteral("RazerSdkColorProvider: live")) + capture.count(kDead),
+                 statuses.size());
         QVERIFY(m_provider->isAvailable());
     }
 
@@ -173,9 +177,10 @@ private slots:
         LogCapture capture;
         const pid_t child = ::fork();
         if (child == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            // From inside the directory: the folders above it (the checkout's) may be closed to others.
+            if (::chdir(dir.constData()) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
                 ::_exit(3);
-            const int fd = socketAt(m_path);
+            const int fd = socketAt(QFileInfo(m_path).fileName());
             const QByteArray live = ChromaBroadcastMessage::status(1).encode();
             if (fd < 0)
                 ::_exit(4);
@@ -192,16 +197,24 @@ private slots:
         QVERIFY(!m_provider->isAvailable());
     }
 
-    // A live listener on the channel's path or a file of the user's there is left alone and the channel does
-    // not start; the socket a listener left behind is taken over.
+    // A live listener on the channel's path (also one that accepts nobody, its backlog full) or a file of the
+    // user's there is left alone and the channel does not start; the socket a listener left behind is taken
+    // over.
     void channelStartUp()
     {
         m_publisher.reset();
         delete RazerSdkColorProvider::instance();
         const int listener = socketAt(m_path, true);
         QVERIFY(listener >= 0);
-        QVERIFY(!RazerSdkColorProvider::instance()->init());
-        delete RazerSdkColorProvider::instance();
+        std::vector<int> queued;
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(!RazerSdkColorProvider::instance()->init());
+            delete RazerSdkColorProvider::instance();
+            for (int fd; (fd = socketAt(m_path, false, SOCK_NONBLOCK)) >= 0;)
+                queued.push_back(fd);
+        }
+        for (int fd : queued)
+            ::close(fd);
         ::close(listener);
         QVERIFY(RazerSdkColorProvider::instance()->init());
         delete RazerSdkColorProvider::instance();
@@ -215,6 +228,49 @@ private slots:
         // cleanup() expects a running channel again.
         delete RazerSdkColorProvider::instance();
         init();
+    }
+
+    // Out of descriptors, the channel pauses accepting, longer each time, and takes the publisher later.
+    void acceptWaitsForDescriptors()
+    {
+        LogCapture capture;
+        rlimit saved = {};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0); // the last one it may have
+        rlimit last = saved;
+        last.rlim_cur = rlim_t(fd) + 1;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &last), 0);
+        const bool paused =
+            socketAt(m_path, false, 0, fd) == fd &&
+            QTest::qWaitFor([&] { return capture.count(QStringLiteral("retrying in 200 ms")); }, kWaitMs);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(paused);
+        const QByteArray live = ChromaBroadcastMessage::status(1).encode();
+        QCOMPARE(::send(fd, live.constData(), size_t(live.size()), MSG_NOSIGNAL), ssize_t(live.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(capture.count(QStringLiteral("RazerSdkColorProvider: live")), 1, kWaitMs);
+        ::close(fd);
+    }
+
+    // The publisher's effect length, refused with its reason where it has no milliseconds in an int.
+    void publisherEffectLength_data()
+    {
+        QTest::addColumn<QString>("seconds");
+        QTest::addColumn<bool>("refused");
+        for (const char* text : {"1e300", "inf", "nan", "-1", "0.0001", "86401", "x"})
+            QTest::newRow(text) << QString::fromLatin1(text) << true;
+        QTest::newRow("shortest") << "0.001" << false;
+    }
+    void publisherEffectLength()
+    {
+        QFETCH(QString, seconds);
+        QFETCH(bool, refused);
+        QProcess publisher;
+        publisher.start(QStringLiteral(CHROMA_PUBLISHER),
+                        {QStringLiteral("effect"), QStringLiteral("--seconds"), seconds,
+                         QStringLiteral("--socket"), m_path});
+        QVERIFY(publisher.waitForFinished(kWaitMs));
+        QCOMPARE(publisher.exitCode(), refused ? 2 : 0);
+        QCOMPARE(publisher.readAllStandardError().startsWith("--seconds wants a length"), refused);
     }
 
 private:
