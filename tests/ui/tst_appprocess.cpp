@@ -2,7 +2,9 @@
 // when they appear, is then the run's alone (Qt settles its tray protocol once per process). Further starts
 // find the running instance.
 #include "support/AppHome.h"
+#include "support/PanelFixture.h"
 #include "support/PrivateBus.h"
+#include "support/TestRegistry.h"
 #include "support/XvfbServer.h"
 
 #include <QtDBus>
@@ -290,6 +292,43 @@ private slots:
         QVERIFY(desktop.startAgain());
         QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), 1u, 10000);
         QCOMPARE(desktop.app.state(), QProcess::Running);
+    }
+
+    // Ended from outside (a logout, kill, a closed terminal), the application shuts down as on "Exit": the
+    // streaming panel is told to stop, the user's choices stay saved, the exit status is 0.
+    void endedBySignal_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void endedBySignal()
+    {
+        QFETCH(int, signal);
+        Desktop desktop;
+        QVERIFY(desktop.isReady());
+        PanelFixture panels(25);
+        const std::unique_ptr<EmulatedPanel> panel = panels.start();
+        QVERIFY(panel);
+        const QString settings =
+            desktop.home.filePath(QStringLiteral("data/PivotrixEntertainment/settings.json"));
+        const QVariantMap streaming{{QStringLiteral("stream_enabled"), true},
+                                    {QStringLiteral("stream_source"), QStringLiteral("mirror")}};
+        QVERIFY(QDir().mkpath(QFileInfo(settings).path()) &&
+                TestRegistry::writeSettings(settings, {TestRegistry::record(panel.get(), 1, streaming)}));
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        desktop.start(desktop.app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
+        QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good > 0, 20000);
+        ::kill(pid_t(desktop.app.processId()), signal);
+        QVERIFY(desktop.app.waitForFinished(10000));
+        QCOMPARE(desktop.app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(desktop.app.exitCode(), 0);
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), 1u);
+        QCOMPARE(panel->stream().status, QStringLiteral("standby"));
+        QVERIFY(file.seek(0));
+        QCOMPARE(file.readAll(), saved);
     }
 };
 
