@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -71,11 +72,17 @@ bool ChromaBroadcastServer::bindSocket(QString* error)
             *error = QStringLiteral("not a socket: ") + m_path;
             return false;
         }
-        const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        // Without blocking: a listener that accepts nobody would hold a blocking connect (and the GUI
+        // thread) for good. A full backlog means somebody listens all the same.
+        const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (probe < 0) {
+            *error = QStringLiteral("socket: ") + lastError();
+            return false;
+        }
         const bool alive =
-            probe >= 0 && ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-        if (probe >= 0)
-            ::close(probe);
+            ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
+            errno == EAGAIN || errno == EINPROGRESS;
+        ::close(probe);
         if (alive) {
             *error = QStringLiteral("channel in use: ") + m_path;
             return false;
@@ -145,10 +152,13 @@ void ChromaBroadcastServer::run()
     for (;;) {
         fds.clear();
         fds.push_back({m_wake[0], POLLIN, 0});
-        fds.push_back({m_listenFd, POLLIN, 0});
+        // While accepting is paused the listener is left out (poll skips a negative descriptor).
+        const auto pause =
+            std::chrono::ceil<std::chrono::milliseconds>(m_acceptResume - Clock::now()).count();
+        fds.push_back({pause > 0 ? -1 : m_listenFd, POLLIN, 0});
         for (int fd : m_clients)
             fds.push_back({fd, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (::poll(fds.data(), fds.size(), pause > 0 ? int(pause) : -1) < 0) {
             if (errno == EINTR)
                 continue;
             qDebug() << "chroma broadcast: poll failed" << lastError();
@@ -172,8 +182,19 @@ void ChromaBroadcastServer::run()
 void ChromaBroadcastServer::acceptClient()
 {
     const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        // Out of descriptors or memory: the publisher stays queued and the listener stays readable, so
+        // retrying at once would spin. Wait, longer each time, until one is free again.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            m_acceptBackoffMs =
+                std::min(std::max(2 * m_acceptBackoffMs, kFirstAcceptBackoffMs), kMaxAcceptBackoffMs);
+            m_acceptResume = Clock::now() + std::chrono::milliseconds(m_acceptBackoffMs);
+            qDebug() << "chroma broadcast: cannot accept," << lastError() << "- retrying in"
+                     << m_acceptBackoffMs << "ms";
+        }
         return;
+    }
+    m_acceptBackoffMs = 0;
     ucred peer = {};
     socklen_t size = sizeof(peer);
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) {

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,6 +19,9 @@ class ChromaBroadcastServer
 {
 public:
     static constexpr int kMaxClients = 8;
+    // Pauses of accepting while the process is out of descriptors: doubling from the first to the last.
+    static constexpr int kFirstAcceptBackoffMs = 100;
+    static constexpr int kMaxAcceptBackoffMs = 3200;
 
     explicit ChromaBroadcastServer(QString socketPath);
     ~ChromaBroadcastServer();
@@ -38,10 +42,14 @@ private:
     bool readClient(int fd);
     void deliver(const ChromaBroadcastMessage& message);
 
+    using Clock = std::chrono::steady_clock;
+
     const QString m_path;
     int m_listenFd = -1;
     int m_wake[2] = {-1, -1};
     std::vector<int> m_clients;
+    int m_acceptBackoffMs = 0;
+    Clock::time_point m_acceptResume;
     dev_t m_socketDev = 0;
     ino_t m_socketIno = 0;
     std::thread m_thread;

@@ -10,12 +10,18 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+namespace {
+// A day: longer than anyone watches, far below what milliseconds in an int can hold.
+constexpr int kMaxEffectSeconds = 86400;
+} // namespace
 
 ChromaPublisher::~ChromaPublisher()
 {
@@ -147,11 +153,17 @@ int ChromaPublisher::run(const QStringList& arguments)
             colors << color;
         }
     } else if (command == QLatin1String("effect") && args.size() == 1) {
-        bool ok1 = false, ok2 = false;
-        durationMs = int(parser.value(seconds).toDouble(&ok1) * 1000);
-        frameMs = parser.value(frame).toInt(&ok2);
-        if (!ok1 || !ok2 || durationMs <= 0 || frameMs < 1 || frameMs > 10000) {
-            std::fprintf(stderr, "bad --seconds or --frame-ms\n");
+        bool ok = false;
+        const double length = parser.value(seconds).toDouble(&ok);
+        // Checked before it becomes milliseconds: a huge, infinite or NaN length has no int to become.
+        if (!ok || !(length >= 0.001 && length <= kMaxEffectSeconds)) {
+            std::fprintf(stderr, "--seconds wants a length from 0.001 to %d seconds\n", kMaxEffectSeconds);
+            return 2;
+        }
+        durationMs = int(std::lround(length * 1000));
+        frameMs = parser.value(frame).toInt(&ok);
+        if (!ok || frameMs < 1 || frameMs > 10000) {
+            std::fprintf(stderr, "--frame-ms wants 1 to 10000 milliseconds\n");
             return 2;
         }
     } else {

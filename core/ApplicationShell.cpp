@@ -5,6 +5,7 @@
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
+#include "core/TerminationSignals.h"
 #include "core/Translations.h"
 #include "ui/LazyIconStyle.h"
 #include "ui/MainWindow.h"
@@ -109,6 +110,11 @@ int ApplicationShell::run(int argc, char** argv)
     case SingleInstance::Role::Primary:
         break;
     }
+    // Before the device threads start: a request to end the process from now on ends the event loop
+    // (once it runs), and the shutdown below stops the streams as "Exit" does.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::quitRequested, &app, &QCoreApplication::quit);
+    termination.install();
 
     const bool minimized = hasMinimizedFlag(app.arguments());
 

@@ -4,8 +4,10 @@
 #include "emulator/PanelStreamReceiver.h"
 #include "emulator/PanelUserApi.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QSaveFile>
 
 #include <httplib.h>
 #include <sys/socket.h>
@@ -75,6 +77,13 @@ void EmulatedPanel::setApiKey(const QString& key)
 {
     std::lock_guard<std::mutex> locker(m_lock);
     m_apiKey = key;
+    if (m_config.keyFile.isEmpty())
+        return;
+    QSaveFile file(m_config.keyFile);
+    if (!file.open(QIODevice::WriteOnly) || file.write(key.toUtf8() + '\n') < 0 || !file.commit() ||
+        !QFile::setPermissions(m_config.keyFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        qWarning("prism-emulator: the key is not kept in %s: %s", qPrintable(m_config.keyFile),
+                 qPrintable(file.errorString()));
 }
 
 QColor EmulatedPanel::shownColor() const

@@ -1,6 +1,7 @@
 #include "emulator/EmulatorCommandLine.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -40,6 +41,11 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
                                     QStringLiteral("size"), QStringLiteral("4x8"));
     const QCommandLineOption apiKey(QStringLiteral("api-key"), QStringLiteral("Pre-shared API key."),
                                     QStringLiteral("key"), QStringLiteral("emulator-key"));
+    const QCommandLineOption keyFile(
+        QStringLiteral("key-file"),
+        QStringLiteral("Keep the key in this file: read at the start, written when a "
+                       "pairing replaces it."),
+        QStringLiteral("path"));
     const QCommandLineOption sessionId(QStringLiteral("session-id"),
                                        QStringLiteral("Hex session id for every session (default: random)."),
                                        QStringLiteral("hex"));
@@ -62,8 +68,8 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption pairingDuration(QStringLiteral("pairing-duration"),
                                              QStringLiteral("Seconds a pairing challenge lasts."),
                                              QStringLiteral("s"), QStringLiteral("30"));
-    parser.addOptions({address, count, name, id, model, serial, canvas, apiKey, sessionId, noCanvasSize,
-                       apiPort, statusPort, fault, slow, window, noPairing, pairingDuration});
+    parser.addOptions({address, count, name, id, model, serial, canvas, apiKey, keyFile, sessionId,
+                       noCanvasSize, apiPort, statusPort, fault, slow, window, noPairing, pairingDuration});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -139,6 +145,22 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
     }
     for (int i = 1; i < panelCount; ++i)
         hosts << QHostAddress(hosts.constLast().toIPv4Address() + 1);
+    base.keyFile = parser.value(keyFile);
+    if (!base.keyFile.isEmpty()) {
+        if (hosts.size() > 1) {
+            *error = QStringLiteral("--key-file keeps the key of one panel only");
+            return false;
+        }
+        QFile file(base.keyFile);
+        if (file.exists() && !file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("--key-file %1 cannot be read: %2").arg(base.keyFile, file.errorString());
+            return false;
+        }
+        // A key is short; an empty or blank file leaves --api-key in force.
+        const QString kept = file.isOpen() ? QString::fromUtf8(file.read(4096)).trimmed() : QString();
+        if (!kept.isEmpty())
+            base.apiKey = kept;
+    }
 
     const QString baseId = parser.value(id);
     for (int i = 0; i < hosts.size(); ++i) {

@@ -51,7 +51,7 @@ int EmulatorRunner::run(int argc, char* argv[])
         out << "panel " << config.id << " \"" << config.name << "\" on " << config.address << " api "
             << config.apiPort << " status " << config.statusPort << " key " << config.apiKey << Qt::endl;
         if (commandLine.window) {
-            auto window = std::make_unique<EmulatorWindow>(panel.get());
+            auto window = std::make_unique<EmulatorWindow>(panel.get(), int(windows.size()));
             window->show();
             windows.push_back(std::move(window));
         }

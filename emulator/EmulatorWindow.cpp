@@ -2,23 +2,38 @@
 
 #include "emulator/EmulatedPanel.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 constexpr int kCaptionHeight = 28;
 constexpr int kCellPixels = 60;
+// Room for the window manager's frame and title bar, which the window cannot measure before it is shown.
+constexpr int kFrameAllowance = 48;
+constexpr int kCascade = 32;
 } // namespace
 
-EmulatorWindow::EmulatorWindow(EmulatedPanel* panel, QWidget* parent)
+EmulatorWindow::EmulatorWindow(EmulatedPanel* panel, int slot, QWidget* parent)
     : QWidget(parent)
     , m_panel(panel)
     , m_timer(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("%1 (%2)").arg(panel->name(), panel->address()));
     const QSize canvas = panel->canvas();
-    const int scale = qMax(1, qMin(kCellPixels, 720 / qMax(1, canvas.height())));
-    resize(qMax(360, canvas.width() * scale), canvas.height() * scale + kCaptionHeight);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize room = screen.size() - QSize(kFrameAllowance, kFrameAllowance + kCaptionHeight);
+    const int scale = qMax(1, std::min({kCellPixels, qMin(720, room.height()) / qMax(1, canvas.height()),
+                                        room.width() / qMax(1, canvas.width())}));
+    resize(qMin(qMax(360, canvas.width() * scale), room.width()), canvas.height() * scale + kCaptionHeight);
+    // At the screen's right edge, clear of the application's window, and wholly on the screen.
+    const int step = kCascade * slot;
+    const QPoint corner(screen.right() - width() - kFrameAllowance - step, screen.top() + step);
+    move(qMax(screen.left(), corner.x()),
+         qMin(corner.y(), qMax(screen.top(), screen.bottom() - height() - kFrameAllowance)));
     connect(m_timer, &QTimer::timeout, this, &EmulatorWindow::refresh);
     m_timer->start(30);
 }

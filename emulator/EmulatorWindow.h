@@ -11,7 +11,8 @@ class EmulatorWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit EmulatorWindow(EmulatedPanel* panel, QWidget* parent = nullptr);
+    // Windows of later slots cascade from the first, each kept on the screen.
+    explicit EmulatorWindow(EmulatedPanel* panel, int slot = 0, QWidget* parent = nullptr);
 
     QImage shownFrame() const { return m_frame; }
     QColor shownColor() const { return m_shownColor; }

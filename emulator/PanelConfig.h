@@ -23,6 +23,8 @@ struct PanelConfig
     QString osVersion = QStringLiteral("1.0.0-emulator");
     QSize canvas{4, 8};
     QString apiKey = QStringLiteral("emulator-key");
+    // Where the key a pairing hands out is kept for the next start; empty: nowhere.
+    QString keyFile;
     // Hex digits handed out as every session's id; empty means 16 random bytes per session.
     QString sessionId;
     // Leave "size" out of the stream reply, as some firmware does.

@@ -6,7 +6,8 @@
 # The demo runs an emulated panel (prism-emulator on 127.0.0.2, with its window when there is a display)
 # and the application together in a private network namespace, so "Scan for devices" finds the emulated
 # panel and no scan ever reaches the machine's real network. The demo keeps its own settings under
-# build/demo-profile, apart from the user's own.
+# build/demo-profile, apart from the user's own, and the emulated panel's key there too, so that a pairing
+# outlasts a restart. A second demo start only brings the running one's window forward.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$root/build"
@@ -27,10 +28,14 @@ trap 'exit 143' TERM
 demo_run() {
     local window=()
     [ -n "${DISPLAY:-}" ] && window=(--window)
-    "$emulator" --address 127.0.0.2 --name "Emulated PRISM" "${window[@]}" >"$PIVOTRIX_DEMO_PROFILE/emulator.log" 2>&1 &
+    # Neither holds the demo's lock: it is the scripts' alone.
+    "$emulator" --address 127.0.0.2 --name "Emulated PRISM" --key-file "$PIVOTRIX_DEMO_PROFILE/emulator-key" \
+        "${window[@]}" >"$PIVOTRIX_DEMO_PROFILE/emulator.log" 2>&1 9>&- &
     demo_pids+=($!)
-    echo "run: emulated panel on 127.0.0.2 (log: $PIVOTRIX_DEMO_PROFILE/emulator.log); click \"Scan for devices\""
-    "$app" "$@" &
+    local hint='click "Scan for devices"'
+    grep -qs '"auth"' "$XDG_DATA_HOME/PivotrixEntertainment/settings.json" && hint="paired already"
+    echo "run: emulated panel on 127.0.0.2 (log: $PIVOTRIX_DEMO_PROFILE/emulator.log); $hint"
+    "$app" "$@" 9>&- &
     demo_pids+=($!)
     local status=0
     wait $! || status=$?
@@ -69,6 +74,23 @@ if [ "${1:-}" = "--real-network" ]; then
     real_network=1
     shift
 fi
+profile="$build_dir/demo-profile"
+if [ $real_network -eq 0 ]; then
+    mkdir -p "$profile/config" "$profile/data"
+    mkdir -p -m 700 "$profile/runtime"
+    export XDG_CONFIG_HOME="$profile/config" XDG_DATA_HOME="$profile/data" XDG_RUNTIME_DIR="$profile/runtime"
+    # Held by this demo's scripts until the demo ends; a second start leaves the running demo's files alone
+    # and only asks its application to show the window (off-screen itself: it needs no display for that).
+    exec 9>>"$profile/demo.lock"
+    if ! flock -n 9; then
+        if [ ! -S "$profile/runtime/pivotrix-entertainment.sock" ]; then
+            echo "run: the demo is starting already (profile: $profile); its window comes up shortly" >&2
+            exit 1
+        fi
+        echo "run: the demo already runs (profile: $profile); showing its window" >&2
+        QT_QPA_PLATFORM=offscreen exec "$app" "$@" 9>&-
+    fi
+fi
 "$root/scripts/setup.sh"
 
 if [ $real_network -eq 1 ]; then
@@ -91,9 +113,5 @@ elif [ -n "${DISPLAY:-}" ] && [[ "$DISPLAY" != unix:* ]]; then
     echo "run: DISPLAY=$DISPLAY is reached over the network, which the demo cannot; using a private Xvfb" >&2
     unset DISPLAY
 fi
-profile="$build_dir/demo-profile"
-mkdir -p "$profile/config" "$profile/data"
-mkdir -p -m 700 "$profile/runtime"
 export PIVOTRIX_DEMO_PROFILE="$profile" PIVOTRIX_OUTER_UID="$(id -u)"
-export XDG_CONFIG_HOME="$profile/config" XDG_DATA_HOME="$profile/data" XDG_RUNTIME_DIR="$profile/runtime"
 exec unshare -rn "$0" --demo-network "$@"

@@ -7,11 +7,13 @@
 #include "support/LogCapture.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cstring>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,15 +25,16 @@ constexpr int kWaitMs = 10000;
 const QString kDropped = QStringLiteral("chroma broadcast: dropped a message");
 const QString kDead = QStringLiteral("RazerSdkColorProvider: dead");
 
-// A socket on the channel's path: a client that sends whatever bytes it is given, or a listener.
-int socketAt(const QString& path, bool listener = false)
+// A socket on the channel's path: a client that sends whatever bytes it is given, or a listener; fd when
+// it is made already.
+int socketAt(const QString& path, bool listener = false, int flags = 0, int fd = -1)
 {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     const QByteArray name = QFile::encodeName(path);
     std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
     const auto* a = reinterpret_cast<const sockaddr*>(&address);
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    fd = fd < 0 ? ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | flags, 0) : fd;
     if (fd >= 0 && (listener ? ::bind(fd, a, sizeof address) == 0 && ::listen(fd, 1) == 0
                              : ::connect(fd, a, sizeof address) == 0))
         return fd;
@@ -74,18 +77,18 @@ private slots:
     void liveStatus()
     {
         LogCapture capture;
-        QSignalSpy spy(m_provider, &RazerSdkColorProvider::availableChanged);
+        // Received here, queued from the library's thread, as the GUI receives it.
+        QObject receiver;
+        QList<bool> got;
+        connect(m_provider, &RazerSdkColorProvider::availableChanged, &receiver,
+                [&got](bool on) { got << on; });
         const QList<int> statuses{2, 1, 1, 2, 2, 1};
         for (int status : statuses)
             QVERIFY(m_publisher->send(ChromaBroadcastMessage::status(status)));
-        // The last line tells us all arrived.
-        QTRY_COMPARE_WITH_TIMEOUT(capture.count(QStringLiteral("RazerSdkColorProvider: live")) +
-                                      capture.count(kDead),
-                                  statuses.size(), kWaitMs);
-        QList<bool> got;
-        for (const QList<QVariant>& args : qAsConst(spy))
-            got << args.at(0).toBool();
-        QCOMPARE(got, (QList<bool>{true, false, true}));
+        // The last status is the last change: once it is here, every line has been written.
+        QTRY_COMPARE_WITH_TIMEOUT(got, (QList<bool>{true, false, true}), kWaitMs);
+        QCOMPARE(capture.count(QStringLiteral("RazerSdkColorProvider: live")) + capture.count(kDead),
+                 statuses.size());
         QVERIFY(m_provider->isAvailable());
     }
 
@@ -173,15 +176,15 @@ private slots:
         LogCapture capture;
         const pid_t child = ::fork();
         if (child == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            // From inside the directory: the folders above it (the checkout's) may be closed to others.
+            if (::chdir(dir.constData()) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
                 ::_exit(3);
-            const int fd = socketAt(m_path);
+            const int fd = socketAt(QFileInfo(m_path).fileName());
             const QByteArray live = ChromaBroadcastMessage::status(1).encode();
-            if (fd < 0)
-                ::_exit(4);
             // The listener may already have hung up on us.
-            (void)::send(fd, live.constData(), size_t(live.size()), MSG_NOSIGNAL);
-            ::_exit(0);
+            if (fd >= 0)
+                (void)::send(fd, live.constData(), size_t(live.size()), MSG_NOSIGNAL);
+            ::_exit(fd < 0 ? 4 : 0);
         }
         int status = 0;
         ::waitpid(child, &status, 0);
@@ -192,8 +195,9 @@ private slots:
         QVERIFY(!m_provider->isAvailable());
     }
 
-    // A live listener on the channel's path or a file of the user's there is left alone and the channel does
-    // not start; the socket a listener left behind is taken over.
+    // A live listener on the channel's path (also one that accepts nobody, its backlog full) or a file of the
+    // user's there is left alone and the channel does not start; the socket a listener left behind is taken
+    // over.
     void channelStartUp()
     {
         m_publisher.reset();
@@ -202,6 +206,10 @@ private slots:
         QVERIFY(listener >= 0);
         QVERIFY(!RazerSdkColorProvider::instance()->init());
         delete RazerSdkColorProvider::instance();
+        const int queued[] = {socketAt(m_path, false, SOCK_NONBLOCK), socketAt(m_path, false, SOCK_NONBLOCK)};
+        QVERIFY(queued[1] < 0 && !RazerSdkColorProvider::instance()->init());
+        delete RazerSdkColorProvider::instance();
+        ::close(queued[0]);
         ::close(listener);
         QVERIFY(RazerSdkColorProvider::instance()->init());
         delete RazerSdkColorProvider::instance();
@@ -209,12 +217,46 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
         file.close();
         QVERIFY(!RazerSdkColorProvider::instance()->init());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("keep me"));
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "keep me");
         QVERIFY(file.remove());
         // cleanup() expects a running channel again.
         delete RazerSdkColorProvider::instance();
         init();
+    }
+
+    // Out of descriptors, the channel pauses accepting, longer each time, and takes the publisher later.
+    void acceptWaitsForDescriptors()
+    {
+        LogCapture capture;
+        rlimit saved = {};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0); // the last one it may have
+        const rlimit last = {rlim_t(fd) + 1, saved.rlim_max};
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &last), 0);
+        const bool paused =
+            socketAt(m_path, false, 0, fd) == fd &&
+            QTest::qWaitFor([&] { return capture.count(QStringLiteral("retrying in 200 ms")); }, kWaitMs);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(paused);
+        const QByteArray live = ChromaBroadcastMessage::status(1).encode();
+        QCOMPARE(::send(fd, live.constData(), size_t(live.size()), MSG_NOSIGNAL), ssize_t(live.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(capture.count(QStringLiteral("RazerSdkColorProvider: live")), 1, kWaitMs);
+        ::close(fd);
+    }
+
+    // The publisher refuses effect lengths that have no milliseconds in an int, and says why.
+    void publisherEffectLength()
+    {
+        for (const char* seconds : {"1e300", "inf", "nan", "-1", "0.0001", "86401", "x", "0.001"}) {
+            const bool refused = std::strcmp(seconds, "0.001") != 0;
+            QProcess p;
+            p.start(QStringLiteral(CHROMA_PUBLISHER),
+                    {QStringLiteral("effect"), QStringLiteral("--seconds"), QLatin1String(seconds),
+                     QStringLiteral("--socket"), m_path});
+            QVERIFY2(p.waitForFinished(kWaitMs) && p.exitCode() == (refused ? 2 : 0) &&
+                         p.readAllStandardError().startsWith("--seconds wants a length") == refused,
+                     seconds);
+        }
     }
 
 private:

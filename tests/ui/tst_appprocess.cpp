@@ -2,7 +2,9 @@
 // when they appear, is then the run's alone (Qt settles its tray protocol once per process). Further starts
 // find the running instance.
 #include "support/AppHome.h"
+#include "support/PanelFixture.h"
 #include "support/PrivateBus.h"
+#include "support/TestRegistry.h"
 #include "support/XvfbServer.h"
 
 #include <QtDBus>
@@ -290,6 +292,31 @@ private slots:
         QVERIFY(desktop.startAgain());
         QTRY_COMPARE_WITH_TIMEOUT(desktop.wmState(window), 1u, 10000);
         QCOMPARE(desktop.app.state(), QProcess::Running);
+    }
+
+    // Ended from outside (a logout, kill, a closed terminal), the application shuts down as on "Exit": the
+    // streaming panel is told to stop, the settings stay as saved, the exit status is 0.
+    void endedBySignal()
+    {
+        Desktop desktop;
+        QVERIFY(desktop.isReady());
+        const std::unique_ptr<EmulatedPanel> panel = PanelFixture(25).start();
+        QVERIFY(panel);
+        QFile settings(desktop.home.filePath(QStringLiteral("data/PivotrixEntertainment/settings.json")));
+        const QVariantMap streaming{{QStringLiteral("stream_enabled"), true},
+                                    {QStringLiteral("stream_source"), QStringLiteral("mirror")}};
+        QVERIFY(QDir().mkpath(QFileInfo(settings).path()) &&
+                TestRegistry::writeSettings(settings.fileName(),
+                                            {TestRegistry::record(panel.get(), 1, streaming)}) &&
+                settings.open(QIODevice::ReadOnly));
+        const QByteArray saved = settings.readAll();
+        desktop.start(desktop.app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
+        QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good > 0, 20000);
+        ::kill(pid_t(desktop.app.processId()), SIGTERM);
+        QVERIFY(desktop.app.waitForFinished(10000));
+        QVERIFY(desktop.app.exitStatus() == QProcess::NormalExit && desktop.app.exitCode() == 0);
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("stop")), 1u);
+        QVERIFY(settings.seek(0) && settings.readAll() == saved);
     }
 };
 
