@@ -1,5 +1,7 @@
 #include "capture/FrameProcessorAvgRects.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QHash>
 #include <QMutexLocker>
@@ -24,7 +26,7 @@ void FrameProcessorAvgRects::processFrame(const QImage& frame)
     const int w = frame.width();
     const int h = frame.height();
     if (w < 1 || h < 1) {
-        qDebug() << "invalid screen size" << w << h;
+        qCDebug(lcPivotrix) << "invalid screen size" << w << h;
         return;
     }
 

@@ -1,8 +1,10 @@
 #include "capture/FrameProcessorBase.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 
 FrameProcessorBase::~FrameProcessorBase()
 {
-    qDebug() << "deleted processor" << static_cast<const void*>(this);
+    qCDebug(lcPivotrix) << "deleted processor" << static_cast<const void*>(this);
 }

@@ -2,6 +2,7 @@
 
 #include "capture/ScreenGrabber.h"
 #include "capture/ScreenGrabberImpFactory.h"
+#include "core/DiagnosticLog.h"
 #include "core/SettingsManager.h"
 
 #include <QDebug>
@@ -59,7 +60,7 @@ GrabManager::~GrabManager()
         return;
     }
     // Destroying a running QThread aborts the process; leave it to finish on its own.
-    qDebug() << "screen grab worker did not stop in time";
+    qCDebug(lcPivotrix) << "screen grab worker did not stop in time";
     QThread* thread = m_thread;
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     if (thread->isFinished())

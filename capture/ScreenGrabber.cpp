@@ -2,6 +2,7 @@
 
 #include "capture/ScreenGrabberImp.h"
 #include "capture/ScreenGrabberImpFactory.h"
+#include "core/DiagnosticLog.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -43,13 +44,13 @@ void ScreenGrabber::removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc
             ++removed;
         }
     }
-    qDebug() << "remove processor base" << proc << removed;
+    qCDebug(lcPivotrix) << "remove processor base" << proc << removed;
     updateUsedScreens();
 }
 
 void ScreenGrabber::addFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
 {
-    qDebug() << "add processor" << proc;
+    qCDebug(lcPivotrix) << "add processor" << proc;
     if (proc.isNull())
         return;
     for (const auto& p : qAsConst(m_processors)) {
@@ -94,10 +95,11 @@ void ScreenGrabber::grab()
         const qint64 wrapTime = stopwatch.elapsed();
         processImg();
         if (timed && sinceLast >= SlowTickMs) {
-            qDebug().noquote() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << "grab slow"
-                               << sinceLast << "grab duration " << grabTime << "scale duration "
-                               << wrapTime - grabTime << "process duration" << stopwatch.elapsed() - wrapTime
-                               << "processors" << m_processors.size();
+            qCDebug(lcPivotrix).noquote()
+                << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << "grab slow" << sinceLast
+                << "grab duration " << grabTime << "scale duration " << wrapTime - grabTime
+                << "process duration" << stopwatch.elapsed() - wrapTime << "processors"
+                << m_processors.size();
         }
         return;
     }

@@ -1,5 +1,7 @@
 #include "capture/ScreenGrabberImp.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 
 ScreenGrabberImp::~ScreenGrabberImp()
@@ -34,13 +36,13 @@ bool ScreenGrabberImp::reinitDue()
     if (m_state == Ready)
         return false;
     if (!m_reinitTimer.isValid()) {
-        qDebug() << "need restart" << 0;
+        qCDebug(lcPivotrix) << "need restart" << 0;
         m_reinitTimer.start();
         return false;
     }
     const qint64 elapsed = m_reinitTimer.elapsed();
     if (elapsed >= m_reinitDelayMs) {
-        qDebug() << "need reinit" << elapsed;
+        qCDebug(lcPivotrix) << "need reinit" << elapsed;
         return true;
     }
     return false;

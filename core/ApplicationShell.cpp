@@ -2,6 +2,7 @@
 
 #include "capture/session/SystemSession.h"
 #include "core/CommandLine.h"
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "core/SingleInstance.h"
 #include "core/SocketLibrary.h"
@@ -118,10 +119,20 @@ int ApplicationShell::run(int argc, char** argv)
 
     const bool minimized = hasMinimizedFlag(app.arguments());
 
-    ResourceManager* registry = ResourceManager::instance();
     const QString dataLocation = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (!dataLocation.isEmpty())
+    if (!dataLocation.isEmpty()) {
         QDir::root().mkpath(dataLocation);
+        const bool verbose = app.arguments().contains(QStringLiteral("--verbose"));
+        DiagnosticLog::install(dataLocation + QStringLiteral("/PivotrixEntertainment.log"),
+                               DiagnosticLog::standardErrorWanted(verbose));
+    }
+    // Qt's own handler again before the file's static goes away with the process.
+    struct LogUninstaller
+    {
+        ~LogUninstaller() { DiagnosticLog::uninstall(); }
+    } logUninstaller;
+
+    ResourceManager* registry = ResourceManager::instance();
     registry->loadSettings(settingsPath(dataLocation));
 
     installApplicationFont();
@@ -140,7 +151,7 @@ int ApplicationShell::run(int argc, char** argv)
     for (const QScreen* screen : screens)
         ratios << screen->devicePixelRatio();
     const float factor = scaleFactor(ratios);
-    qDebug() << "scale factor" << factor;
+    qCDebug(lcPivotrix) << "scale factor" << factor;
 
     int result = 0;
     {

@@ -47,7 +47,7 @@ CommandLine::CommandLine(const QStringList& arguments)
         } else if (arg == QLatin1String("--version")) {
             if (m_action == Action::Run)
                 m_action = Action::ShowVersion;
-        } else if (arg != QLatin1String("--minimized")) {
+        } else if (arg != QLatin1String("--minimized") && arg != QLatin1String("--verbose")) {
             const QString name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
             const bool known = kQtFlags.contains(name) || kQtOptionsWithValue.contains(name) ||
                                std::any_of(kQtOptionsWithEquals.cbegin(), kQtOptionsWithEquals.cend(),
@@ -60,16 +60,18 @@ CommandLine::CommandLine(const QStringList& arguments)
     }
     if (m_action == Action::ShowHelp) {
         m_text =
-            tr("Usage: %1 [--minimized]\n"
+            tr("Usage: %1 [--minimized] [--verbose]\n"
                "Ambient light for Pivotrix PRISM panels: finds them on the network, pairs with them and\n"
                "streams Razer Chroma colours or a mirror of the screen to them, from the system tray.\n"
                "\n"
                "  --minimized  start in the tray without showing the window\n"
+               "  --verbose    write the diagnostic log to standard error as well\n"
                "  -h, --help   show this help and exit\n"
                "  --version    show the version and exit\n"
                "\n"
                "Qt's standard options (-platform, -display, -style, ...) are accepted as well.\n"
-               "Settings live in ~/.local/share/PivotrixEntertainment/settings.json.\n")
+               "Settings live in ~/.local/share/PivotrixEntertainment/settings.json, the diagnostic log\n"
+               "beside them in PivotrixEntertainment.log.\n")
                 .arg(m_program);
     } else if (m_action == Action::ShowVersion) {
         m_text = tr("Pivotrix Entertainment %1\nCopyright (C) Pivotrix. All rights reserved.\n")

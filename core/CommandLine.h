@@ -4,8 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-// The program's own options ("--help", "--version", "--minimized"), read before the application object
-// exists so that help and version need no display. Qt's standard options are left for it to take.
+// The program's own options ("--help", "--version", "--minimized", "--verbose"), read before the application
+// object exists so that help and version need no display. Qt's standard options are left for it to take.
 class CommandLine
 {
     Q_DECLARE_TR_FUNCTIONS(CommandLine)

@@ -3,6 +3,7 @@
 #include "capture/GrabManager.h"
 #include "capture/session/SystemSession.h"
 #include "core/AutostartRegistration.h"
+#include "core/DiagnosticLog.h"
 #include "core/SettingsManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/RazerSdkColorProvider.h"
@@ -77,14 +78,14 @@ void ResourceManager::shutdown()
         if (thread && !thread->wait(deadline)) {
             // A panel that does not answer in time: cut its request short so that the thread still ends
             // before the process does.
-            qDebug() << "controller thread still busy at shutdown" << thread->objectName();
+            qCDebug(lcPivotrix) << "controller thread still busy at shutdown" << thread->objectName();
             thread->quit();
         }
     }
     QDeadlineTimer grace(kShutdownGraceMs);
     for (const QPointer<QThread>& thread : threads) {
         if (thread && !thread->wait(grace))
-            qDebug() << "controller thread did not end" << thread->objectName();
+            qCDebug(lcPivotrix) << "controller thread did not end" << thread->objectName();
     }
     for (const QPointer<QThread>& thread : threads) {
         if (thread && thread->isFinished())
@@ -109,7 +110,7 @@ void ResourceManager::sortDevices()
 
 void ResourceManager::loadSettings(const QString& path)
 {
-    qDebug() << "load settings from " << path;
+    qCDebug(lcPivotrix) << "load settings from " << path;
     m_settings->load(path);
 
     qDeleteAll(m_devices);
@@ -123,7 +124,7 @@ void ResourceManager::loadSettings(const QString& path)
             record.value(QStringLiteral("model")).toString(), record.value(QStringLiteral("id")).toString());
         dev->setIndex(record.value(QStringLiteral("index")).toInt());
         m_devices.append(dev);
-        qDebug() << "add device" << record.value(QStringLiteral("name")).toString();
+        qCDebug(lcPivotrix) << "add device" << record.value(QStringLiteral("name")).toString();
     }
     sortDevices();
     syncRunOnStart();
@@ -136,7 +137,7 @@ PivotrixDeviceController* ResourceManager::addDevice(const QString& address, int
     // A second controller for one id would fight the first, and its record would replace the saved one.
     for (const PivotrixDeviceController* dev : qAsConst(m_devices)) {
         if (dev->deviceId() == id) {
-            qDebug() << "device already paired" << id;
+            qCDebug(lcPivotrix) << "device already paired" << id;
             return nullptr;
         }
     }
@@ -166,7 +167,7 @@ PivotrixDeviceController* ResourceManager::addDevice(const QString& address, int
 
 void ResourceManager::removeDevice(const QString& id)
 {
-    qDebug() << "remove device" << id;
+    qCDebug(lcPivotrix) << "remove device" << id;
     for (auto it = m_devices.begin(); it != m_devices.end();) {
         PivotrixDeviceController* dev = *it;
         if (dev->deviceId() != id) {
@@ -209,7 +210,7 @@ SystemSession* ResourceManager::systemSession()
 
 void ResourceManager::systemStateChanged(int state)
 {
-    qDebug() << "ss changed" << state;
+    qCDebug(lcPivotrix) << "ss changed" << state;
     if (m_grabManager && m_systemSession)
         m_grabManager->setSystemLocked(m_systemSession->isLocked());
 }

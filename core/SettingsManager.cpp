@@ -1,5 +1,7 @@
 #include "core/SettingsManager.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
@@ -33,9 +35,10 @@ void SettingsManager::load(const QString& path)
         // Starting empty is the documented behaviour, but the user's devices and keys must survive it.
         m_settings.clear();
         m_unparsedFileOnDisk = !bytes.trimmed().isEmpty();
-        qDebug() << "settings file not a json object, starting empty" << path
-                 << (error.error != QJsonParseError::NoError ? error.errorString()
-                                                             : QStringLiteral("root not an object"));
+        qCDebug(lcPivotrix) << "settings file not a json object, starting empty" << path
+                            << (error.error != QJsonParseError::NoError
+                                    ? error.errorString()
+                                    : QStringLiteral("root not an object"));
         return;
     }
     m_settings = doc.object().toVariantMap();
@@ -52,12 +55,12 @@ bool SettingsManager::preserveUnparsedFile()
     if (!QFile::copy(m_path, target)) {
         // The original file may be gone by now; then there is nothing left to protect.
         if (QFileInfo::exists(m_path)) {
-            qDebug() << "cannot keep unreadable settings aside, not saving" << target;
+            qCDebug(lcPivotrix) << "cannot keep unreadable settings aside, not saving" << target;
             return false;
         }
     } else {
         QFile::setPermissions(target, kOwnerOnly);
-        qDebug() << "unreadable settings kept as" << target;
+        qCDebug(lcPivotrix) << "unreadable settings kept as" << target;
     }
     m_unparsedFileOnDisk = false;
     return true;
@@ -66,7 +69,7 @@ bool SettingsManager::preserveUnparsedFile()
 bool SettingsManager::save()
 {
     if (m_path.isEmpty()) {
-        qDebug() << "settings save failed: no path loaded";
+        qCDebug(lcPivotrix) << "settings save failed: no path loaded";
         return false;
     }
     if (!preserveUnparsedFile())
@@ -75,14 +78,14 @@ bool SettingsManager::save()
     // Write a temporary file and rename it over the old one, so a kill mid-save leaves either version whole.
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "settings save failed" << m_path << file.errorString();
+        qCDebug(lcPivotrix) << "settings save failed" << m_path << file.errorString();
         return false;
     }
     file.setPermissions(kOwnerOnly);
     const QByteArray text =
         QJsonDocument(QJsonObject::fromVariantMap(m_settings)).toJson(QJsonDocument::Indented);
     if (file.write(text) != text.size() || !file.commit()) {
-        qDebug() << "settings save failed" << m_path << file.errorString();
+        qCDebug(lcPivotrix) << "settings save failed" << m_path << file.errorString();
         file.cancelWriting();
         return false;
     }

@@ -1,5 +1,6 @@
 #include "core/SingleInstance.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/LocalIpcPlatform.h"
 
 #include <QDataStream>
@@ -52,7 +53,8 @@ SingleInstance::Role SingleInstance::start(const QString& message, int timeoutMs
             return Role::MessageDelivered;
         if (m_lock->tryLock(0)) {
             if (!listen())
-                qDebug() << "single instance: cannot listen, later starts will not reach us" << m_serverName;
+                qCDebug(lcPivotrix) << "single instance: cannot listen, later starts will not reach us"
+                                    << m_serverName;
             return Role::Primary;
         }
         // The lock holder is alive but not answering yet (starting up) or stuck; retry until the deadline.
@@ -60,7 +62,7 @@ SingleInstance::Role SingleInstance::start(const QString& message, int timeoutMs
             break;
         QThread::msleep(100);
     }
-    qDebug() << "single instance: another instance holds the lock but did not take the message";
+    qCDebug(lcPivotrix) << "single instance: another instance holds the lock but did not take the message";
     return Role::Unreachable;
 }
 
@@ -106,7 +108,7 @@ void SingleInstance::acceptConnections()
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         if (!LocalIpcPlatform::peerIsCurrentUser(socket->socketDescriptor())) {
-            qDebug() << "single instance: refusing a client of another user";
+            qCDebug(lcPivotrix) << "single instance: refusing a client of another user";
             socket->abort();
             socket->deleteLater();
             continue;
@@ -114,7 +116,7 @@ void SingleInstance::acceptConnections()
         auto* idle = new QTimer(socket);
         idle->setSingleShot(true);
         connect(idle, &QTimer::timeout, socket, [socket] {
-            qDebug() << "single instance: dropping an idle client";
+            qCDebug(lcPivotrix) << "single instance: dropping an idle client";
             socket->abort();
             socket->deleteLater();
         });
@@ -128,7 +130,7 @@ void SingleInstance::readClient(QLocalSocket* socket)
     QByteArray buffer = socket->property(kBufferProperty).toByteArray();
     buffer += socket->read(4 + kMaxMessageBytes + 1 - buffer.size());
     auto drop = [socket](const char* why) {
-        qDebug() << "single instance: dropping client," << why;
+        qCDebug(lcPivotrix) << "single instance: dropping client," << why;
         socket->abort();
         socket->deleteLater();
     };

@@ -1,5 +1,7 @@
 #include "core/Translations.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QLibraryInfo>
@@ -23,6 +25,6 @@ bool Translations::install(QCoreApplication& app, const QLocale& locale)
         return false;
     }
     app.installTranslator(ours);
-    qDebug() << "translation" << locale.uiLanguages();
+    qCDebug(lcPivotrix) << "translation" << locale.uiLanguages();
     return true;
 }

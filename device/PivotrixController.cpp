@@ -1,5 +1,7 @@
 #include "device/PivotrixController.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QBuffer>
 #include <QDebug>
 #include <QElapsedTimer>
@@ -268,9 +270,9 @@ QNetworkReply* PivotrixController::startRequest(const QByteArray& verb, const QU
     reply->ignoreSslErrors(
         {QSslError(QSslError::UnableToVerifyFirstCertificate), QSslError(QSslError::HostNameMismatch)});
     connect(reply, &QNetworkReply::sslErrors, reply, [](const QList<QSslError>& errors) {
-        qDebug() << "ssl errors received";
+        qCDebug(lcPivotrix) << "ssl errors received";
         for (const QSslError& error : errors)
-            qDebug() << error.error();
+            qCDebug(lcPivotrix) << error.error();
     });
     // A panel that answers with an endless body must not fill our memory.
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
@@ -288,7 +290,7 @@ int PivotrixController::finishReply(QNetworkReply* reply, QByteArray& replyBody,
     if (reply->property(kTooLargeProperty).toBool()) {
         replyBody.clear();
         errorText = QStringLiteral("Reply too large");
-        qDebug() << "reply too large" << reply->url().toString();
+        qCDebug(lcPivotrix) << "reply too large" << reply->url().toString();
         return 0;
     }
     replyBody = reply->readAll();
@@ -296,7 +298,7 @@ int PivotrixController::finishReply(QNetworkReply* reply, QByteArray& replyBody,
     if (reply->error() != QNetworkReply::NoError) {
         errorText = reply->error() == QNetworkReply::OperationCanceledError ? QStringLiteral("Timeout")
                                                                             : reply->errorString();
-        qDebug() << "error " << reply->errorString() << QThread::currentThread();
+        qCDebug(lcPivotrix) << "error " << reply->errorString() << QThread::currentThread();
         return 0;
     }
     return status;
@@ -306,7 +308,7 @@ void PivotrixController::sendRequest(const QByteArray& verb, const QUrl& url, co
                                      QNetworkAccessManager* manager, ReplyCallback callback,
                                      const QByteArray& body)
 {
-    qDebug() << "async request" << url.toString();
+    qCDebug(lcPivotrix) << "async request" << url.toString();
     QNetworkReply* reply = startRequest(verb, url, apiKey, manager, body);
     connect(reply, &QNetworkReply::finished, this, [reply, callback = std::move(callback)] {
         QByteArray replyBody;
@@ -394,7 +396,7 @@ void PivotrixController::setNetworkState(NetworkState state)
 
 void PivotrixController::init(QNetworkAccessManager* sharedManager)
 {
-    qDebug() << "init controller " << m_id << QThread::currentThread();
+    qCDebug(lcPivotrix) << "init controller " << m_id << QThread::currentThread();
     if (sharedManager) {
         if (m_manager && !m_managerShared)
             m_manager->deleteLater();
@@ -413,7 +415,7 @@ void PivotrixController::init(QNetworkAccessManager* sharedManager)
         sendRequestSync("GET", deviceUrl(QStringLiteral("/api/v2/device")), m_apiKey, m_manager, body);
     QVariantMap info = parseJsonMap(body);
     if (status != 200) {
-        qDebug() << "failed to get info" << info << status;
+        qCDebug(lcPivotrix) << "failed to get info" << info << status;
         return;
     }
     {
@@ -428,18 +430,18 @@ void PivotrixController::init(QNetworkAccessManager* sharedManager)
     status =
         sendRequestSync("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, m_manager, body);
     if (status != 200) {
-        qDebug() << "failed to get stream";
+        qCDebug(lcPivotrix) << "failed to get stream";
         return;
     }
     const QVariantMap stream = parseJsonMap(body);
-    qDebug() << "init" << stream;
+    qCDebug(lcPivotrix) << "init" << stream;
     const StreamingState state = streamingStateFromText(stream.value(QStringLiteral("status")).toString());
     {
         QMutexLocker locker(&m_lock);
         m_canvasSize = canvasFromStreamReply(stream, QSize(4, 8));
     }
     setStreamingState(state);
-    qDebug() << "init ok";
+    qCDebug(lcPivotrix) << "init ok";
     setNetworkState(Online);
     m_initialised = true;
 }
@@ -452,7 +454,7 @@ void PivotrixController::deinit()
         QTimer::singleShot(5, this, &PivotrixController::deinit);
         return;
     }
-    qDebug() << "deinit" << m_id;
+    qCDebug(lcPivotrix) << "deinit" << m_id;
     if (isStreaming())
         stopStream();
     emit deinitFinished();
@@ -460,7 +462,7 @@ void PivotrixController::deinit()
 
 void PivotrixController::checkOnline()
 {
-    qDebug() << "check online";
+    qCDebug(lcPivotrix) << "check online";
     {
         QMutexLocker locker(&m_lock);
         m_lastError.clear();
@@ -511,7 +513,7 @@ void PivotrixController::requestStream(StreamRequest request)
 {
     m_wantedStream = request;
     if (m_streamRequestBusy) {
-        qDebug() << "stream request in flight, the next waits for it" << request;
+        qCDebug(lcPivotrix) << "stream request in flight, the next waits for it" << request;
         return;
     }
     m_streamRequestBusy = true;
@@ -538,7 +540,7 @@ PivotrixController::StreamingState PivotrixController::sendStart()
                                        m_apiKey, ensureManager(), body, indentedJson(params));
     if (status == 200) {
         const QVariantMap reply = parseJsonMap(body);
-        qDebug() << "start resp" << reply;
+        qCDebug(lcPivotrix) << "start resp" << reply;
         const QVariantMap data =
             reply.value(QStringLiteral("success")).toMap().value(QStringLiteral("data")).toMap();
         state = streamingStateFromText(data.value(QStringLiteral("status")).toString());
@@ -554,8 +556,8 @@ PivotrixController::StreamingState PivotrixController::sendStart()
             m_sessionId = QByteArray::fromHex(session.toLatin1());
             m_lastStreamParams = params;
         } else {
-            qDebug() << "invalid stream session" << data.value(QStringLiteral("port"))
-                     << data.value(QStringLiteral("session_id"));
+            qCDebug(lcPivotrix) << "invalid stream session" << data.value(QStringLiteral("port"))
+                                << data.value(QStringLiteral("session_id"));
             // Frames could only go to the previous session; a panel in standby is still reported as such.
             if (state == Receiving)
                 state = Stopped;
@@ -570,13 +572,13 @@ PivotrixController::StreamingState PivotrixController::sendStart()
 
 PivotrixController::StreamingState PivotrixController::sendStop()
 {
-    qDebug() << "stop stream";
+    qCDebug(lcPivotrix) << "stop stream";
     StreamingState state = Stopped;
     QByteArray body;
     const int status = sendRequestSync("PUT", deviceUrl(QStringLiteral("/api/v2/device/stream/stop")),
                                        m_apiKey, ensureManager(), body, stopBody());
     if (status == 200) {
-        qDebug() << "stop success";
+        qCDebug(lcPivotrix) << "stop success";
         state = streamingStateFromText(parseJsonMap(body).value(QStringLiteral("status")).toString());
     }
     return state;
@@ -594,7 +596,7 @@ void PivotrixController::updateStreamParams()
     const QVariantMap params = buildStreamParams();
     if (!last.isEmpty() && QJsonObject::fromVariantMap(params) == QJsonObject::fromVariantMap(last))
         return;
-    qDebug() << "restart stream with new params";
+    qCDebug(lcPivotrix) << "restart stream with new params";
     startStream();
 }
 
@@ -660,11 +662,12 @@ void PivotrixController::sendStreamImage(const QImage& img)
     {
         QMutexLocker locker(&g_sendClockLock);
         if (g_sendClock.isValid() && g_sendClock.elapsed() > 50)
-            qDebug() << "sending too slow" << g_sendClock.elapsed() << QThread::currentThread()->objectName();
+            qCDebug(lcPivotrix) << "sending too slow" << g_sendClock.elapsed()
+                                << QThread::currentThread()->objectName();
         g_sendClock.restart();
     }
     if (img.isNull())
-        qDebug() << "invalid data" << img;
+        qCDebug(lcPivotrix) << "invalid data" << img;
 
     QByteArray session;
     quint16 port = 0;
@@ -676,13 +679,13 @@ void PivotrixController::sendStreamImage(const QImage& img)
     const QByteArray frame = buildFrame(img, session, m_frameEncoding);
     if (frame.isEmpty()) {
         // The 16-bit length field cannot describe it; a truncated frame would only show garbage.
-        qDebug() << "frame too large, dropped" << img.size();
+        qCDebug(lcPivotrix) << "frame too large, dropped" << img.size();
         return;
     }
     if (!m_socket)
         m_socket = new QUdpSocket(this);
     if (m_socket->writeDatagram(frame, m_hostAddress, port) < 0) {
-        qDebug() << "send data error" << m_socket->error() << m_socket->errorString();
+        qCDebug(lcPivotrix) << "send data error" << m_socket->error() << m_socket->errorString();
         return;
     }
     m_framesSent.fetch_add(1, std::memory_order_relaxed);

@@ -1,5 +1,6 @@
 #include "device/PivotrixDeviceController.h"
 
+#include "core/DiagnosticLog.h"
 #include "effects/EffectGenerator.h"
 
 #include <QDebug>
@@ -36,7 +37,7 @@ PivotrixDeviceController::PivotrixDeviceController(const QString& address, int p
 
 void PivotrixDeviceController::startTicking()
 {
-    qDebug() << "start ticking" << name();
+    qCDebug(lcPivotrix) << "start ticking" << name();
     m_onlineTimer = new QTimer(this);
     m_onlineTimer->setSingleShot(true);
     m_onlineTimer->setInterval(m_onlineCheckMs);
@@ -77,7 +78,7 @@ PivotrixDeviceController::~PivotrixDeviceController()
 
 void PivotrixDeviceController::startStream()
 {
-    qDebug() << "send start stream";
+    qCDebug(lcPivotrix) << "send start stream";
     m_sendingFrames = true;
     QMetaObject::invokeMethod(m_controller, "startStream", Qt::QueuedConnection);
     QPointer<EffectGenerator> generator = qobject_cast<EffectGenerator*>(m_generator.data());
@@ -97,7 +98,7 @@ void PivotrixDeviceController::startStream()
 
 void PivotrixDeviceController::stopStream()
 {
-    qDebug() << "send stop stream";
+    qCDebug(lcPivotrix) << "send stop stream";
     m_sendingFrames = false;
     QMetaObject::invokeMethod(m_controller, "stopStream", Qt::QueuedConnection);
     QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
@@ -134,9 +135,9 @@ void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>&
     QObject* gen = m_generator.data();
     if (!QObject::connect(gen, SIGNAL(canvasUpdated(QImage)), m_controller, SLOT(sendStreamImage(QImage)),
                           Qt::DirectConnection))
-        qDebug() << "generator has no canvasUpdated(QImage)" << gen;
+        qCDebug(lcPivotrix) << "generator has no canvasUpdated(QImage)" << gen;
     if (!QObject::connect(m_frameTimer, SIGNAL(timeout()), gen, SLOT(update()), Qt::UniqueConnection))
-        qDebug() << "generator has no update()" << gen;
+        qCDebug(lcPivotrix) << "generator has no update()" << gen;
     if (gen->thread() != m_thread)
         gen->moveToThread(m_thread);
     // A generator attached before kept the time of its last frame there.
@@ -158,14 +159,14 @@ void PivotrixDeviceController::onOnlineChanged(PivotrixController::NetworkState 
         if (m_generator)
             resizeGenerator();
         else
-            qDebug() << "no effect generator";
+            qCDebug(lcPivotrix) << "no effect generator";
     }
     emit onlineChanged(state);
 }
 
 void PivotrixDeviceController::onCheckOnlineFinished()
 {
-    qDebug() << "check online finished";
+    qCDebug(lcPivotrix) << "check online finished";
     if (m_onlineTimer)
         m_onlineTimer->start();
 }

@@ -1,5 +1,7 @@
 #include "device/SharedNetworkManager.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QNetworkAccessManager>
@@ -9,7 +11,7 @@ QNetworkAccessManager* sharedNetworkManager()
 {
     static QPointer<QNetworkAccessManager> manager;
     if (!manager) {
-        qDebug() << "new network manager";
+        qCDebug(lcPivotrix) << "new network manager";
         manager = new QNetworkAccessManager(QCoreApplication::instance());
         manager->setTransferTimeout(20000);
     }

@@ -1,5 +1,6 @@
 #include "discovery/ColorChallengeDialog.h"
 
+#include "core/DiagnosticLog.h"
 #include "device/SharedNetworkManager.h"
 #include "ui/RoundRectWidget.h"
 
@@ -178,8 +179,8 @@ int ColorChallengeDialog::finishReply(QNetworkReply* reply, const char* what, QB
     reply->deleteLater();
     const bool tooLarge = reply->property(kTooLargeProperty).toBool();
     const int status = tooLarge ? 0 : reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    qDebug() << what << status << reply->error()
-             << (tooLarge ? QStringLiteral("reply too large") : reply->errorString());
+    qCDebug(lcPivotrix) << what << status << reply->error()
+                        << (tooLarge ? QStringLiteral("reply too large") : reply->errorString());
     if (body)
         *body = tooLarge ? QByteArray() : reply->readAll();
     return status;
@@ -194,7 +195,7 @@ QString ColorChallengeDialog::challengePath() const
 
 void ColorChallengeDialog::requestChallenge()
 {
-    qDebug() << "start challenge req";
+    qCDebug(lcPivotrix) << "start challenge req";
     QNetworkReply* reply =
         send(QByteArrayLiteral("POST"), QStringLiteral("/api/v2/user/?type=pick_color"), QByteArray());
     const int attempt = m_attempt;
@@ -373,7 +374,7 @@ void ColorChallengeDialog::colorPressed(Qt::MouseButton button)
         faded << (i == chosen ? m_challenge.colors.at(i) : m_challenge.colors.at(i).lighter(kLightenFactor));
     setSwatchColors(faded);
 
-    qDebug() << "resolve challenge req";
+    qCDebug(lcPivotrix) << "resolve challenge req";
     m_resolving = true;
     const QString uuid = m_challenge.uuid;
     const int attempt = m_attempt;
@@ -394,7 +395,7 @@ void ColorChallengeDialog::onResolveFinished(QNetworkReply* reply, const QString
         enterStage(PairingStage::Failed);
         return;
     }
-    qDebug() << "exchange req start";
+    qCDebug(lcPivotrix) << "exchange req start";
     const QJsonObject body{{QStringLiteral("challenge_id"), uuid}};
     QNetworkReply* exchange = send(QByteArrayLiteral("POST"), QStringLiteral("/api/v2/user/exchange"),
                                    QJsonDocument(body).toJson(QJsonDocument::Compact));
@@ -410,11 +411,11 @@ void ColorChallengeDialog::onExchangeFinished(QNetworkReply* reply, int attempt)
         return;
     m_resolving = false;
     if (status != 200) {
-        qDebug() << "exchange error " << body.left(kLoggedBodyBytes);
+        qCDebug(lcPivotrix) << "exchange error " << body.left(kLoggedBodyBytes);
         enterStage(PairingStage::Failed);
         return;
     }
-    qDebug() << "user data" << redactedUserData(body);
+    qCDebug(lcPivotrix) << "user data" << redactedUserData(body);
     const QString key = QJsonDocument::fromJson(body)
                             .object()
                             .value(QStringLiteral("user"))
@@ -423,7 +424,7 @@ void ColorChallengeDialog::onExchangeFinished(QNetworkReply* reply, int attempt)
                             .toString();
     if (key.isEmpty()) {
         // Waiting would only end in a misleading "Timeout".
-        qDebug() << "exchange gave no key";
+        qCDebug(lcPivotrix) << "exchange gave no key";
         enterStage(PairingStage::Failed);
         return;
     }
@@ -467,12 +468,13 @@ void ColorChallengeDialog::reject()
     m_closed = true;
     if (m_challenge.state != ChallengeState::InProgress)
         return;
-    qDebug() << "delete challenge req";
+    qCDebug(lcPivotrix) << "delete challenge req";
     // Not tracked: the dialog is deleted right after, and the panel should still hear the cancel.
     QNetworkReply* reply = startRequest(QByteArrayLiteral("DELETE"), challengePath(), QByteArray());
     connect(reply, &QNetworkReply::finished, reply, [reply] {
-        qDebug() << "stop challenge" << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()
-                 << reply->error() << reply->errorString();
+        qCDebug(lcPivotrix) << "stop challenge"
+                            << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()
+                            << reply->error() << reply->errorString();
         reply->deleteLater();
     });
     m_challenge = PairingChallenge();

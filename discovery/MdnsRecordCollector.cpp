@@ -1,5 +1,6 @@
 #include "discovery/MdnsRecordCollector.h"
 
+#include "core/DiagnosticLog.h"
 #include "discovery/MdnsMessage.h"
 
 #include <QDebug>
@@ -90,7 +91,8 @@ void MdnsRecordCollector::handleTxt(const uchar* txt, int length, PivotrixBSS& r
             if (!record.id.isEmpty() && record.id != id) {
                 if (!m_idConflicts.contains(source.address)) {
                     m_idConflicts.insert(source.address);
-                    qDebug() << "mdns: further device ids from one address ignored" << source.address;
+                    qCDebug(lcPivotrix)
+                        << "mdns: further device ids from one address ignored" << source.address;
                 }
                 continue;
             }
@@ -119,7 +121,8 @@ void MdnsRecordCollector::report(const PivotrixBSS& record, const MdnsSource& so
     if (!m_reportedIds.contains(record.id)) {
         if (m_reportedIds.size() >= maxDevices) {
             if (!m_capLogged)
-                qDebug() << "mdns: more panels than one scan lists, ignored from" << source.address;
+                qCDebug(lcPivotrix) << "mdns: more panels than one scan lists, ignored from"
+                                    << source.address;
             m_capLogged = true;
             return;
         }

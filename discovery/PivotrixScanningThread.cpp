@@ -1,5 +1,6 @@
 #include "discovery/PivotrixScanningThread.h"
 
+#include "core/DiagnosticLog.h"
 #include "discovery/MdnsMessage.h"
 #include "discovery/MdnsRecordCollector.h"
 #include "discovery/MdnsTransport.h"
@@ -20,10 +21,10 @@ PivotrixScanningThread::PivotrixScanningThread() = default;
 
 void PivotrixScanningThread::run()
 {
-    qDebug() << "send query";
+    qCDebug(lcPivotrix) << "send query";
     const std::unique_ptr<MdnsTransport> transport = MdnsTransport::create();
     if (transport->open() == 0) {
-        qDebug() << "mdns: no usable address, nothing to scan";
+        qCDebug(lcPivotrix) << "mdns: no usable address, nothing to scan";
         return;
     }
     std::vector<char> buffer(MdnsMessage::bufferSize);
@@ -43,7 +44,7 @@ void PivotrixScanningThread::run()
         const int readable = transport->receive(int(std::min<qint64>(left, waitSliceMs)), buffer.data(),
                                                 int(buffer.size()), sink);
         if (readable < 0) {
-            qDebug() << "mdns: waiting for replies failed";
+            qCDebug(lcPivotrix) << "mdns: waiting for replies failed";
             break;
         }
         if (readable > 0)

@@ -1,5 +1,6 @@
 #include "discovery/SearchDeviceEntry.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixController.h"
 #include "discovery/ColorChallengeDialog.h"
@@ -122,7 +123,7 @@ QString SearchDeviceEntry::baseUrl() const
     url.setPort(PivotrixController::kApiPort);
     // An address that is no host gives no URL, so the challenge fails instead of going elsewhere.
     if (!url.isValid() || url.host().isEmpty()) {
-        qDebug() << "not a device address" << m_device.address;
+        qCDebug(lcPivotrix) << "not a device address" << m_device.address;
         return QString();
     }
     return url.toString(QUrl::FullyEncoded);
@@ -131,7 +132,7 @@ QString SearchDeviceEntry::baseUrl() const
 void SearchDeviceEntry::onVerifyButton_clicked()
 {
     if (m_paired) {
-        qDebug() << "remove device";
+        qCDebug(lcPivotrix) << "remove device";
         emit forgetPressed();
         return;
     }
@@ -157,7 +158,7 @@ void SearchDeviceEntry::onVerifyButton_clicked()
 
 void SearchDeviceEntry::onKeyAvailable(const QString& key)
 {
-    qDebug() << "received device key" << redacted(key);
+    qCDebug(lcPivotrix) << "received device key" << redacted(key);
     if (m_paired)
         return;
     if (!ResourceManager::instance()->addDevice(m_device.address, m_device.port, key, m_device.name,

@@ -1,5 +1,6 @@
 #include "discovery/SearchPivotrixDevicesPage.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "discovery/PivotrixScanningThread.h"
@@ -55,7 +56,7 @@ SearchPivotrixDevicesPage::~SearchPivotrixDevicesPage()
         disconnect(scan, nullptr, this, nullptr);
         scan->requestInterruption();
         if (!scan->wait(kScanWaitMs))
-            qDebug() << "scan still running at close";
+            qCDebug(lcPivotrix) << "scan still running at close";
     }
 }
 
@@ -139,7 +140,7 @@ void SearchPivotrixDevicesPage::on_DeviceFound(PivotrixBSS device)
 {
     if (device.model != QLatin1String("px3"))
         return;
-    qDebug() << "Device found" << device.address << device.name;
+    qCDebug(lcPivotrix) << "Device found" << device.address << device.name;
     auto known = m_discovered.find(device.id);
     if (known != m_discovered.end()) {
         known->address = device.address;
@@ -195,7 +196,7 @@ void SearchPivotrixDevicesPage::reloadList()
     ResourceManager* registry = ResourceManager::instance();
     for (PivotrixDeviceController* dev : registry->devices()) {
         if (m_entries.contains(dev->deviceId())) {
-            qDebug() << "selected";
+            qCDebug(lcPivotrix) << "selected";
             continue;
         }
         PivotrixBSS record;
@@ -263,7 +264,7 @@ void SearchPivotrixDevicesPage::reviewVisibility()
 
 void SearchPivotrixDevicesPage::scanFinished()
 {
-    qDebug() << "scan finished";
+    qCDebug(lcPivotrix) << "scan finished";
     m_loading->hide();
     m_loadingMovie->stop();
     reviewVisibility();
@@ -285,7 +286,7 @@ void SearchPivotrixDevicesPage::onDeviceOnline(PivotrixController::NetworkState 
     if (!dev || dev->isRemoved())
         return;
     SearchDeviceEntry* entry = m_entries.value(dev->deviceId());
-    qDebug() << "search online changed" << dev->name() << dev->lastError();
+    qCDebug(lcPivotrix) << "search online changed" << dev->name() << dev->lastError();
     if (!entry)
         return;
     entry->setMessage(state == PivotrixController::Offline ? rowMessage(dev->lastError()) : QString());
@@ -308,5 +309,5 @@ void SearchPivotrixDevicesPage::forgetDevice()
     m_devicesEntryList->clear();
     m_entries.clear();
     reloadList();
-    qDebug() << "forget here" << id;
+    qCDebug(lcPivotrix) << "forget here" << id;
 }

@@ -1,5 +1,6 @@
 #include "effects/ChromaSdkLoader.h"
 
+#include "core/DiagnosticLog.h"
 #include "effects/ChromaModule.h"
 
 #include <QDebug>
@@ -40,12 +41,12 @@ int ChromaSdkLoader::loadAndInit(ChromaAppGuid appId)
         return opened;
     auto init = reinterpret_cast<ChromaInitFn>(m_module->resolve("Init"));
     if (!init) {
-        qDebug() << "chroma library has no Init";
+        qCDebug(lcPivotrix) << "chroma library has no Init";
         return InvalidFunction;
     }
     const int result = init(appId);
     if (result != 0) {
-        qDebug() << "chroma library Init failed" << result;
+        qCDebug(lcPivotrix) << "chroma library Init failed" << result;
         return FunctionFailed;
     }
     return Success;

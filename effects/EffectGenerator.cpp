@@ -1,5 +1,7 @@
 #include "effects/EffectGenerator.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QMetaType>
 #include <QMutexLocker>
@@ -18,7 +20,7 @@ EffectGenerator::EffectGenerator(QObject* parent)
 
 EffectGenerator::~EffectGenerator()
 {
-    qDebug() << "deleted generator" << this;
+    qCDebug(lcPivotrix) << "deleted generator" << this;
 }
 
 QList<QColor> EffectGenerator::colors() const
@@ -51,8 +53,8 @@ void EffectGenerator::update()
     const qint64 now = m_frameClock();
     const qint64 elapsed = now - m_frameClockStart;
     if (m_frameClockValid && elapsed >= kSlowFrameMs)
-        qDebug().noquote() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))
-                           << "generating too slow" << elapsed;
+        qCDebug(lcPivotrix).noquote() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))
+                                      << "generating too slow" << elapsed;
     m_frameClockStart = now;
     m_frameClockValid = true;
 }

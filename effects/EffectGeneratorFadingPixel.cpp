@@ -1,5 +1,7 @@
 #include "effects/EffectGeneratorFadingPixel.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QPainter>
 #include <QTransform>
@@ -58,7 +60,7 @@ void EffectGeneratorFadingPixel::update()
     const int width = m_size.width();
     const int height = m_size.height();
     if (width <= 0 || height <= 0) {
-        qDebug() << "invalid canvas size" << m_size;
+        qCDebug(lcPivotrix) << "invalid canvas size" << m_size;
         return;
     }
     const QList<QColor> colors = providerColors();
@@ -67,7 +69,7 @@ void EffectGeneratorFadingPixel::update()
 
     QImage image(m_size, QImage::Format_ARGB32);
     if (image.isNull()) {
-        qDebug() << "canvas allocation failed" << m_size;
+        qCDebug(lcPivotrix) << "canvas allocation failed" << m_size;
         return;
     }
     paintBands(image, colors, m_angle.load(std::memory_order_relaxed));

@@ -1,6 +1,7 @@
 #include "effects/EffectScaledImageWithBlur.h"
 
 #include "capture/FrameProccessorScaledFrame.h"
+#include "core/DiagnosticLog.h"
 #include "effects/BlurImage.h"
 
 #include <QColor>
@@ -43,18 +44,19 @@ void EffectScaledImageWithBlur::update()
 
     QImage frame = m_processor->scaledFrame();
     if (frame.isNull() || frame.format() == QImage::Format_Invalid) {
-        qDebug() << "skip frame" << QThread::currentThread()->objectName() << frame;
+        qCDebug(lcPivotrix) << "skip frame" << QThread::currentThread()->objectName() << frame;
         return;
     }
     // Before the first resize there is no canvas to paint; an empty datagram would only confuse the panel.
     if (m_size.width() <= 0 || m_size.height() <= 0) {
-        qDebug() << "skip frame" << QThread::currentThread()->objectName() << "empty canvas" << m_size;
+        qCDebug(lcPivotrix) << "skip frame" << QThread::currentThread()->objectName() << "empty canvas"
+                            << m_size;
         return;
     }
 
     QImage canvas(m_size, QImage::Format_ARGB32);
     if (canvas.isNull()) {
-        qDebug() << "canvas allocation failed" << m_size;
+        qCDebug(lcPivotrix) << "canvas allocation failed" << m_size;
         return;
     }
     // A frame scaled for an older, smaller canvas does not cover this one; what it leaves must be black,

@@ -1,5 +1,7 @@
 #include "effects/RazerSdkColorProvider.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 
 #include <cstdint>
@@ -45,18 +47,18 @@ bool RazerSdkColorProvider::init()
     try {
         result = m_loader.loadAndInit(kApplicationId);
     } catch (const std::exception& e) {
-        qDebug().noquote() << QStringLiteral("RazerSdkColorProvider: failed to init sdk ") +
-                                  QString::fromLocal8Bit(e.what());
+        qCDebug(lcPivotrix).noquote() << QStringLiteral("RazerSdkColorProvider: failed to init sdk ") +
+                                             QString::fromLocal8Bit(e.what());
         result = ChromaSdkLoader::FunctionFailed;
     }
     const bool ok = result == ChromaSdkLoader::Success;
     if (ok) {
-        qDebug() << "RazerSdkColorProvider: try register events";
+        qCDebug(lcPivotrix) << "RazerSdkColorProvider: try register events";
         const int e = m_loader.registerEvents(&chromaEventCallback);
         if (e != 0)
-            qDebug() << "RazerSdkColorProvider: failed to register events" << e;
+            qCDebug(lcPivotrix) << "RazerSdkColorProvider: failed to register events" << e;
         else
-            qDebug() << "RazerSdkColorProvider: registered event";
+            qCDebug(lcPivotrix) << "RazerSdkColorProvider: registered event";
     }
     setInitialized(ok);
     return ok;
@@ -92,10 +94,10 @@ int chromaEventCallback(int type, void* data)
     } else if (type == ChromaEventStatus) {
         const auto status = reinterpret_cast<std::intptr_t>(data);
         if (status == ChromaStatusLive) {
-            qDebug() << "RazerSdkColorProvider: live";
+            qCDebug(lcPivotrix) << "RazerSdkColorProvider: live";
             provider->setLive(true);
         } else if (status == ChromaStatusNotLive) {
-            qDebug() << "RazerSdkColorProvider: dead";
+            qCDebug(lcPivotrix) << "RazerSdkColorProvider: dead";
             provider->setLive(false);
         }
     }

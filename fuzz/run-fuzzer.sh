@@ -24,8 +24,9 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned 
     exit 77
 fi
 sources=("$root/fuzz/mdns_reply_fuzzer.cpp" "$root/discovery/MdnsMessage.cpp"
-         "$root/discovery/MdnsRecordCollector.cpp" "$root/discovery/MdnsSource.cpp")
-headers=("$root"/discovery/Mdns*.h "$root/discovery/PivotrixBSS.h")
+         "$root/discovery/MdnsRecordCollector.cpp" "$root/discovery/MdnsSource.cpp"
+         "$root/core/DiagnosticLog.cpp")
+headers=("$root"/discovery/Mdns*.h "$root/discovery/PivotrixBSS.h" "$root/core/DiagnosticLog.h")
 binary="$build_dir/mdns_reply_fuzzer"
 mkdir -p "$build_dir/corpus" "$build_dir/artifacts"
 stale=0

@@ -86,30 +86,6 @@
         <translation>Option „%1“ braucht einen Wert</translation>
     </message>
     <message>
-        <source>Usage: %1 [--minimized]
-Ambient light for Pivotrix PRISM panels: finds them on the network, pairs with them and
-streams Razer Chroma colours or a mirror of the screen to them, from the system tray.
-
-  --minimized  start in the tray without showing the window
-  -h, --help   show this help and exit
-  --version    show the version and exit
-
-Qt&apos;s standard options (-platform, -display, -style, ...) are accepted as well.
-Settings live in ~/.local/share/PivotrixEntertainment/settings.json.
-</source>
-        <translation>Aufruf: %1 [--minimized]
-Umgebungslicht für Pivotrix-PRISM-Paneele: findet sie im Netzwerk, koppelt sich mit ihnen und
-sendet ihnen Razer-Chroma-Farben oder ein Abbild des Bildschirms, aus dem Infobereich.
-
-  --minimized  im Infobereich starten, ohne das Fenster zu zeigen
-  -h, --help   diese Hilfe zeigen und beenden
-  --version    die Version zeigen und beenden
-
-Qts Standardoptionen (-platform, -display, -style, ...) werden ebenfalls angenommen.
-Die Einstellungen liegen in ~/.local/share/PivotrixEntertainment/settings.json.
-</translation>
-    </message>
-    <message>
         <source>Pivotrix Entertainment %1
 Copyright (C) Pivotrix. All rights reserved.
 </source>
@@ -123,6 +99,34 @@ Try &apos;%1 --help&apos; for more information.
 </source>
         <translation>%1: %2
 „%1 --help“ zeigt weitere Informationen.
+</translation>
+    </message>
+    <message>
+        <source>Usage: %1 [--minimized] [--verbose]
+Ambient light for Pivotrix PRISM panels: finds them on the network, pairs with them and
+streams Razer Chroma colours or a mirror of the screen to them, from the system tray.
+
+  --minimized  start in the tray without showing the window
+  --verbose    write the diagnostic log to standard error as well
+  -h, --help   show this help and exit
+  --version    show the version and exit
+
+Qt&apos;s standard options (-platform, -display, -style, ...) are accepted as well.
+Settings live in ~/.local/share/PivotrixEntertainment/settings.json, the diagnostic log
+beside them in PivotrixEntertainment.log.
+</source>
+        <translation>Aufruf: %1 [--minimized] [--verbose]
+Umgebungslicht für Pivotrix-PRISM-Paneele: findet sie im Netzwerk, koppelt sich mit ihnen und
+sendet ihnen Razer-Chroma-Farben oder ein Abbild des Bildschirms, aus dem Infobereich.
+
+  --minimized  im Infobereich starten, ohne das Fenster zu zeigen
+  --verbose    das Diagnoseprotokoll auch auf die Standardfehlerausgabe schreiben
+  -h, --help   diese Hilfe zeigen und beenden
+  --version    die Version zeigen und beenden
+
+Qts Standardoptionen (-platform, -display, -style, ...) werden ebenfalls angenommen.
+Die Einstellungen liegen in ~/.local/share/PivotrixEntertainment/settings.json, das
+Diagnoseprotokoll daneben in PivotrixEntertainment.log.
 </translation>
     </message>
 </context>

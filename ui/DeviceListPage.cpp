@@ -1,6 +1,7 @@
 #include "ui/DeviceListPage.h"
 
 #include "capture/session/SystemSession.h"
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "core/SettingsManager.h"
 #include "device/PivotrixDeviceController.h"
@@ -66,7 +67,7 @@ void DeviceListPage::startDeviceStream(PivotrixDeviceController* controller)
 {
     // The unlock starts what the record asks for.
     if (sessionLocked()) {
-        qDebug() << "no stream start while locked" << controller->deviceId();
+        qCDebug(lcPivotrix) << "no stream start while locked" << controller->deviceId();
         return;
     }
     stopsOutstanding().remove(controller);
@@ -89,21 +90,21 @@ bool DeviceListPage::shouldRestartDeviceStream(PivotrixDeviceController* control
     const bool locked = sessionLocked();
     const bool online = controller->isOnline();
     if (online && enabled && sameSource && !locked) {
-        qDebug() << "restart stream " << controller->deviceId();
+        qCDebug(lcPivotrix) << "restart stream " << controller->deviceId();
         return true;
     }
-    qDebug() << "not restart stream " << controller->deviceId() << online << enabled
-             << (sameSource ? "same sorce" : "not same sorce") << locked;
+    qCDebug(lcPivotrix) << "not restart stream " << controller->deviceId() << online << enabled
+                        << (sameSource ? "same sorce" : "not same sorce") << locked;
     return false;
 }
 
 void DeviceListPage::togleStream(bool enabled)
 {
-    qDebug() << "togle state chenged " << enabled;
+    qCDebug(lcPivotrix) << "togle state chenged " << enabled;
     auto* page = qobject_cast<QWidget*>(sender());
     PivotrixDeviceController* controller = m_pageControllers.value(page, nullptr);
     if (!controller) {
-        qDebug() << "invalid controller";
+        qCDebug(lcPivotrix) << "invalid controller";
         return;
     }
     ResourceManager* registry = ResourceManager::instance();
@@ -115,7 +116,7 @@ void DeviceListPage::togleStream(bool enabled)
         stopDeviceStream(controller);
     }
     if (record.isEmpty()) {
-        qDebug() << "no device settings";
+        qCDebug(lcPivotrix) << "no device settings";
         return;
     }
     record.insert(kStreamEnabled, enabled);
@@ -128,7 +129,7 @@ void DeviceListPage::deviceEntryOnlineChanged(PivotrixController::NetworkState s
     auto* controller = qobject_cast<PivotrixDeviceController*>(sender());
     if (!controller)
         return;
-    qDebug() << "device online changed" << state << controller->deviceId();
+    qCDebug(lcPivotrix) << "device online changed" << state << controller->deviceId();
     // A panel back from an outage reports its idle state before it counts as online again; that is not
     // the panel leaving our stream.
     if (state == PivotrixController::Offline)
@@ -137,7 +138,7 @@ void DeviceListPage::deviceEntryOnlineChanged(PivotrixController::NetworkState s
     if (state == PivotrixController::Online) {
         if (shouldRestartDeviceStream(controller))
             startDeviceStream(controller);
-        qDebug() << "online changed" << 2;
+        qCDebug(lcPivotrix) << "online changed" << 2;
     }
 }
 
@@ -146,7 +147,7 @@ void DeviceListPage::deviceStreamEnabledChanged(PivotrixController::StreamingSta
     auto* controller = qobject_cast<PivotrixDeviceController*>(sender());
     if (!controller)
         return;
-    qDebug() << "stream changed" << steamState;
+    qCDebug(lcPivotrix) << "stream changed" << steamState;
     const PivotrixController::StreamingState previous =
         m_lastStreamingState.value(controller, PivotrixController::Stopped);
     m_lastStreamingState.insert(controller, steamState);
@@ -160,7 +161,7 @@ void DeviceListPage::deviceStreamEnabledChanged(PivotrixController::StreamingSta
         // panel that leaves a running stream by itself drops the user's choice.
         if (previous != PivotrixController::Receiving || sessionLocked() ||
             stopsOutstanding().contains(controller)) {
-            qDebug() << "standby not left by the device" << controller->deviceId() << previous;
+            qCDebug(lcPivotrix) << "standby not left by the device" << controller->deviceId() << previous;
             break;
         }
         ResourceManager* registry = ResourceManager::instance();
@@ -189,7 +190,7 @@ void DeviceListPage::sessionStateChanged(int state)
     for (PivotrixDeviceController* controller : controllers) {
         const bool online = controller->isOnline();
         const bool streaming = controller->isStreaming();
-        qDebug() << "need stop device stream" << online << streaming;
+        qCDebug(lcPivotrix) << "need stop device stream" << online << streaming;
         // A start still unanswered would stream through the lock; the stop is sent after it.
         if ((online && streaming) || controller->isSendingFrames())
             stopDeviceStream(controller);
@@ -198,14 +199,14 @@ void DeviceListPage::sessionStateChanged(int state)
 
 void DeviceListPage::settingsChanged()
 {
-    qDebug() << "settings changed";
+    qCDebug(lcPivotrix) << "settings changed";
     const QVariantMap devices =
         ResourceManager::instance()->settingsManager()->value(QStringLiteral("devices")).toMap();
     const QList<PivotrixDeviceController*> controllers = ResourceManager::instance()->devices();
     for (PivotrixDeviceController* controller : controllers) {
         const QVariantMap record = devices.value(controller->deviceId()).toMap();
         if (record.isEmpty()) {
-            qDebug() << "invalid settings" << controller->deviceId() << record;
+            qCDebug(lcPivotrix) << "invalid settings" << controller->deviceId() << record;
             continue;
         }
         if (QWidget* page = pageForController(controller))
@@ -221,7 +222,7 @@ void DeviceListPage::updatePageWithSettingsMap(QWidget* page, QVariantMap entry)
 
 void DeviceListPage::reloadList()
 {
-    qDebug() << "reload list";
+    qCDebug(lcPivotrix) << "reload list";
     for (auto it = m_pageControllers.begin(); it != m_pageControllers.end();) {
         PivotrixDeviceController* controller = it.value();
         if (controller->isOnline()) {
@@ -243,8 +244,8 @@ void DeviceListPage::reloadList()
                 SLOT(deviceEntryOnlineChanged(PivotrixController::NetworkState)), Qt::UniqueConnection);
         connect(controller, SIGNAL(streamEnabledChanged(PivotrixController::StreamingState)), this,
                 SLOT(deviceStreamEnabledChanged(PivotrixController::StreamingState)), Qt::UniqueConnection);
-        qDebug() << "isonline" << controller->deviceId() << controller->name() << controller->isOnline()
-                 << controller->networkState();
+        qCDebug(lcPivotrix) << "isonline" << controller->deviceId() << controller->name()
+                            << controller->isOnline() << controller->networkState();
         if (!controller->isOnline() || pageForController(controller) || !m_tabWidget)
             continue;
         QWidget* page = createDevicePage(controller, pageParent());
@@ -358,7 +359,7 @@ void DeviceListPage::applySeasoning(PivotrixDeviceController* controller, int se
     controller->setRenderMode(renderMode);
     // New parameters open a session; while locked the unlock's start takes them along.
     if (sessionLocked()) {
-        qDebug() << "stream params kept for the unlock" << controller->deviceId();
+        qCDebug(lcPivotrix) << "stream params kept for the unlock" << controller->deviceId();
         return;
     }
     controller->updateStreamParams();

@@ -1,5 +1,6 @@
 #include "ui/DeviceListRazerPage.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/EffectGeneratorFadingPixel.h"
@@ -106,7 +107,7 @@ void DeviceListRazerPage::updatePageWithSettingsMap(QWidget* page, QVariantMap d
     auto* razerPage = qobject_cast<RazerDevicePage*>(page);
     if (!razerPage)
         return;
-    qDebug() << "updated page  " << page;
+    qCDebug(lcPivotrix) << "updated page  " << page;
     const QVariantMap razerMap = deviceMap.value(kRazer).toMap();
     const QList<int> indexes = toIntList(razerMap.value(kColorIndexes).toList());
     const int direction = razerMap.value(kAngle).toInt();
@@ -124,7 +125,7 @@ void DeviceListRazerPage::updatePageWithSettingsMap(QWidget* page, QVariantMap d
 
     const QSharedPointer<RazerPageEntry> pageEntry = m_entries.value(page);
     if (!pageEntry) {
-        qDebug() << "invalid settings in page";
+        qCDebug(lcPivotrix) << "invalid settings in page";
         return;
     }
     pageEntry->generator()->setAngle(degrees);
@@ -183,7 +184,7 @@ void DeviceListRazerPage::saveRazerSetting(QObject* page, const QString& key, co
     ResourceManager* registry = ResourceManager::instance();
     QVariantMap record = registry->deviceSettings(controller->deviceId());
     if (record.isEmpty()) {
-        qDebug() << "no device settings";
+        qCDebug(lcPivotrix) << "no device settings";
         return;
     }
     QVariantMap razerMap = record.value(kRazer).toMap();
@@ -194,7 +195,7 @@ void DeviceListRazerPage::saveRazerSetting(QObject* page, const QString& key, co
 
 void DeviceListRazerPage::colorSelectionChangedSlot()
 {
-    qDebug() << "color selection chenged ";
+    qCDebug(lcPivotrix) << "color selection chenged ";
     auto* page = qobject_cast<RazerDevicePage*>(sender());
     if (!page)
         return;
@@ -210,7 +211,7 @@ void DeviceListRazerPage::gradientDirectionChanged(int idx)
     if (!page)
         return;
     if (idx < 0 || idx >= m_directionIndexes.size()) {
-        qDebug() << "invalid direction";
+        qCDebug(lcPivotrix) << "invalid direction";
         return;
     }
     saveRazerSetting(page, kAngle, m_directionIndexes.at(idx));

@@ -1,6 +1,7 @@
 #include "ui/DeviceListScreenMirrorPage.h"
 
 #include "capture/GrabManager.h"
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/EffectGenerator.h"
@@ -60,7 +61,7 @@ QSharedPointer<ScreenMirrorPipeline> DeviceListScreenMirrorPage::pipeline(QWidge
 QWidget* DeviceListScreenMirrorPage::createDevicePage(PivotrixDeviceController* controller, QWidget* parent)
 {
     Q_UNUSED(controller)
-    qDebug() << "create page DeviceListScreenMirrorPage";
+    qCDebug(lcPivotrix) << "create page DeviceListScreenMirrorPage";
     auto* page = new ScreenMirrorDevicePage(parent);
     connect(page, &ScreenMirrorDevicePage::streamToggleChanged, this,
             &DeviceListScreenMirrorPage::togleStream);
@@ -96,7 +97,7 @@ void DeviceListScreenMirrorPage::updatePageWithSettingsMap(QWidget* page, QVaria
 
     const QSharedPointer<ScreenMirrorPipeline> pipe = m_pipelines.value(mirrorPage);
     if (!pipe) {
-        qDebug() << page << "invalid settings in page";
+        qCDebug(lcPivotrix) << page << "invalid settings in page";
         return;
     }
     const ScreenMirrorSettings s = ScreenMirrorSettings::fromMap(entry.value(kScreenMirror).toMap());
@@ -144,13 +145,13 @@ void DeviceListScreenMirrorPage::storeSetting(const QString& key, int value, con
         return;
     QVariantMap record = registry()->deviceSettings(controller->deviceId());
     if (record.isEmpty()) {
-        qDebug() << noSettings;
+        qCDebug(lcPivotrix) << noSettings;
         return;
     }
     QVariantMap mirror = record.value(kScreenMirror).toMap();
     if (mirror.contains(key) && mirror.value(key).toInt() == value) {
         if (unchanged)
-            qDebug() << unchanged;
+            qCDebug(lcPivotrix) << unchanged;
         return;
     }
     mirror.insert(key, value);

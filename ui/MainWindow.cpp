@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "capture/session/SystemSession.h"
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
@@ -207,7 +208,7 @@ void MainWindow::setupTray()
     // either kind, and is made anew when a host of the kind it uses comes back, as it registers only once.
     m_trayManager = new TrayManagerSelection(this);
     connect(m_trayManager, &TrayManagerSelection::ownerChanged, this, [this](bool present) {
-        qDebug() << (present ? "tray manager appeared" : "tray manager gone");
+        qCDebug(lcPivotrix) << (present ? "tray manager appeared" : "tray manager gone");
         reconcileTray(present ? TrayKind::TrayManager : TrayKind::None);
     });
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -246,7 +247,7 @@ void MainWindow::queryStatusNotifierHost()
         m_statusNotifierPending = false;
         const QDBusPendingReply<QDBusVariant> reply = *w;
         if (reply.isError())
-            qDebug() << "status notifier watcher did not answer:" << reply.error().message();
+            qCDebug(lcPivotrix) << "status notifier watcher did not answer:" << reply.error().message();
         setStatusNotifierHost(!reply.isError() && reply.value().variant().toBool());
     });
 }
@@ -262,7 +263,7 @@ void MainWindow::setStatusNotifierHost(bool present)
         return;
     }
     m_statusNotifierHost = present;
-    qDebug() << (present ? "status notifier host appeared" : "status notifier host gone");
+    qCDebug(lcPivotrix) << (present ? "status notifier host appeared" : "status notifier host gone");
     reconcileTray(present ? TrayKind::StatusNotifier : TrayKind::None);
 }
 
@@ -279,13 +280,14 @@ void MainWindow::reconcileTray(TrayKind appeared)
         else if (m_trayManager->hasOwner())
             createTrayIcon(TrayKind::TrayManager);
         else
-            qDebug() << "no tray yet, tray icon waits for a tray host";
+            qCDebug(lcPivotrix) << "no tray yet, tray icon waits for a tray host";
         queueAutomaticUpdateCheckUnlessShown();
     } else if (appeared == m_trayKind) {
         createTrayIcon(appeared);
     } else if (appeared != TrayKind::None && !hasTray()) {
-        qDebug() << "tray icon cannot move to the new host: this process is bound to the"
-                 << (m_trayKind == TrayKind::StatusNotifier ? "status notifier host" : "tray manager");
+        qCDebug(lcPivotrix) << "tray icon cannot move to the new host: this process is bound to the"
+                            << (m_trayKind == TrayKind::StatusNotifier ? "status notifier host"
+                                                                       : "tray manager");
     }
 }
 
@@ -300,8 +302,8 @@ void MainWindow::createTrayIcon(TrayKind kind)
     // The icon goes first: showing an icon-less tray entry only draws a warning.
     m_trayIcon->setIcon(QIcon(kIcon));
     m_trayIcon->setVisible(true);
-    qDebug() << "tray icon created for the"
-             << (kind == TrayKind::StatusNotifier ? "status notifier host" : "tray manager");
+    qCDebug(lcPivotrix) << "tray icon created for the"
+                        << (kind == TrayKind::StatusNotifier ? "status notifier host" : "tray manager");
 }
 
 bool MainWindow::hasTray() const
@@ -322,7 +324,7 @@ void MainWindow::setSystemSession(SystemSession* session)
 
 void MainWindow::handleMessage(const QString& message)
 {
-    qDebug() << "handle external msg" << message;
+    qCDebug(lcPivotrix) << "handle external msg" << message;
     if (message == QLatin1String("show"))
         emit needToShow();
 }
@@ -403,7 +405,7 @@ void MainWindow::onSystemThemeChanged()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    qDebug() << "close event";
+    qCDebug(lcPivotrix) << "close event";
     if (isHidden()) {
         event->accept();
         return;
@@ -414,7 +416,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     // Hidden, the window could be reached again only by starting the application a second time.
-    qDebug() << "no tray to return to: window minimised instead of hidden, streams go on";
+    qCDebug(lcPivotrix) << "no tray to return to: window minimised instead of hidden, streams go on";
     showMinimized();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/RazerDevicePage.h"
 
+#include "core/DiagnosticLog.h"
 #include "ui/RoundRectWidget.h"
 
 #include <QAbstractItemView>
@@ -182,7 +183,7 @@ void RazerDevicePage::onStreamToggleChange(int state)
 
 void RazerDevicePage::onColorEnabledChanged(bool enabled)
 {
-    qDebug() << "enabled changed" << enabled;
+    qCDebug(lcPivotrix) << "enabled changed" << enabled;
     emit colorSelectionChanged();
 }
 

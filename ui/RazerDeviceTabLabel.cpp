@@ -1,5 +1,7 @@
 #include "ui/RazerDeviceTabLabel.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,7 +51,7 @@ QString RazerDeviceTabLabel::text() const
 
 void RazerDeviceTabLabel::setActive(bool active)
 {
-    qDebug() << "set active label" << active << m_active;
+    qCDebug(lcPivotrix) << "set active label" << active << m_active;
     if (active == m_active)
         return;
     m_active = active;
@@ -61,7 +63,7 @@ void RazerDeviceTabLabel::setActive(bool active)
         m_label->setStyleSheet(
             QStringLiteral("font-weight:normal;color:#5f5f5f;background-color:transparent;"));
     }
-    qDebug().noquote() << QStringLiteral("active styleshit changed ") + m_marker->styleSheet();
+    qCDebug(lcPivotrix).noquote() << QStringLiteral("active styleshit changed ") + m_marker->styleSheet();
     for (QLabel* label : {m_marker, m_label}) {
         label->style()->unpolish(label);
         label->style()->polish(label);

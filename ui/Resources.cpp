@@ -1,5 +1,7 @@
 #include "ui/Resources.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QFileInfo>
 #include <QImageReader>
@@ -25,7 +27,7 @@ QPixmap resourcePixmap(const QString& path)
     reader.setAutoDetectImageFormat(false);
     const QImage image = reader.read();
     if (image.isNull()) {
-        qDebug() << "cannot read picture" << path << reader.errorString();
+        qCDebug(lcPivotrix) << "cannot read picture" << path << reader.errorString();
         return pixmap;
     }
     pixmap = QPixmap::fromImage(image);

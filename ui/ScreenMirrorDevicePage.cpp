@@ -1,6 +1,7 @@
 #include "ui/ScreenMirrorDevicePage.h"
 
 #include "capture/GrabManager.h"
+#include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "ui/Resources.h"
 
@@ -210,7 +211,7 @@ void ScreenMirrorDevicePage::setStreamEnabled(bool enabled)
 
 void ScreenMirrorDevicePage::onMonitorChanged(int idx)
 {
-    qDebug() << "screen index changed" << idx;
+    qCDebug(lcPivotrix) << "screen index changed" << idx;
     if (idx >= 0)
         emit screenIdxChanged(idx);
 }
@@ -250,7 +251,7 @@ void ScreenMirrorDevicePage::screensReinited()
         for (const ScreenInfo& screen : screens)
             names << screen.name;
     }
-    qDebug() << "screens reinited" << names.size();
+    qCDebug(lcPivotrix) << "screens reinited" << names.size();
     if (names.isEmpty() || names.size() == m_monitor->count())
         return;
     // A refill is no choice of the user's: the stored monitor stays, shown again once the list holds it.

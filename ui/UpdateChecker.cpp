@@ -1,5 +1,6 @@
 #include "ui/UpdateChecker.h"
 
+#include "core/DiagnosticLog.h"
 #include "device/SharedNetworkManager.h"
 #include "ui/UpdateOsCode.h"
 
@@ -96,7 +97,7 @@ QUrl UpdateChecker::requestUrl() const
 void UpdateChecker::startCheck(bool manual)
 {
     if (m_byPackageManager) {
-        qDebug() << "update check left to the package manager";
+        qCDebug(lcPivotrix) << "update check left to the package manager";
         return;
     }
     m_manual = manual;
@@ -117,7 +118,7 @@ void UpdateChecker::readyRead()
     if (m_overflow)
         return;
     if (m_buffer.size() + chunk.size() > kMaxResponseBytes) {
-        qDebug() << "update answer too large, dropped";
+        qCDebug(lcPivotrix) << "update answer too large, dropped";
         m_overflow = true;
         m_buffer.clear();
         m_reply->abort();
@@ -134,7 +135,7 @@ void UpdateChecker::updateFinished()
     readyRead();
     const QNetworkReply::NetworkError error = reply->error();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    qDebug() << "check update finished" << error << status << reply->url();
+    qCDebug(lcPivotrix) << "check update finished" << error << status << reply->url();
     reply->deleteLater();
     m_reply = nullptr;
 
@@ -146,11 +147,11 @@ void UpdateChecker::updateFinished()
         const QJsonDocument document = QJsonDocument::fromJson(m_buffer, &parseError);
         const QJsonValue offered = document.object().value(QStringLiteral("version"));
         if (status < 200 || status > 299)
-            qDebug() << "update answer has status" << status;
+            qCDebug(lcPivotrix) << "update answer has status" << status;
         else if (!document.isObject())
-            qDebug() << "update answer is not a JSON object" << parseError.errorString();
+            qCDebug(lcPivotrix) << "update answer is not a JSON object" << parseError.errorString();
         else if (!offered.isString() || offered.toString().isEmpty())
-            qDebug() << "update answer has no version";
+            qCDebug(lcPivotrix) << "update answer has no version";
         else {
             version = offered.toString();
             hasNewVersion = isNewerVersion(currentVersion(), version);

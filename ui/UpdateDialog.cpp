@@ -1,5 +1,6 @@
 #include "ui/UpdateDialog.h"
 
+#include "core/DiagnosticLog.h"
 #include "ui/UpdateChecker.h"
 
 #include <QDebug>
@@ -99,7 +100,7 @@ void UpdateDialog::updateFinished(bool manual, bool hasNewVersion, const QString
                    "%1 can be <a href=\"%2\">downloaded here</a>.")
                     .arg(shownVersion, url.toString(QUrl::FullyEncoded).toHtmlEscaped()));
         } else {
-            qDebug() << "update download url refused" << UpdateChecker::instance()->downloadUrl();
+            qCDebug(lcPivotrix) << "update download url refused" << UpdateChecker::instance()->downloadUrl();
             m_statusLabel->setText(tr("<strong>A new version is available.</strong><br/>Pivotrix "
                                       "Entertainment %1 has been released.")
                                        .arg(shownVersion));
@@ -111,7 +112,7 @@ void UpdateDialog::openLink(const QString& link)
 {
     const QUrl url(link, QUrl::StrictMode);
     if (!UpdateChecker::isSafeDownloadUrl(url)) {
-        qDebug() << "refusing to open link" << link;
+        qCDebug(lcPivotrix) << "refusing to open link" << link;
         return;
     }
     QDesktopServices::openUrl(url);

@@ -2,6 +2,7 @@
 
 #include "capture/linux/BlockAverage.h"
 #include "capture/linux/PortalScreenCast.h"
+#include "core/DiagnosticLog.h"
 
 #include <QDBusConnection>
 #include <QDebug>
@@ -54,7 +55,7 @@ constexpr int Block = 16;
 void markBroken(PipeWireStream* s, const char* why)
 {
     if (!s->broken->exchange(true))
-        qDebug() << "screen cast stream lost" << s->name << why;
+        qCDebug(lcPivotrix) << "screen cast stream lost" << s->name << why;
 }
 
 void onStreamState(void* data, pw_stream_state, pw_stream_state state, const char* error)
@@ -92,8 +93,9 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param)
     s->format = info.format;
     s->width = width;
     s->height = height;
-    qDebug() << "screen cast format" << s->name
-             << spa_debug_type_find_short_name(spa_type_video_format, info.format) << width << "x" << height;
+    qCDebug(lcPivotrix) << "screen cast format" << s->name
+                        << spa_debug_type_find_short_name(spa_type_video_format, info.format) << width << "x"
+                        << height;
 
     // Only buffers the CPU can read: shared memory, never DMA-BUF.
     uint8_t storage[256];
@@ -206,7 +208,7 @@ void onCoreError(void* data, uint32_t id, int, int res, const char* message)
 {
     auto* broken = static_cast<std::atomic<bool>*>(data);
     if (id == PW_ID_CORE && !broken->exchange(true))
-        qDebug() << "screen cast connection lost" << res << message;
+        qCDebug(lcPivotrix) << "screen cast connection lost" << res << message;
 }
 
 const pw_stream_events kStreamEvents = [] {
@@ -237,7 +239,7 @@ PipeWireGrabber::PipeWireGrabber()
 
 PipeWireGrabber::~PipeWireGrabber()
 {
-    qDebug() << "delete PipeWireGrabber";
+    qCDebug(lcPivotrix) << "delete PipeWireGrabber";
     deinitScreens();
     m_portal.reset();
 }
@@ -248,13 +250,13 @@ void PipeWireGrabber::noteFailure()
     if ((phase == PortalScreenCast::Phase::Failed || phase == PortalScreenCast::Phase::Closed) &&
         m_portal->failure() != m_loggedFailure) {
         m_loggedFailure = m_portal->failure();
-        qDebug() << "screen cast unavailable:" << m_loggedFailure;
+        qCDebug(lcPivotrix) << "screen cast unavailable:" << m_loggedFailure;
     }
 }
 
 QList<ScreenInfo> PipeWireGrabber::identifyScreens()
 {
-    qDebug() << "identify screens";
+    qCDebug(lcPivotrix) << "identify screens";
     // No portal dialog over a locked screen: the rebuild after unlocking asks.
     if (m_systemLocked)
         return {};
@@ -302,10 +304,10 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
 
 void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
 {
-    qDebug() << "init screens" << screens.size();
+    qCDebug(lcPivotrix) << "init screens" << screens.size();
     m_reinitTimer.invalidate();
     if (m_systemLocked) {
-        qDebug() << "system locked try later";
+        qCDebug(lcPivotrix) << "system locked try later";
         return;
     }
     if (m_usedScreens.isEmpty())
@@ -321,13 +323,13 @@ void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
 
     const int fd = m_portal->openPipeWireRemote();
     if (fd < 0) {
-        qDebug() << "screen cast unavailable:" << m_portal->failure();
+        qCDebug(lcPivotrix) << "screen cast unavailable:" << m_portal->failure();
         return;
     }
     for (const ScreenInfo& screen : screens) {
         ScreenFrame* frame = newReducedFrame(screen);
         m_frames.append(frame);
-        qDebug() << "dimensions " << frame->width << "x" << frame->height << screen.monitor;
+        qCDebug(lcPivotrix) << "dimensions " << frame->width << "x" << frame->height << screen.monitor;
     }
     if (startPipeWire(fd)) {
         m_state = Ready;
@@ -346,7 +348,7 @@ bool PipeWireGrabber::startPipeWire(int fd)
     m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
     if (!m_context || pw_thread_loop_start(m_loop) < 0) {
         ::close(fd);
-        qDebug() << "failed to start the PipeWire loop";
+        qCDebug(lcPivotrix) << "failed to start the PipeWire loop";
         return false;
     }
 
@@ -355,7 +357,7 @@ bool PipeWireGrabber::startPipeWire(int fd)
     m_core = pw_context_connect_fd(m_context, fd, nullptr, 0);
     if (!m_core) {
         pw_thread_loop_unlock(m_loop);
-        qDebug() << "failed to connect to PipeWire";
+        qCDebug(lcPivotrix) << "failed to connect to PipeWire";
         return false;
     }
     m_coreListener = std::make_unique<spa_hook>();
@@ -412,7 +414,7 @@ bool PipeWireGrabber::startPipeWire(int fd)
     }
     pw_thread_loop_unlock(m_loop);
     if (!ok)
-        qDebug() << "failed to connect a screen cast stream";
+        qCDebug(lcPivotrix) << "failed to connect a screen cast stream";
     return ok;
 }
 
@@ -458,7 +460,7 @@ void PipeWireGrabber::stopPipeWire()
 
 void PipeWireGrabber::deinitScreens()
 {
-    qDebug() << "PipeWireGrabber deinit screens" << m_frames.size();
+    qCDebug(lcPivotrix) << "PipeWireGrabber deinit screens" << m_frames.size();
     stopPipeWire();
     for (ScreenFrame* frame : qAsConst(m_frames))
         delete[] frame->buffer;
@@ -516,7 +518,7 @@ bool PipeWireGrabber::grabFrames()
     if (m_state != Ready)
         return false;
     if (m_broken && m_userRefused) {
-        qDebug() << "screen cast stopped by the desktop";
+        qCDebug(lcPivotrix) << "screen cast stopped by the desktop";
         m_state = DisabledByUser;
         return false;
     }
@@ -525,7 +527,7 @@ bool PipeWireGrabber::grabFrames()
         return false;
     }
     if (m_broken) {
-        qDebug() << "screen cast lost";
+        qCDebug(lcPivotrix) << "screen cast lost";
         m_state = Lost;
         return false;
     }
@@ -551,12 +553,12 @@ void PipeWireGrabber::noPicture()
         const char* agreed = s->format == SPA_VIDEO_FORMAT_UNKNOWN
                                  ? "none"
                                  : spa_debug_type_find_short_name(spa_type_video_format, s->format);
-        qDebug().noquote() << "screen cast gave no picture" << s->name << "offered"
-                           << (s->offered.isEmpty() ? QStringLiteral("unknown")
-                                                    : s->offered.join(QStringLiteral(", ")))
-                           << "agreed" << agreed << "buffers"
-                           << (s->bufferTypes.isEmpty() ? QStringLiteral("none")
-                                                        : s->bufferTypes.join(QStringLiteral(", ")));
+        qCDebug(lcPivotrix).noquote()
+            << "screen cast gave no picture" << s->name << "offered"
+            << (s->offered.isEmpty() ? QStringLiteral("unknown") : s->offered.join(QStringLiteral(", ")))
+            << "agreed" << agreed << "buffers"
+            << (s->bufferTypes.isEmpty() ? QStringLiteral("none")
+                                         : s->bufferTypes.join(QStringLiteral(", ")));
     }
     pw_thread_loop_unlock(m_loop);
     m_keepSession = true;
@@ -584,16 +586,16 @@ bool PipeWireGrabber::reduce(PipeWireStream* s, ScreenFrame* frame)
     const qint64 span = stride * (qint64(blocksH) * Block - 1) + qint64(blocksW) * Block * 4;
     if (stride < qint64(blocksW) * Block * 4 || span > qint64(d.chunk->size) ||
         offset + qint64(d.chunk->size) > qint64(d.maxsize)) {
-        qDebug() << "screen cast buffer too small" << s->name << d.maxsize << offset << d.chunk->size
-                 << stride;
+        qCDebug(lcPivotrix) << "screen cast buffer too small" << s->name << d.maxsize << offset
+                            << d.chunk->size << stride;
         return false;
     }
     if (frame->width != blocksW || frame->height != blocksH || !frame->buffer)
         resizeReducedFrame(frame, blocksW, blocksH);
     if (!s->scaleNoted && frame->geometry.size() != QSize(s->width, s->height)) {
         s->scaleNoted = true;
-        qDebug() << "screen cast scaled" << s->name << "logical" << frame->geometry.size() << "buffer"
-                 << QSize(s->width, s->height);
+        qCDebug(lcPivotrix) << "screen cast scaled" << s->name << "logical" << frame->geometry.size()
+                            << "buffer" << QSize(s->width, s->height);
     }
     const auto* src = static_cast<const uchar*>(d.data) + offset;
     blockAverage16(src, qsizetype(stride), blocksW, blocksH, frame->buffer, frame->stride);

@@ -1,5 +1,7 @@
 #include "capture/linux/PortalScreenCast.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -135,7 +137,7 @@ void PortalScreenCast::selectSources()
         m_restoreToken.isEmpty())
         return;
     // A stored token the portal rejects outright must not block capture: the user chooses again.
-    qDebug() << "restore token refused:" << m_failure;
+    qCDebug(lcPivotrix) << "restore token refused:" << m_failure;
     m_restoreToken.clear();
     m_phase = Phase::Busy;
     m_failure.clear();

@@ -1,6 +1,7 @@
 #include "capture/linux/XcbGrabber.h"
 
 #include "capture/linux/BlockAverage.h"
+#include "core/DiagnosticLog.h"
 
 #include <QDebug>
 #include <QRegion>
@@ -50,7 +51,7 @@ XcbGrabber::XcbGrabber(const QByteArray& displayName)
 
 XcbGrabber::~XcbGrabber()
 {
-    qDebug() << "delete XcbGrabber";
+    qCDebug(lcPivotrix) << "delete XcbGrabber";
     deinitScreens();
     disconnectDisplay();
 }
@@ -64,7 +65,7 @@ bool XcbGrabber::connectDisplay()
     int screenNumber = 0;
     m_conn = xcb_connect(m_displayName.isEmpty() ? nullptr : m_displayName.constData(), &screenNumber);
     if (!m_conn || xcb_connection_has_error(m_conn)) {
-        qDebug() << "failed to connect to display" << m_displayName;
+        qCDebug(lcPivotrix) << "failed to connect to display" << m_displayName;
         disconnectDisplay();
         return false;
     }
@@ -72,7 +73,7 @@ bool XcbGrabber::connectDisplay()
     for (int i = 0; i < screenNumber && it.rem; ++i)
         xcb_screen_next(&it);
     if (!it.rem) {
-        qDebug() << "failed to find the X screen" << screenNumber;
+        qCDebug(lcPivotrix) << "failed to find the X screen" << screenNumber;
         disconnectDisplay();
         return false;
     }
@@ -104,7 +105,7 @@ bool XcbGrabber::connectionBroken()
 
 QList<ScreenInfo> XcbGrabber::identifyScreens()
 {
-    qDebug() << "identify screens";
+    qCDebug(lcPivotrix) << "identify screens";
     if (!connectDisplay())
         return {};
     return queryMonitors();
@@ -163,15 +164,15 @@ QList<ScreenInfo> XcbGrabber::queryMonitors()
 
 void XcbGrabber::initScreens(const QList<ScreenInfo>& screens)
 {
-    qDebug() << "init screens" << screens.size();
+    qCDebug(lcPivotrix) << "init screens" << screens.size();
     m_reinitTimer.invalidate();
     if (m_systemLocked) {
-        qDebug() << "system locked try later";
+        qCDebug(lcPivotrix) << "system locked try later";
         return;
     }
     // An empty list means the enumeration failed (the server was unreachable); a live server has a monitor.
     if (screens.isEmpty() || !connectDisplay()) {
-        qDebug() << "no display connection";
+        qCDebug(lcPivotrix) << "no display connection";
         return;
     }
 
@@ -196,7 +197,7 @@ void XcbGrabber::initScreens(const QList<ScreenInfo>& screens)
         }
     }
     if (bitsPerPixel != 32 || !rgb || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
-        qCritical() << "Not 32-bit mode is not supported!" << bitsPerPixel / 8;
+        qCCritical(lcPivotrix) << "Not 32-bit mode is not supported!" << bitsPerPixel / 8;
         return;
     }
 
@@ -206,13 +207,13 @@ void XcbGrabber::initScreens(const QList<ScreenInfo>& screens)
         const int w = frame->width;
         const int h = frame->height;
         m_frames.append(frame);
-        qDebug() << "dimensions " << w << "x" << h << screen.monitor;
+        qCDebug(lcPivotrix) << "dimensions " << w << "x" << h << screen.monitor;
         largest = qMax(
             largest, qMin(qint64(w) * Block * h * Block * 4, qMax(BandBytes, qint64(w) * Block * Block * 4)));
     }
 
     if (!setupShm(largest))
-        qDebug() << "MIT-SHM unavailable, reading the screen with GetImage";
+        qCDebug(lcPivotrix) << "MIT-SHM unavailable, reading the screen with GetImage";
     setupDamage();
 
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(m_conn, &xcb_randr_id);
@@ -279,7 +280,7 @@ void XcbGrabber::setupDamage()
     const xcb_query_extension_reply_t* damage = xcb_get_extension_data(m_conn, &xcb_damage_id);
     const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(m_conn, &xcb_xfixes_id);
     if (!damage || !damage->present || !xfixes || !xfixes->present) {
-        qDebug() << "DAMAGE unavailable, every grab reads whole monitors";
+        qCDebug(lcPivotrix) << "DAMAGE unavailable, every grab reads whole monitors";
         return;
     }
     XcbReply<xcb_xfixes_query_version_reply_t> fixesVersion(
@@ -287,7 +288,7 @@ void XcbGrabber::setupDamage()
     XcbReply<xcb_damage_query_version_reply_t> damageVersion(
         xcb_damage_query_version_reply(m_conn, xcb_damage_query_version(m_conn, 1, 1), nullptr));
     if (!fixesVersion || fixesVersion->major_version < 2 || !damageVersion) {
-        qDebug() << "DAMAGE unavailable, every grab reads whole monitors";
+        qCDebug(lcPivotrix) << "DAMAGE unavailable, every grab reads whole monitors";
         return;
     }
     m_damageEventBase = damage->first_event;
@@ -299,7 +300,7 @@ void XcbGrabber::setupDamage()
 
 void XcbGrabber::deinitScreens()
 {
-    qDebug() << "XcbGrabber deinit screens" << m_frames.size();
+    qCDebug(lcPivotrix) << "XcbGrabber deinit screens" << m_frames.size();
     for (ScreenFrame* frame : qAsConst(m_frames)) {
         delete[] frame->buffer;
         frame->buffer = nullptr;
@@ -326,7 +327,7 @@ bool XcbGrabber::needsReinit()
 
 void XcbGrabber::markLost(const char* why)
 {
-    qDebug() << why;
+    qCDebug(lcPivotrix) << why;
     m_state = Lost;
 }
 
@@ -350,7 +351,8 @@ bool XcbGrabber::readEvents(bool* damaged)
                 layoutChanged = true;
         } else if (type == 0) {
             const auto* error = reinterpret_cast<xcb_generic_error_t*>(event);
-            qDebug() << "X error" << error->error_code << "request" << error->major_code << error->minor_code;
+            qCDebug(lcPivotrix) << "X error" << error->error_code << "request" << error->major_code
+                                << error->minor_code;
         }
         std::free(event);
     }
@@ -391,7 +393,7 @@ bool XcbGrabber::grabFrames()
     }
     bool damaged = false;
     if (!readEvents(&damaged)) {
-        qDebug() << "monitor layout changed";
+        qCDebug(lcPivotrix) << "monitor layout changed";
         m_state = NotReady;
         return false;
     }
@@ -486,7 +488,7 @@ bool XcbGrabber::grabBand(ScreenFrame* frame, const QRect& blocks)
                               XCB_IMAGE_FORMAT_Z_PIXMAP, m_shmSeg, 0),
             &error));
         if (error) {
-            qDebug() << "failed to get image" << error->error_code;
+            qCDebug(lcPivotrix) << "failed to get image" << error->error_code;
             std::free(error);
             return false;
         }
@@ -500,7 +502,7 @@ bool XcbGrabber::grabBand(ScreenFrame* frame, const QRect& blocks)
                                                       int16_t(y), uint16_t(w), uint16_t(h), ~0u),
                                         &error));
         if (error) {
-            qDebug() << "failed to get image" << error->error_code;
+            qCDebug(lcPivotrix) << "failed to get image" << error->error_code;
             std::free(error);
             return false;
         }

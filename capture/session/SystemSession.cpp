@@ -1,5 +1,7 @@
 #include "capture/session/SystemSession.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 
 SystemSession::SystemSession(QObject* parent)
@@ -10,31 +12,31 @@ void SystemSession::changeState(SystemState state)
 {
     switch (state) {
     case SessionEnding:
-        qDebug("Session is ending");
+        qCDebug(lcPivotrix, "Session is ending");
         m_locked = true;
         break;
     case SessionLocked:
-        qDebug("System is locking");
+        qCDebug(lcPivotrix, "System is locking");
         m_locked = true;
         break;
     case SystemSuspending:
-        qDebug("System is go to sleep");
+        qCDebug(lcPivotrix, "System is go to sleep");
         m_locked = true;
         break;
     case SystemResumed:
-        qDebug("System is resuming");
+        qCDebug(lcPivotrix, "System is resuming");
         m_locked = false;
         break;
     case SessionUnlocked:
-        qDebug("System is unlocking");
+        qCDebug(lcPivotrix, "System is unlocking");
         m_locked = false;
         break;
     case DisplayOff:
-        qDebug("Display is off");
+        qCDebug(lcPivotrix, "Display is off");
         m_locked = true;
         break;
     case DisplayOn:
-        qDebug("Display is on");
+        qCDebug(lcPivotrix, "Display is on");
         m_locked = false;
         break;
     }

@@ -1,6 +1,7 @@
 #include "capture/win/D3D11Grabber.h"
 
 #include "capture/win/OutputDuplication.h"
+#include "core/DiagnosticLog.h"
 
 #include <QDebug>
 #include <QVector>
@@ -34,7 +35,7 @@ QString errorText(HRESULT hr)
 
 void logFailure(const char* message, HRESULT hr)
 {
-    qDebug() << message << errorText(hr) << hr;
+    qCDebug(lcPivotrix) << message << errorText(hr) << hr;
 }
 
 BOOL CALLBACK collectMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
@@ -46,7 +47,7 @@ BOOL CALLBACK collectMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
     std::memset(&info, 0, sizeof(info));
     info.cbSize = sizeof(MONITORINFO);
     if (!GetMonitorInfoW(monitor, &info)) {
-        qDebug() << "failed to get monitor info";
+        qCDebug(lcPivotrix) << "failed to get monitor info";
         return FALSE;
     }
     ScreenInfo screen;
@@ -62,34 +63,34 @@ BOOL CALLBACK collectMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
 
 D3D11Grabber::~D3D11Grabber()
 {
-    qDebug() << "delete D3D11Grabber";
+    qCDebug(lcPivotrix) << "delete D3D11Grabber";
     deinitScreens();
 }
 
 QList<ScreenInfo> D3D11Grabber::identifyScreens()
 {
-    qDebug() << "identify screens";
+    qCDebug(lcPivotrix) << "identify screens";
     QList<ScreenInfo> screens;
     if (!EnumDisplayMonitors(nullptr, nullptr, collectMonitor, reinterpret_cast<LPARAM>(&screens)))
-        qDebug() << "failed to enumerate displays";
+        qCDebug(lcPivotrix) << "failed to enumerate displays";
     return screens;
 }
 
 void D3D11Grabber::initScreens(const QList<ScreenInfo>& screens)
 {
-    qDebug() << "init screens" << screens.size();
+    qCDebug(lcPivotrix) << "init screens" << screens.size();
     m_reinitTimer.invalidate();
     if (m_systemLocked) {
-        qDebug() << "system locked try later";
+        qCDebug(lcPivotrix) << "system locked try later";
         return;
     }
     try {
         initScreensUnguarded(screens);
         return;
     } catch (const _com_error& e) {
-        qDebug() << "Com error" << e.Error();
+        qCDebug(lcPivotrix) << "Com error" << e.Error();
     } catch (...) {
-        qDebug() << "unknown error";
+        qCDebug(lcPivotrix) << "unknown error";
     }
     if (m_frames.size() == screens.size())
         m_state = Ready;
@@ -131,20 +132,21 @@ void D3D11Grabber::initScreensUnguarded(const QList<ScreenInfo>& screens)
             commit();
             return;
         }
-        qDebug() << "found adapter " << QString::fromWCharArray(adapterDesc.Description);
+        qCDebug(lcPivotrix) << "found adapter " << QString::fromWCharArray(adapterDesc.Description);
 
         for (UINT o = 0;; ++o) {
             ComPtr<IDXGIOutput> output;
             hr = adapter->EnumOutputs(o, output.GetAddressOf());
             if (hr == DXGI_ERROR_NOT_FOUND)
                 break;
-            qDebug() << "enum output" << hr;
+            qCDebug(lcPivotrix) << "enum output" << hr;
             if (FAILED(hr) || !output)
                 break;
             DXGI_OUTPUT_DESC outputDesc;
             std::memset(&outputDesc, 0, sizeof(outputDesc));
             hr = output->GetDesc(&outputDesc);
-            qDebug() << "get adapter output" << QString::fromWCharArray(outputDesc.DeviceName) << hr;
+            qCDebug(lcPivotrix) << "get adapter output" << QString::fromWCharArray(outputDesc.DeviceName)
+                                << hr;
             if (FAILED(hr) || !outputDesc.Monitor) {
                 logFailure("failed to get ouput desctiption", hr);
                 break;
@@ -163,7 +165,7 @@ void D3D11Grabber::initScreensUnguarded(const QList<ScreenInfo>& screens)
                     logFailure("failed to init directx", hr);
                     break;
                 }
-                qDebug() << "dimensions " << w << "x" << h << screen.monitor;
+                qCDebug(lcPivotrix) << "dimensions " << w << "x" << h << screen.monitor;
 
                 // The GDI objects only tell the row length and bit depth of the desktop.
                 duplication->displayDc = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
@@ -176,7 +178,7 @@ void D3D11Grabber::initScreensUnguarded(const QList<ScreenInfo>& screens)
                 duplication->releaseGdi();
                 const int bytesPerPixel = bitmap.bmBitsPixel / 8;
                 if (bytesPerPixel != 4)
-                    qCritical() << "Not 32-bit mode is not supported!" << bytesPerPixel;
+                    qCCritical(lcPivotrix) << "Not 32-bit mode is not supported!" << bytesPerPixel;
 
                 auto* frame = new ScreenFrame;
                 frame->size = qint64(bitmap.bmWidthBytes) * bitmap.bmHeight;
@@ -273,7 +275,7 @@ HRESULT D3D11Grabber::setupOutput(IDXGIAdapter1* adapter, IDXGIOutput* output, O
         return device->CreateShaderResourceView(duplication->mipTexture.Get(), nullptr,
                                                 duplication->view.GetAddressOf());
     } catch (...) {
-        qDebug() << "execption";
+        qCDebug(lcPivotrix) << "execption";
         return 1;
     }
 }
@@ -294,9 +296,9 @@ bool D3D11Grabber::grabFrames()
         }
         return any;
     } catch (const _com_error& e) {
-        qDebug() << "Com error" << e.Error();
+        qCDebug(lcPivotrix) << "Com error" << e.Error();
     } catch (...) {
-        qDebug() << "unknown error";
+        qCDebug(lcPivotrix) << "unknown error";
     }
     return false;
 }
@@ -335,7 +337,7 @@ int D3D11Grabber::grabOutput(ScreenFrame* frame)
     ComPtr<ID3D11Texture2D> desktop;
     hr = resource.As(&desktop);
     if (FAILED(hr)) {
-        qDebug() << "Failed to query interface: " << errorText(hr);
+        qCDebug(lcPivotrix) << "Failed to query interface: " << errorText(hr);
         d->duplication->ReleaseFrame();
         return 0;
     }
@@ -385,7 +387,7 @@ bool D3D11Grabber::needsReinit()
 
 void D3D11Grabber::deinitScreens()
 {
-    qDebug() << "D3D11Grabber deinit screens" << m_frames.size();
+    qCDebug(lcPivotrix) << "D3D11Grabber deinit screens" << m_frames.size();
     for (ScreenFrame* frame : qAsConst(m_frames)) {
         delete frame->duplication;
         frame->duplication = nullptr;

@@ -1,5 +1,7 @@
 #include "core/TerminationSignals.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QSocketNotifier>
 
@@ -51,7 +53,7 @@ bool TerminationSignals::install()
     if (m_pipe[0] >= 0 || g_writeFd.load() >= 0)
         return false;
     if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qDebug() << "termination signals not caught:" << std::strerror(errno);
+        qCDebug(lcPivotrix) << "termination signals not caught:" << std::strerror(errno);
         m_pipe[0] = m_pipe[1] = -1;
         return false;
     }
@@ -78,7 +80,7 @@ void TerminationSignals::readPending()
     ssize_t n = 0;
     while ((n = ::read(m_pipe[0], received, sizeof received)) > 0) {
         for (ssize_t i = 0; i < n; ++i)
-            qDebug() << "quit on signal" << int(received[i]);
+            qCDebug(lcPivotrix) << "quit on signal" << int(received[i]);
     }
     emit quitRequested();
 }

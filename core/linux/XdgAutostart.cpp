@@ -1,5 +1,7 @@
 #include "core/linux/XdgAutostart.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -73,17 +75,17 @@ QByteArray XdgAutostart::entryText(const QString& executable)
 bool XdgAutostart::enable(const QString& executable)
 {
     if (!QDir().mkpath(m_dir)) {
-        qDebug() << "cannot create autostart dir" << m_dir;
+        qCDebug(lcPivotrix) << "cannot create autostart dir" << m_dir;
         return false;
     }
     QSaveFile file(filePath());
     if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "cannot write autostart entry" << filePath() << file.errorString();
+        qCDebug(lcPivotrix) << "cannot write autostart entry" << filePath() << file.errorString();
         return false;
     }
     file.write(entryText(executable));
     if (!file.commit()) {
-        qDebug() << "cannot write autostart entry" << filePath() << file.errorString();
+        qCDebug(lcPivotrix) << "cannot write autostart entry" << filePath() << file.errorString();
         return false;
     }
     return true;
@@ -95,7 +97,7 @@ bool XdgAutostart::disable()
     if (!file.exists())
         return true;
     if (!file.remove()) {
-        qDebug() << "cannot remove autostart entry" << filePath() << file.errorString();
+        qCDebug(lcPivotrix) << "cannot remove autostart entry" << filePath() << file.errorString();
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "discovery/linux/PosixMdnsTransport.h"
 
+#include "core/DiagnosticLog.h"
 #include "discovery/MdnsMessage.h"
 
 #include <QDebug>
@@ -58,7 +59,7 @@ int PosixMdnsTransport::open()
 {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
-        qDebug() << "mdns: no interface list" << strerror(errno);
+        qCDebug(lcPivotrix) << "mdns: no interface list" << strerror(errno);
         return 0;
     }
     for (ifaddrs* entry = list; entry && int(m_sockets.size()) < maxSockets; entry = entry->ifa_next) {
@@ -95,7 +96,7 @@ bool PosixMdnsTransport::openIpv4(const void* address, unsigned interfaceIndex, 
     const QString host = numericHost(reinterpret_cast<const sockaddr*>(&local), sizeof local);
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        qDebug() << "mdns: no socket for" << host << strerror(errno);
+        qCDebug(lcPivotrix) << "mdns: no socket for" << host << strerror(errno);
         return false;
     }
     const unsigned char ttl = 1;
@@ -110,7 +111,7 @@ bool PosixMdnsTransport::openIpv4(const void* address, unsigned interfaceIndex, 
     if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 ||
         setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &membership, sizeof membership) != 0 ||
         ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        qDebug() << "mdns: skipping" << host << strerror(errno);
+        qCDebug(lcPivotrix) << "mdns: skipping" << host << strerror(errno);
         ::close(fd);
         return false;
     }
@@ -126,7 +127,7 @@ bool PosixMdnsTransport::openIpv6(const void* address, unsigned interfaceIndex, 
     const QString host = numericHost(reinterpret_cast<const sockaddr*>(&local), sizeof local);
     const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        qDebug() << "mdns: no socket for" << host << strerror(errno);
+        qCDebug(lcPivotrix) << "mdns: no socket for" << host << strerror(errno);
         return false;
     }
     ipv6_mreq membership{};
@@ -139,7 +140,7 @@ bool PosixMdnsTransport::openIpv6(const void* address, unsigned interfaceIndex, 
     if (setsockopt(fd, IPPROTO_IPV6, IPV6_JOIN_GROUP, &membership, sizeof membership) != 0 ||
         setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &interfaceIndex, sizeof interfaceIndex) != 0 ||
         ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        qDebug() << "mdns: skipping" << host << strerror(errno);
+        qCDebug(lcPivotrix) << "mdns: skipping" << host << strerror(errno);
         ::close(fd);
         return false;
     }
@@ -185,7 +186,7 @@ void PosixMdnsTransport::sendQuery(char* buffer, int capacity)
         }
         if (::sendto(socket.fd, buffer, size_t(length), 0, reinterpret_cast<const sockaddr*>(&group),
                      groupLength) < 0)
-            qDebug() << "mdns: query not sent from" << socket.local << strerror(errno);
+            qCDebug(lcPivotrix) << "mdns: query not sent from" << socket.local << strerror(errno);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "discovery/win/WinMdnsTransport.h"
 
+#include "core/DiagnosticLog.h"
 #include "discovery/MdnsMessage.h"
 
 #include <QDebug>
@@ -72,7 +73,7 @@ int WinMdnsTransport::open()
 {
     IP_ADAPTER_ADDRESSES* list = adapterList();
     if (!list) {
-        qDebug() << "mdns: no adapter list";
+        qCDebug(lcPivotrix) << "mdns: no adapter list";
         return 0;
     }
     for (IP_ADAPTER_ADDRESSES* adapter = list; adapter; adapter = adapter->Next) {
@@ -116,7 +117,7 @@ bool WinMdnsTransport::openSocket(const void* address, int length, unsigned long
 
     const SOCKET handle = ::socket(family, SOCK_DGRAM, IPPROTO_UDP);
     if (handle == INVALID_SOCKET) {
-        qDebug() << "mdns: no socket for" << host << WSAGetLastError();
+        qCDebug(lcPivotrix) << "mdns: no socket for" << host << WSAGetLastError();
         return false;
     }
     const DWORD on = 1;
@@ -156,7 +157,7 @@ bool WinMdnsTransport::openSocket(const void* address, int length, unsigned long
     u_long nonBlocking = 1;
     if (!joined || ::bind(handle, reinterpret_cast<const sockaddr*>(&local), length) != 0 ||
         ioctlsocket(handle, FIONBIO, &nonBlocking) != 0) {
-        qDebug() << "mdns: skipping" << host << WSAGetLastError();
+        qCDebug(lcPivotrix) << "mdns: skipping" << host << WSAGetLastError();
         closesocket(handle);
         return false;
     }
@@ -202,7 +203,7 @@ void WinMdnsTransport::sendQuery(char* buffer, int capacity)
         }
         if (sendto(SOCKET(socket.handle), buffer, length, 0, reinterpret_cast<const sockaddr*>(&group),
                    groupLength) == SOCKET_ERROR)
-            qDebug() << "mdns: query not sent from" << socket.local << WSAGetLastError();
+            qCDebug(lcPivotrix) << "mdns: query not sent from" << socket.local << WSAGetLastError();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "effects/ChromaModule.h"
 
+#include "core/DiagnosticLog.h"
 #include "effects/ChromaSdkLoader.h"
 #include "effects/linux/LibraryFileCheck.h"
 
@@ -49,19 +50,19 @@ int ChromaModule::open(const QStringList& folders, std::unique_ptr<ChromaModule>
             continue;
         const QString reason = LibraryFileCheck::reject(path, folders);
         if (!reason.isEmpty()) {
-            qDebug() << "chroma library rejected" << path << reason;
+            qCDebug(lcPivotrix) << "chroma library rejected" << path << reason;
             return ChromaSdkLoader::InvalidLibrary;
         }
         // The checked absolute path, so the dynamic loader's own search never comes into play.
         void* handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
-            qDebug() << "chroma library failed to load" << path << ::dlerror();
+            qCDebug(lcPivotrix) << "chroma library failed to load" << path << ::dlerror();
             return ChromaSdkLoader::FileNotFound;
         }
         module->reset(new ChromaModule(handle));
         return ChromaSdkLoader::Success;
     }
-    qDebug() << "chroma library not found in" << folders;
+    qCDebug(lcPivotrix) << "chroma library not found in" << folders;
     return ChromaSdkLoader::FileNotFound;
 }
 

@@ -1,5 +1,6 @@
 #include "effects/ChromaModule.h"
 
+#include "core/DiagnosticLog.h"
 #include "effects/ChromaSdkLoader.h"
 
 #include <QDebug>
@@ -169,7 +170,7 @@ int ChromaModule::open(const QStringList& folders, std::unique_ptr<ChromaModule>
             return ChromaSdkLoader::FileNotFound;
         if (!verifyPath(path.c_str())) {
             CloseHandle(pin);
-            qDebug() << "chroma library rejected" << folder;
+            qCDebug(lcPivotrix) << "chroma library rejected" << folder;
             return ChromaSdkLoader::InvalidLibrary;
         }
         // By full path; its own dependencies come from its folder and System32 only.
@@ -180,7 +181,7 @@ int ChromaModule::open(const QStringList& folders, std::unique_ptr<ChromaModule>
             return ChromaSdkLoader::FileNotFound;
         if (!verifyModule(handle)) {
             FreeLibrary(handle);
-            qDebug() << "chroma library rejected after loading" << folder;
+            qCDebug(lcPivotrix) << "chroma library rejected after loading" << folder;
             return ChromaSdkLoader::InvalidLibrary;
         }
         module->reset(new ChromaModule(handle));

@@ -1,5 +1,7 @@
 #include "ui/TrayManagerSelection.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QByteArray>
 #include <QDebug>
 #include <QSocketNotifier>
@@ -45,7 +47,7 @@ TrayManagerSelection::TrayManagerSelection(QObject* parent)
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
     if (xcb_connection_has_error(c)) {
         xcb_disconnect(c);
-        qDebug() << "no X display: XEmbed tray not watched";
+        qCDebug(lcPivotrix) << "no X display: XEmbed tray not watched";
         return;
     }
     d->connection = c;
@@ -64,7 +66,7 @@ TrayManagerSelection::TrayManagerSelection(QObject* parent)
             ? xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 1, 0), nullptr)
             : nullptr};
     if (!atom || !version) {
-        qWarning() << "X server without XFixes: XEmbed tray not watched";
+        qCWarning(lcPivotrix) << "X server without XFixes: XEmbed tray not watched";
         return;
     }
     d->xfixesEvent = xfixes->first_event;
@@ -91,7 +93,7 @@ TrayManagerSelection::TrayManagerSelection(QObject* parent)
             std::free(event);
         }
         if (xcb_connection_has_error(d->connection)) {
-            qWarning() << "X connection lost: XEmbed tray no longer watched";
+            qCWarning(lcPivotrix) << "X connection lost: XEmbed tray no longer watched";
             d->notifier->setEnabled(false);
             if (d->owner != XCB_NONE) {
                 d->owner = XCB_NONE;

@@ -1,6 +1,7 @@
 #include "capture/session/linux/LinuxSystemSession.h"
 
 #include "capture/session/linux/X11DisplayPowerMonitor.h"
+#include "core/DiagnosticLog.h"
 
 #include <QCoreApplication>
 #include <QDBusObjectPath>
@@ -41,12 +42,13 @@ LinuxSystemSession::LinuxSystemSession(const QDBusConnection& systemBus, const Q
             m_systemBus.connect(kLogin1, kManagerPath, kManagerInterface,
                                 QStringLiteral("PrepareForShutdown"), this, SLOT(onPrepareForShutdown(bool)));
         if (!sleep || !shutdown)
-            qDebug() << "failed to subscribe on session notifications" << m_systemBus.lastError().message();
+            qCDebug(lcPivotrix) << "failed to subscribe on session notifications"
+                                << m_systemBus.lastError().message();
         resolveSession();
         takeSleepInhibitor();
     } else {
-        qDebug() << "failed to subscribe on session notifications"
-                 << "no system bus" << m_systemBus.lastError().message();
+        qCDebug(lcPivotrix) << "failed to subscribe on session notifications"
+                            << "no system bus" << m_systemBus.lastError().message();
     }
 
     if (m_sessionBus.isConnected()) {
@@ -94,7 +96,7 @@ void LinuxSystemSession::resolveSession()
             resolveSessionById(id);
             return;
         }
-        qDebug() << "failed to subscribe on session notifications" << reply.error().message();
+        qCDebug(lcPivotrix) << "failed to subscribe on session notifications" << reply.error().message();
     });
 }
 
@@ -108,7 +110,7 @@ void LinuxSystemSession::resolveSessionById(const QString& id)
         w->deleteLater();
         const QDBusPendingReply<QDBusObjectPath> reply = *w;
         if (reply.isError())
-            qDebug() << "failed to subscribe on session notifications" << reply.error().message();
+            qCDebug(lcPivotrix) << "failed to subscribe on session notifications" << reply.error().message();
         else
             subscribeSession(reply.value().path());
     });
@@ -125,10 +127,10 @@ void LinuxSystemSession::subscribeSession(const QString& path)
         m_systemBus.connect(kLogin1, path, kProperties, QStringLiteral("PropertiesChanged"), this,
                             SLOT(onSessionPropertiesChanged(QString, QVariantMap, QStringList)));
     if (!lock || !unlock || !hint) {
-        qDebug() << "failed to subscribe on session notifications" << path;
+        qCDebug(lcPivotrix) << "failed to subscribe on session notifications" << path;
         return;
     }
-    qDebug() << "session events of" << path;
+    qCDebug(lcPivotrix) << "session events of" << path;
     m_sessionPath = path;
     emit sessionPathResolved(path);
 }
@@ -138,7 +140,7 @@ void LinuxSystemSession::takeSleepInhibitor()
     if (m_inhibitor.isValid() || m_inhibitPending || !m_systemBus.isConnected())
         return;
     if (!(m_systemBus.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing)) {
-        qDebug() << "no sleep inhibitor, the bus cannot pass file descriptors";
+        qCDebug(lcPivotrix) << "no sleep inhibitor, the bus cannot pass file descriptors";
         return;
     }
     QDBusMessage call =
@@ -152,11 +154,11 @@ void LinuxSystemSession::takeSleepInhibitor()
         m_inhibitPending = false;
         const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *w;
         if (reply.isError()) {
-            qDebug() << "sleep inhibitor refused" << reply.error().message();
+            qCDebug(lcPivotrix) << "sleep inhibitor refused" << reply.error().message();
             return;
         }
         m_inhibitor = reply.value();
-        qDebug() << "sleep inhibitor taken" << m_inhibitor.isValid();
+        qCDebug(lcPivotrix) << "sleep inhibitor taken" << m_inhibitor.isValid();
     });
 }
 
@@ -165,7 +167,7 @@ void LinuxSystemSession::releaseSleepInhibitor()
     m_sleepRelease->stop();
     if (!m_inhibitor.isValid())
         return;
-    qDebug() << "sleep inhibitor released";
+    qCDebug(lcPivotrix) << "sleep inhibitor released";
     m_inhibitor = QDBusUnixFileDescriptor();
 }
 
@@ -197,7 +199,7 @@ void LinuxSystemSession::onSessionPropertiesChanged(const QString& interface, co
     if (hint == changed.constEnd())
         return;
     if (hint->userType() != QMetaType::Bool) {
-        qDebug() << "ignoring LockedHint of unexpected type" << hint->typeName();
+        qCDebug(lcPivotrix) << "ignoring LockedHint of unexpected type" << hint->typeName();
         return;
     }
     setSessionLocked(hint->toBool());
@@ -226,7 +228,7 @@ void LinuxSystemSession::onSettingChanged(const QString& nameSpace, const QStrin
 {
     Q_UNUSED(value)
     if (nameSpace == QLatin1String("org.freedesktop.appearance") && key == QLatin1String("color-scheme")) {
-        qDebug() << "system theme changed";
+        qCDebug(lcPivotrix) << "system theme changed";
         emit systemThemeChanged();
     }
 }

@@ -1,5 +1,7 @@
 #include "capture/session/linux/X11DisplayPowerMonitor.h"
 
+#include "core/DiagnosticLog.h"
+
 #include <QDebug>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -16,8 +18,8 @@ X11DisplayPowerMonitor::X11DisplayPowerMonitor(const QByteArray& displayName, QO
     xcb_connection_t* connection =
         xcb_connect(displayName.isEmpty() ? nullptr : displayName.constData(), nullptr);
     if (xcb_connection_has_error(connection)) {
-        qDebug() << "failed to subscribe on power notifications"
-                 << "no X display" << displayName;
+        qCDebug(lcPivotrix) << "failed to subscribe on power notifications"
+                            << "no X display" << displayName;
         xcb_disconnect(connection);
         return;
     }
@@ -46,8 +48,8 @@ X11DisplayPowerMonitor::X11DisplayPowerMonitor(const QByteArray& displayName, QO
     }
 
     if (!m_hasSaver && !m_hasDpms)
-        qDebug() << "failed to subscribe on power notifications"
-                 << "no screen saver or DPMS extension";
+        qCDebug(lcPivotrix) << "failed to subscribe on power notifications"
+                            << "no screen saver or DPMS extension";
 
     m_notifier = new QSocketNotifier(xcb_get_file_descriptor(m_connection), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11DisplayPowerMonitor::readEvents);
@@ -90,7 +92,7 @@ void X11DisplayPowerMonitor::readEvents()
     }
     if (xcb_connection_has_error(m_connection)) {
         // The server went away; stop listening rather than spinning on a dead socket.
-        qDebug() << "X connection lost, display power no longer followed";
+        qCDebug(lcPivotrix) << "X connection lost, display power no longer followed";
         m_notifier->setEnabled(false);
         if (m_dpmsTimer)
             m_dpmsTimer->stop();

@@ -1,6 +1,7 @@
 #include "capture/session/win/WindowsEventFilter.h"
 
 #include "capture/session/SessionMessageDecoder.h"
+#include "core/DiagnosticLog.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -36,15 +37,15 @@ WindowsEventFilter::WindowsEventFilter(QObject* parent)
     const QWidgetList windows = QApplication::topLevelWidgets();
     if (windows.isEmpty()) {
         // Notifications go to a window; without one nothing can be registered.
-        qDebug("failed to subscribe on session notifications");
-        qDebug("failed to subscribe on power notifications");
+        qCDebug(lcPivotrix, "failed to subscribe on session notifications");
+        qCDebug(lcPivotrix, "failed to subscribe on power notifications");
         return;
     }
     const HWND hwnd = reinterpret_cast<HWND>(windows.first()->winId());
     if (!WTSRegisterSessionNotification(hwnd, NOTIFY_FOR_THIS_SESSION))
-        qDebug("failed to subscribe on session notifications");
+        qCDebug(lcPivotrix, "failed to subscribe on session notifications");
     if (!RegisterPowerSettingNotification(hwnd, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE))
-        qDebug("failed to subscribe on power notifications");
+        qCDebug(lcPivotrix, "failed to subscribe on power notifications");
 }
 
 bool WindowsEventFilter::nativeEventFilter(const QByteArray& eventType, void* message, long* result)
