@@ -3,14 +3,21 @@
 #include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixController.h"
+#include "device/PivotrixDeviceController.h"
+#include "device/SharedNetworkManager.h"
 #include "discovery/ColorChallengeDialog.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace {
@@ -161,11 +168,71 @@ void SearchDeviceEntry::onKeyAvailable(const QString& key)
     qCDebug(lcPivotrix) << "received device key" << redacted(key);
     if (m_paired)
         return;
-    if (!ResourceManager::instance()->addDevice(m_device.address, m_device.port, key, m_device.name,
-                                                m_device.model, m_device.id))
+    if (m_identifyOnPairing)
+        identify(key);
+    else
+        addPaired(key);
+}
+
+void SearchDeviceEntry::identify(const QString& key)
+{
+    QNetworkRequest request(QUrl(baseUrl() + QStringLiteral("/api/v2/device")));
+    request.setRawHeader("Authorization", PivotrixController::authorizationHeader(key));
+    QNetworkReply* reply = sharedNetworkManager()->get(request);
+    // The row may go (a rebuilt list) before the answer comes: the reply then only cleans up.
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, key] {
+        identified(key, reply->read(PivotrixController::kMaxReplyBytes),
+                   reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->errorString());
+    });
+}
+
+void SearchDeviceEntry::identified(const QString& key, const QByteArray& body, int status,
+                                   const QString& error)
+{
+    const QJsonObject info = QJsonDocument::fromJson(body).object();
+    const QString name = info.value(QStringLiteral("name")).toString().trimmed();
+    const QString model = info.value(QStringLiteral("model")).toString();
+    const QString serial = info.value(QStringLiteral("serial")).toString().trimmed();
+    qCDebug(lcPivotrix) << "identified by the device api" << status << name << model << serial;
+    if (status != 200) {
+        setMessage(tr("The panel did not tell who it is: %1").arg(error));
         return;
+    }
+    if (model != QLatin1String("px3")) {
+        setMessage(tr("This is not a Pivotrix PRISM panel (model \"%1\").").arg(model.left(32)));
+        return;
+    }
+    // The serial names the record: it must be a short printable text.
+    static const QRegularExpression printable(QStringLiteral("^[\\x21-\\x7E]{1,64}$"));
+    if (!printable.match(serial).hasMatch()) {
+        setMessage(tr("The panel did not tell its serial number, so it cannot be told apart from others."));
+        return;
+    }
+    const QString id = QLatin1String(kSerialIdPrefix) + serial;
+    for (const PivotrixDeviceController* dev : ResourceManager::instance()->devices()) {
+        if (dev->deviceId() == id || dev->controller()->serial() == serial) {
+            setMessage(tr("This panel is already paired as \"%1\".").arg(dev->name()));
+            return;
+        }
+    }
+    if (!name.isEmpty())
+        m_device.name = name.left(250);
+    m_device.model = model;
+    m_device.id = id;
+    addPaired(key);
+}
+
+void SearchDeviceEntry::addPaired(const QString& key)
+{
+    if (!ResourceManager::instance()->addDevice(m_device.address, m_device.port, key, m_device.name,
+                                                m_device.model, m_device.id)) {
+        setMessage(tr("This panel is already paired."));
+        return;
+    }
     m_apiKey = key;
     m_errorLabel->hide();
+    m_nameValue->setText(m_device.name);
     m_paired = true;
     applyPairedState();
     emit deviceAdded(m_device.id);

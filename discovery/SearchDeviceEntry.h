@@ -21,7 +21,14 @@ public:
     void setNameLabel(const QString& text);
     void setAddressLabel(const QString& text);
 
+    // Records of panels that told their identity only over the device API, once paired, carry this
+    // before the serial number.
+    static constexpr char kSerialIdPrefix[] = "serial-";
+
     PivotrixBSS device() const { return m_device; }
+    // A row for an address that told nothing about itself: once paired, the panel's device API says
+    // which panel it is.
+    void setIdentifyOnPairing(bool identify) { m_identifyOnPairing = identify; }
     bool isPaired() const { return m_paired; }
     // "http://<address>:8080", with an IPv6 host in brackets.
     QString baseUrl() const;
@@ -37,11 +44,15 @@ public slots:
 private:
     void setupForm();
     void onKeyAvailable(const QString& key);
+    void identify(const QString& key);
+    void identified(const QString& key, const QByteArray& body, int status, const QString& error);
+    void addPaired(const QString& key);
     void applyPairedState();
 
     PivotrixBSS m_device;
     QString m_apiKey;
     bool m_paired = false;
+    bool m_identifyOnPairing = false;
     QPointer<ColorChallengeDialog> m_dialog;
 
     QLabel* m_nameValue = nullptr;

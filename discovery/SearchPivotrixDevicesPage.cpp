@@ -3,6 +3,7 @@
 #include "core/DiagnosticLog.h"
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "discovery/AddressProbe.h"
 #include "discovery/PivotrixScanningThread.h"
 #include "discovery/SearchDeviceEntry.h"
 
@@ -10,7 +11,9 @@
 #include <QDebug>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMovie>
 #include <QPushButton>
@@ -26,13 +29,32 @@ QFont pointFont(const QFont& base, int points)
     font.setPointSize(points);
     return font;
 }
+
+// One form for every way an address may be written: "[fe80::1%25eth0]" and "fe80::1%eth0" are one host.
+QString normalHost(const QString& address)
+{
+    const QString host = PivotrixController::hostOf(address);
+    const QHostAddress numeric(host);
+    return numeric.isNull() ? host.toLower() : numeric.toString();
+}
 } // namespace
 
 SearchPivotrixDevicesPage::SearchPivotrixDevicesPage(QWidget* parent)
     : QWidget(parent)
+    , m_scanSilenceMs(PivotrixScanningThread::defaultSilenceMs)
 {
     setupForm();
     connect(m_scanButton, &QPushButton::clicked, this, &SearchPivotrixDevicesPage::onScanButton_clicked);
+    connect(m_addButton, &QPushButton::clicked, this, &SearchPivotrixDevicesPage::onAddAddressButton_clicked);
+    connect(m_addressEdit, &QLineEdit::returnPressed, this,
+            &SearchPivotrixDevicesPage::onAddAddressButton_clicked);
+    m_probe = new AddressProbe(this);
+    connect(m_probe, &AddressProbe::identified, this, &SearchPivotrixDevicesPage::onAddressIdentified);
+    connect(m_probe, &AddressProbe::unidentified, this, &SearchPivotrixDevicesPage::onAddressUnidentified);
+    connect(m_probe, &AddressProbe::failed, this, [this](const QString& message) {
+        m_addButton->setEnabled(true);
+        setStatus(message);
+    });
     m_devicesEntryList->hide();
 
     m_loadingMovie = new QMovie(QStringLiteral(":videos/loading.gif"), QByteArrayLiteral("gif"), this);
@@ -109,12 +131,42 @@ void SearchPivotrixDevicesPage::setupForm()
     groupLayout->addWidget(m_loading);
     layout->addWidget(listGroup);
 
+    // What a scan or an address search is doing, and what to try when it finds nothing.
+    m_statusLabel = new QLabel(this);
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_statusLabel->setTextFormat(Qt::PlainText);
+    m_statusLabel->setWordWrap(true);
+    m_statusLabel->hide();
+    layout->addWidget(m_statusLabel);
+
+    auto* buttons = new QHBoxLayout();
     m_scanButton =
         new QPushButton(QCoreApplication::translate("SearchPivotrixDevicePage", "Scan for devices"), this);
     m_scanButton->setObjectName(QStringLiteral("ScanButton"));
     m_scanButton->setMinimumHeight(36);
     m_scanButton->setFont(pointFont(font(), 13));
-    layout->addWidget(m_scanButton);
+    buttons->addWidget(m_scanButton, 1);
+    m_addressEdit = new QLineEdit(this);
+    m_addressEdit->setObjectName(QStringLiteral("addressEdit"));
+    m_addressEdit->setMinimumHeight(36);
+    m_addressEdit->setFont(pointFont(font(), 13));
+    m_addressEdit->setPlaceholderText(
+        QCoreApplication::translate("SearchPivotrixDevicePage", "IP address or host name"));
+    m_addressEdit->setMaxLength(255);
+    buttons->addWidget(m_addressEdit, 1);
+    m_addButton =
+        new QPushButton(QCoreApplication::translate("SearchPivotrixDevicePage", "Add by address"), this);
+    m_addButton->setObjectName(QStringLiteral("AddAddressButton"));
+    m_addButton->setMinimumHeight(36);
+    m_addButton->setFont(pointFont(font(), 13));
+    buttons->addWidget(m_addButton);
+    layout->addLayout(buttons);
+}
+
+void SearchPivotrixDevicesPage::setStatus(const QString& text)
+{
+    m_statusLabel->setText(text);
+    m_statusLabel->setVisible(!text.isEmpty());
 }
 
 void SearchPivotrixDevicesPage::setScanPeriod(int ms)
@@ -124,16 +176,41 @@ void SearchPivotrixDevicesPage::setScanPeriod(int ms)
 
 void SearchPivotrixDevicesPage::onScanButton_clicked()
 {
+    // A second scan beside the first would only double the traffic and the replies.
+    if (m_currentScan) {
+        qCDebug(lcPivotrix) << "scan already running";
+        return;
+    }
     qRegisterMetaType<PivotrixBSS>("PivotrixBSS");
     auto* scan = new PivotrixScanningThread();
+    scan->setSilenceTimeout(m_scanSilenceMs);
     connect(scan, &PivotrixScanningThread::DeviceFound, this, &SearchPivotrixDevicesPage::on_DeviceFound);
+    connect(scan, &QThread::finished, this, &SearchPivotrixDevicesPage::scanEnded);
     connect(scan, &QThread::finished, scan, &QObject::deleteLater);
     m_scans.removeAll(nullptr);
     m_scans.append(scan);
+    m_currentScan = scan;
+    m_newThisScan.clear();
+    m_scanButton->setEnabled(false);
+    setStatus(QCoreApplication::translate("SearchPivotrixDevicePage", "Scanning for Pivotrix devices..."));
     scan->start(QThread::InheritPriority);
     m_scanTimer->start();
     m_loadingMovie->start();
     reviewVisibility();
+}
+
+void SearchPivotrixDevicesPage::scanEnded()
+{
+    m_currentScan = nullptr;
+    m_scanButton->setEnabled(true);
+    if (m_newThisScan.isEmpty())
+        setStatus(QCoreApplication::translate(
+            "SearchPivotrixDevicePage",
+            "No new Pivotrix device found. Make sure it is on the same network as this PC and that "
+            "multicast (UDP port 5353) is not blocked, or add it by its address."));
+    else
+        setStatus(QCoreApplication::translate("SearchPivotrixDevicePage", "%n new Pivotrix device(s) found.",
+                                              nullptr, m_newThisScan.size()));
 }
 
 void SearchPivotrixDevicesPage::on_DeviceFound(PivotrixBSS device)
@@ -141,6 +218,15 @@ void SearchPivotrixDevicesPage::on_DeviceFound(PivotrixBSS device)
     if (device.model != QLatin1String("px3"))
         return;
     qCDebug(lcPivotrix) << "Device found" << device.address << device.name;
+    // A panel paired by its address alone keeps the record it got then; its own id is only news.
+    const QString pairedId = isRegistered(device.id) ? QString() : pairedByAddress(device.address);
+    if (!pairedId.isEmpty()) {
+        qCDebug(lcPivotrix) << "paired by address as" << pairedId;
+        return;
+    }
+    if (qobject_cast<PivotrixScanningThread*>(sender()) && !isRegistered(device.id))
+        m_newThisScan.insert(device.id);
+    removeEntry(QStringLiteral("address:") + normalHost(device.address));
     auto known = m_discovered.find(device.id);
     if (known != m_discovered.end()) {
         known->address = device.address;
@@ -233,10 +319,118 @@ void SearchPivotrixDevicesPage::reloadList()
             entry->setAddressLabel(record.address);
             continue;
         }
-        if (!isRegistered(record.id))
+        if (!isRegistered(record.id) && pairedByAddress(record.address).isEmpty())
             appendDiscovered(record);
     }
+    for (const PivotrixBSS& record : qAsConst(m_unidentified)) {
+        if (!m_entries.contains(record.id))
+            appendUnidentified(record);
+    }
     reviewVisibility();
+}
+
+void SearchPivotrixDevicesPage::onAddAddressButton_clicked()
+{
+    if (m_probe->state() != AddressProbe::Idle)
+        return;
+    QString error;
+    const QString host = AddressProbe::parseInput(m_addressEdit->text(), &error);
+    qCDebug(lcPivotrix) << "add by address" << host << error;
+    if (host.isEmpty()) {
+        setStatus(error);
+        return;
+    }
+    if (const PivotrixDeviceController* dev = registeredAt(host)) {
+        setStatus(QCoreApplication::translate("SearchPivotrixDevicePage", "%1 is already paired as \"%2\".")
+                      .arg(host, dev->name()));
+        return;
+    }
+    m_addButton->setEnabled(false);
+    setStatus(
+        QCoreApplication::translate("SearchPivotrixDevicePage", "Looking for a Pivotrix device at %1...")
+            .arg(host));
+    m_probe->start(host);
+}
+
+void SearchPivotrixDevicesPage::onAddressIdentified(const PivotrixBSS& device)
+{
+    m_addButton->setEnabled(true);
+    const PivotrixDeviceController* dev = registeredAt(device.address);
+    for (const PivotrixDeviceController* each : ResourceManager::instance()->devices()) {
+        if (each->deviceId() == device.id)
+            dev = each;
+    }
+    if (dev) {
+        setStatus(QCoreApplication::translate("SearchPivotrixDevicePage", "%1 is already paired as \"%2\".")
+                      .arg(device.address, dev->name()));
+        return;
+    }
+    on_DeviceFound(device);
+    setStatus(QCoreApplication::translate("SearchPivotrixDevicePage",
+                                          "Found \"%1\" at %2. Press Pair on its row to pair it.")
+                  .arg(device.name, device.address));
+}
+
+void SearchPivotrixDevicesPage::onAddressUnidentified(PivotrixBSS device)
+{
+    m_addButton->setEnabled(true);
+    if (const PivotrixDeviceController* dev = registeredAt(device.address)) {
+        setStatus(QCoreApplication::translate("SearchPivotrixDevicePage", "%1 is already paired as \"%2\".")
+                      .arg(device.address, dev->name()));
+        return;
+    }
+    device.id = QStringLiteral("address:") + normalHost(device.address);
+    if (!m_entries.contains(device.id)) {
+        m_unidentified.insert(device.id, device);
+        appendUnidentified(device);
+        reviewVisibility();
+    }
+    setStatus(QCoreApplication::translate(
+                  "SearchPivotrixDevicePage",
+                  "%1 answers but does not say which panel it is (its mDNS answer does not reach this PC). "
+                  "Press Pair on its row: the panel is identified once it is paired.")
+                  .arg(device.address));
+}
+
+void SearchPivotrixDevicesPage::appendUnidentified(const PivotrixBSS& device)
+{
+    auto* entry = new SearchDeviceEntry(device, QString());
+    entry->setIdentifyOnPairing(true);
+    connect(entry, &SearchDeviceEntry::forgetPressed, this, &SearchPivotrixDevicesPage::forgetDevice);
+    connect(entry, &SearchDeviceEntry::deviceAdded, this, &SearchPivotrixDevicesPage::addDeviceTracking);
+    appendEntry(entry);
+}
+
+void SearchPivotrixDevicesPage::removeEntry(const QString& key)
+{
+    m_unidentified.remove(key);
+    SearchDeviceEntry* entry = m_entries.take(key);
+    if (!entry)
+        return;
+    for (int row = 0; row < m_devicesEntryList->count(); ++row) {
+        if (m_devicesEntryList->itemWidget(m_devicesEntryList->item(row)) == entry)
+            delete m_devicesEntryList->takeItem(row);
+    }
+    entry->hide();
+    entry->deleteLater();
+}
+
+PivotrixDeviceController* SearchPivotrixDevicesPage::registeredAt(const QString& address) const
+{
+    const QString host = normalHost(address);
+    for (PivotrixDeviceController* dev : ResourceManager::instance()->devices()) {
+        if (normalHost(dev->address()) == host)
+            return dev;
+    }
+    return nullptr;
+}
+
+QString SearchPivotrixDevicesPage::pairedByAddress(const QString& address) const
+{
+    const PivotrixDeviceController* dev = registeredAt(address);
+    return dev && dev->deviceId().startsWith(QLatin1String(SearchDeviceEntry::kSerialIdPrefix))
+               ? dev->deviceId()
+               : QString();
 }
 
 void SearchPivotrixDevicesPage::appendEntry(SearchDeviceEntry* entry)
@@ -272,6 +466,15 @@ void SearchPivotrixDevicesPage::scanFinished()
 
 void SearchPivotrixDevicesPage::addDeviceTracking(QString devId)
 {
+    // A row paired by its address alone learnt its id only now.
+    if (auto* entry = qobject_cast<SearchDeviceEntry*>(sender())) {
+        const QString key = m_entries.key(entry);
+        if (!key.isEmpty() && key != devId) {
+            m_unidentified.remove(key);
+            m_entries.remove(key);
+            m_entries.insert(devId, entry);
+        }
+    }
     for (PivotrixDeviceController* dev : ResourceManager::instance()->devices()) {
         if (dev->deviceId() == devId)
             connect(dev, &PivotrixDeviceController::onlineChanged, this,

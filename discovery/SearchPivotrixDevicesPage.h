@@ -6,11 +6,15 @@
 #include <QList>
 #include <QMap>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
+class AddressProbe;
+class PivotrixDeviceController;
 class PivotrixScanningThread;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMovie;
 class QPushButton;
@@ -32,8 +36,10 @@ public:
     // What a paired row says about its device's last failed request.
     static QString rowMessage(const QString& lastError);
 
-    // Tests shorten the visible scan period.
+    // Tests shorten the visible scan period and the silence that ends a scan.
     void setScanPeriod(int ms);
+    void setScanSilence(int ms) { m_scanSilenceMs = ms; }
+    AddressProbe* addressProbe() const { return m_probe; }
 
     SearchDeviceEntry* entry(const QString& id) const { return m_entries.value(id); }
     QList<QString> entryIds() const { return m_entries.keys(); }
@@ -47,8 +53,19 @@ public slots:
     void reloadList();
     void scanFinished();
     void reviewVisibility();
+    void onAddAddressButton_clicked();
 
 private:
+    void scanEnded();
+    void setStatus(const QString& text);
+    void onAddressIdentified(const PivotrixBSS& device);
+    void onAddressUnidentified(PivotrixBSS device);
+    void appendUnidentified(const PivotrixBSS& device);
+    void removeEntry(const QString& key);
+    // The paired device reached at `address`, or null.
+    PivotrixDeviceController* registeredAt(const QString& address) const;
+    // A record paired by its address alone, at `address`: a scan's report from there is that panel.
+    QString pairedByAddress(const QString& address) const;
     void setupForm();
     void appendEntry(SearchDeviceEntry* entry);
     void appendDiscovered(const PivotrixBSS& record);
@@ -59,10 +76,20 @@ private:
     QTimer* m_scanTimer = nullptr;
     QMovie* m_loadingMovie = nullptr;
     QList<QPointer<PivotrixScanningThread>> m_scans;
+    QPointer<PivotrixScanningThread> m_currentScan;
+    int m_scanSilenceMs;
+    // Ids an unpaired panel reported during the current scan.
+    QSet<QString> m_newThisScan;
+    AddressProbe* m_probe = nullptr;
+    // Rows for addresses that answered without telling which panel they are, keyed "address:<host>".
+    QMap<QString, PivotrixBSS> m_unidentified;
 
     QWidget* m_listGroup = nullptr;
     QListWidget* m_devicesEntryList = nullptr;
     QLabel* m_hintLabel = nullptr;
     QLabel* m_loading = nullptr;
     QPushButton* m_scanButton = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QLineEdit* m_addressEdit = nullptr;
+    QPushButton* m_addButton = nullptr;
 };

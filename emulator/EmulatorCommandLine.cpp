@@ -68,8 +68,12 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption pairingDuration(QStringLiteral("pairing-duration"),
                                              QStringLiteral("Seconds a pairing challenge lasts."),
                                              QStringLiteral("s"), QStringLiteral("30"));
+    const QCommandLineOption noDirectMdns(
+        QStringLiteral("no-direct-mdns"),
+        QStringLiteral("Ignore mDNS queries sent straight to a panel's address (as from another subnet)."));
     parser.addOptions({address, count, name, id, model, serial, canvas, apiKey, keyFile, sessionId,
-                       noCanvasSize, apiPort, statusPort, fault, slow, window, noPairing, pairingDuration});
+                       noCanvasSize, apiPort, statusPort, fault, slow, window, noPairing, pairingDuration,
+                       noDirectMdns});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -180,5 +184,6 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
         panels << config;
     }
     this->window = parser.isSet(window);
+    directMdns = !parser.isSet(noDirectMdns);
     return true;
 }

@@ -43,7 +43,9 @@ int EmulatorRunner::run(int argc, char* argv[])
     QTextStream out(stdout);
     for (const PanelConfig& config : qAsConst(commandLine.panels)) {
         auto panel = std::make_unique<EmulatedPanel>(config);
-        panel->addProtocol(std::make_unique<PanelMdnsResponder>(panel.get()));
+        PanelMdnsAnswer answer;
+        answer.direct = commandLine.directMdns;
+        panel->addProtocol(std::make_unique<PanelMdnsResponder>(panel.get(), answer));
         if (!panel->start(&error)) {
             std::fprintf(stderr, "prism-emulator: %s\n", qPrintable(error));
             return 1;

@@ -166,7 +166,14 @@ void PanelMdnsResponder::panelOnline()
             setsockopt(m_replySocket, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index) == 0 &&
             setsockopt(m_replySocket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &hops, sizeof hops) == 0;
     }
-    if (!ready || pipe2(m_wake, O_CLOEXEC)) {
+    if (!ready && m_replySocket >= 0) {
+        // No multicast here: the panel still hears queries sent to its own address.
+        qWarning("emulator: %s not in the mDNS group: %s", qPrintable(m_panel->address()), strerror(errno));
+        if (m_groupSocket >= 0)
+            ::close(m_groupSocket);
+        m_groupSocket = -1;
+    }
+    if (m_replySocket < 0 || pipe2(m_wake, O_CLOEXEC)) {
         qWarning("emulator: no mDNS responder on %s: %s", qPrintable(m_panel->address()), strerror(errno));
         close();
         return;
@@ -196,40 +203,48 @@ void PanelMdnsResponder::close()
 void PanelMdnsResponder::serve()
 {
     std::vector<char> buffer(bufferSize);
+    // A group socket of -1 is left out of poll.
+    const int direct = m_answer.direct ? m_replySocket : -1;
     for (;;) {
-        pollfd waits[2] = {{m_groupSocket, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(waits, 2, -1) < 0 && errno != EINTR)
+        pollfd waits[3] = {{m_groupSocket, POLLIN, 0}, {direct, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        if (::poll(waits, 3, -1) < 0 && errno != EINTR)
             return;
-        if (waits[1].revents)
+        if (waits[2].revents)
             return;
-        if (!waits[0].revents)
-            continue;
-        sockaddr_storage from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t size = ::recvfrom(m_groupSocket, buffer.data(), buffer.size(), 0,
-                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
-        bool unicast = false;
-        if (size <= 0 || !asksForService(QByteArray::fromRawData(buffer.data(), int(size)), &unicast))
-            continue;
-        // A querier that is not itself an mDNS responder on port 5353 only hears direct answers. The port
-        // sits at the same place in both families.
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&from);
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&from);
-        if (ntohs(v4->sin_port) != mdnsPort)
-            unicast = true;
-        if (!unicast) {
-            v4->sin_port = htons(mdnsPort);
-            if (m_ipv6)
-                inet_pton(AF_INET6, ipv6Group, &v6->sin6_addr);
-            else
-                inet_pton(AF_INET, ipv4Group, &v4->sin_addr);
+        for (int i = 0; i < 2; ++i) {
+            if (waits[i].revents)
+                answer(waits[i].fd, i == 1, buffer);
         }
-        const quint16 queryId = unicast ? readU16(reinterpret_cast<const uchar*>(buffer.data())) : 0;
-        for (const QByteArray& reply : replies(queryId))
-            ::sendto(m_replySocket, reply.constData(), size_t(reply.size()), 0,
-                     reinterpret_cast<sockaddr*>(&from), fromLength);
-        ++m_answered;
     }
+}
+
+void PanelMdnsResponder::answer(int fd, bool direct, std::vector<char>& buffer)
+{
+    sockaddr_storage from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t size =
+        ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    bool unicast = false;
+    if (size <= 0 || !asksForService(QByteArray::fromRawData(buffer.data(), int(size)), &unicast))
+        return;
+    // A querier that is not itself an mDNS responder on port 5353 only hears direct answers, and so does
+    // one that asked this address alone. The port sits at the same place in both families.
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&from);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&from);
+    if (direct || ntohs(v4->sin_port) != mdnsPort)
+        unicast = true;
+    if (!unicast) {
+        v4->sin_port = htons(mdnsPort);
+        if (m_ipv6)
+            inet_pton(AF_INET6, ipv6Group, &v6->sin6_addr);
+        else
+            inet_pton(AF_INET, ipv4Group, &v4->sin_addr);
+    }
+    const quint16 queryId = unicast ? readU16(reinterpret_cast<const uchar*>(buffer.data())) : 0;
+    for (const QByteArray& reply : replies(queryId))
+        ::sendto(m_replySocket, reply.constData(), size_t(reply.size()), 0,
+                 reinterpret_cast<sockaddr*>(&from), fromLength);
+    ++m_answered;
 }
 
 bool PanelMdnsResponder::asksForService(const QByteArray& datagram, bool* unicast)

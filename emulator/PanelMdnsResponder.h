@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 class EmulatedPanel;
 
@@ -19,12 +20,14 @@ struct PanelMdnsAnswer
     int ssFlag = 1;
     QList<QByteArray> txtStrings; // replaces "nm", "md", "id", "ss" when not empty
     bool srvAndTxtApart = false;  // SRV and TXT in two datagrams
+    bool direct = true;           // answers queries sent straight to its own address (RFC 6762 5.5)
 };
 
 // The panel's mDNS responder: answers a query for "_pivotrix-api._tcp.local." with PTR, SRV (the API port),
 // TXT ("nm", "md", "id", "ss") and A (AAAA) records, from the panel's own address, IPv4 or IPv6. The reply
 // goes straight back to the querier when it asked for a unicast response (or is not itself on port 5353),
-// else to the group. Several panels in one network share port 5353.
+// else to the group. Several panels in one network share port 5353. A query sent straight to the panel's
+// address is answered straight back (unless told not to), also where the panel cannot join the group.
 class PanelMdnsResponder : public PanelProtocol
 {
 public:
@@ -44,6 +47,7 @@ public:
 
 private:
     void serve();
+    void answer(int fd, bool direct, std::vector<char>& buffer);
     void close();
 
     EmulatedPanel* m_panel;

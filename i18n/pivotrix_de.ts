@@ -403,6 +403,26 @@ Diagnoseprotokoll daneben in PivotrixEntertainment.log.
         <source>The panel no longer accepts its key: unpair it and pair it again</source>
         <translation>Das Paneel nimmt seinen Schlüssel nicht mehr an: entkoppeln und erneut koppeln</translation>
     </message>
+    <message>
+        <source>The panel did not tell who it is: %1</source>
+        <translation>Das Panel hat nicht mitgeteilt, welches es ist: %1</translation>
+    </message>
+    <message>
+        <source>This is not a Pivotrix PRISM panel (model &quot;%1&quot;).</source>
+        <translation>Das ist kein Pivotrix-PRISM-Panel (Modell „%1“).</translation>
+    </message>
+    <message>
+        <source>The panel did not tell its serial number, so it cannot be told apart from others.</source>
+        <translation>Das Panel hat seine Seriennummer nicht mitgeteilt und lässt sich daher nicht von anderen unterscheiden.</translation>
+    </message>
+    <message>
+        <source>This panel is already paired as &quot;%1&quot;.</source>
+        <translation>Dieses Panel ist bereits als „%1“ gekoppelt.</translation>
+    </message>
+    <message>
+        <source>This panel is already paired.</source>
+        <translation>Dieses Panel ist bereits gekoppelt.</translation>
+    </message>
 </context>
 <context>
     <name>SearchPivotrixDevicePage</name>
@@ -425,6 +445,77 @@ Diagnoseprotokoll daneben in PivotrixEntertainment.log.
     <message>
         <source>Scan for devices</source>
         <translation>Nach Geräten suchen</translation>
+    </message>
+    <message>
+        <source>Enter the IP address or host name of the panel.</source>
+        <translation>Geben Sie die IP-Adresse oder den Hostnamen des Panels ein.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a valid IP address.</source>
+        <translation>„%1“ ist keine gültige IP-Adresse.</translation>
+    </message>
+    <message>
+        <source>%1 is not the address of a single device.</source>
+        <translation>%1 ist nicht die Adresse eines einzelnen Geräts.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IP address or host name.</source>
+        <translation>„%1“ ist weder eine IP-Adresse noch ein Hostname.</translation>
+    </message>
+    <message>
+        <source>The name &quot;%1&quot; could not be found.</source>
+        <translation>Der Name „%1“ wurde nicht gefunden.</translation>
+    </message>
+    <message>
+        <source>%1 is not a Pivotrix PRISM panel (model &quot;%2&quot;).</source>
+        <translation>%1 ist kein Pivotrix-PRISM-Panel (Modell „%2“).</translation>
+    </message>
+    <message>
+        <source>Nothing answers at %1. Check the address, and that the panel is on and reachable from this PC.</source>
+        <translation>Unter %1 antwortet nichts. Prüfen Sie die Adresse und ob das Panel eingeschaltet und von diesem PC aus erreichbar ist.</translation>
+    </message>
+    <message>
+        <source>%1 answers, but not as a Pivotrix PRISM panel does.</source>
+        <translation>%1 antwortet, aber nicht wie ein Pivotrix-PRISM-Panel.</translation>
+    </message>
+    <message>
+        <source>IP address or host name</source>
+        <translation>IP-Adresse oder Hostname</translation>
+    </message>
+    <message>
+        <source>Add by address</source>
+        <translation>Über Adresse hinzufügen</translation>
+    </message>
+    <message>
+        <source>Scanning for Pivotrix devices...</source>
+        <translation>Suche nach Pivotrix-Geräten...</translation>
+    </message>
+    <message>
+        <source>No new Pivotrix device found. Make sure it is on the same network as this PC and that multicast (UDP port 5353) is not blocked, or add it by its address.</source>
+        <translation>Kein neues Pivotrix-Gerät gefunden. Stellen Sie sicher, dass es im selben Netzwerk wie dieser PC ist und Multicast (UDP-Port 5353) nicht blockiert wird, oder fügen Sie es über seine Adresse hinzu.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n new Pivotrix device(s) found.</source>
+        <translation>
+            <numerusform>%n neues Pivotrix-Gerät gefunden.</numerusform>
+            <numerusform>%n neue Pivotrix-Geräte gefunden.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 is already paired as &quot;%2&quot;.</source>
+        <translation>%1 ist bereits als „%2“ gekoppelt.</translation>
+    </message>
+    <message>
+        <source>Looking for a Pivotrix device at %1...</source>
+        <translation>Suche nach einem Pivotrix-Gerät unter %1...</translation>
+    </message>
+    <message>
+        <source>Found &quot;%1&quot; at %2. Press Pair on its row to pair it.</source>
+        <translation>„%1“ unter %2 gefunden. Klicken Sie in seiner Zeile auf „Koppeln“, um es zu koppeln.</translation>
+    </message>
+    <message>
+        <source>%1 answers but does not say which panel it is (its mDNS answer does not reach this PC). Press Pair on its row: the panel is identified once it is paired.</source>
+        <translation>%1 antwortet, sagt aber nicht, welches Panel es ist (seine mDNS-Antwort erreicht diesen PC nicht). Klicken Sie in seiner Zeile auf „Koppeln“: Das Panel wird beim Koppeln erkannt.</translation>
     </message>
 </context>
 <context>

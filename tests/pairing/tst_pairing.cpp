@@ -3,6 +3,7 @@
 // challenge dialog against emulated panels and, for hostile replies, a scripted HTTP server.
 #include "core/ResourceManager.h"
 #include "device/PivotrixDeviceController.h"
+#include "discovery/AddressProbe.h"
 #include "discovery/ColorChallengeDialog.h"
 #include "discovery/SearchDeviceEntry.h"
 #include "discovery/SearchPivotrixDevicesPage.h"
@@ -77,6 +78,34 @@ RoundRectWidget* swatch(const ColorChallengeDialog& dialog, const EmulatedPanel&
             return dialog.swatches().at(i);
     }
     return nullptr;
+}
+
+QString statusText(const SearchPivotrixDevicesPage& page)
+{
+    return page.findChild<QLabel*>(S("statusLabel"))->text();
+}
+
+void addAddress(SearchPivotrixDevicesPage& page, const QString& typed)
+{
+    page.findChild<QLineEdit*>(S("addressEdit"))->setText(typed);
+    QTest::mouseClick(page.findChild<QPushButton*>(S("AddAddressButton")), Qt::LeftButton);
+}
+
+// Pair from the row as a user does: Pair, then the colour the panel lights.
+void pairRow(SearchPivotrixDevicesPage& page, const QString& id, const EmulatedPanel& panel)
+{
+    SearchDeviceEntry* entry = page.entry(id);
+    QVERIFY(entry);
+    QTest::mouseClick(entry->findChild<QPushButton*>(S("VerifyButton")), Qt::LeftButton);
+    QPointer<ColorChallengeDialog> dialog = entry->dialog();
+    QVERIFY(dialog);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
+    // A double click as the window system delivers it: two releases.
+    RoundRectWidget* lit = swatch(*dialog, panel, true);
+    QTest::mouseClick(lit, Qt::LeftButton);
+    QTest::mouseDClick(lit, Qt::LeftButton);
+    QTest::mouseRelease(lit, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 10000);
 }
 
 // A challenge the scripted server offers and how the dialog takes it.
@@ -216,23 +245,14 @@ private slots:
         if (scan)
             page.onScanButton_clicked();
         QTRY_COMPARE_WITH_TIMEOUT(page.entryIds(), (QStringList{S("old"), S("scan-0"), S("scan-1")}), 10000);
+        if (scan)
+            QTRY_COMPARE_WITH_TIMEOUT(statusText(page), S("2 new Pivotrix device(s) found."), 20000);
 
         EmulatedPanel& panel = *panels.front();
-        SearchDeviceEntry* entry = page.entry(panel.id());
-        QSignalSpy added(entry, &SearchDeviceEntry::deviceAdded);
+        QSignalSpy added(page.entry(panel.id()), &SearchDeviceEntry::deviceAdded);
         LogCapture log;
-        QTest::mouseClick(entry->findChild<QPushButton*>(S("VerifyButton")), Qt::LeftButton);
-        QPointer<ColorChallengeDialog> dialog = entry->dialog();
-        QVERIFY(dialog);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog->stage(), PairingStage::ChoosingColor, 10000);
-        // A double click as the window system delivers it: two releases.
-        RoundRectWidget* lit = swatch(*dialog, panel, true);
-        QTest::mouseClick(lit, Qt::LeftButton);
-        QTest::mouseDClick(lit, Qt::LeftButton);
-        QTest::mouseRelease(lit, Qt::LeftButton);
-
-        QTRY_COMPARE_WITH_TIMEOUT(r->devices().size(), 2, 10000);
-        QTRY_VERIFY(dialog.isNull());
+        pairRow(page, panel.id(), panel);
+        QCOMPARE(r->devices().size(), 2);
         const QString key = panel.apiKey();
         PivotrixDeviceController* dev = r->devices().constLast();
         QCOMPARE(dev->deviceId(), panel.id());
@@ -278,6 +298,153 @@ private slots:
         emit controller->onlineChanged(PivotrixController::Offline);
         QVERIFY(errorLabel(page, panel.id())->isHidden());
         QTRY_VERIFY(paired.isNull() && other.isNull());
+    }
+
+    // Add by address where no multicast reaches (a panel routed behind the peer namespace): identified by
+    // the query sent straight to it or, where the panel ignores that, by its device API once paired. Either
+    // way one record that streams; a later scan's report of the panel makes no second row, and adding it
+    // again is refused.
+    void addByAddress_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("direct");
+        QTest::newRow("IPv4, direct answer") << S("198.51.100.2") << true;
+        QTest::newRow("IPv6, direct answer") << S("[2001:db8:1::2]") << true;
+        QTest::newRow("IPv4, no direct answer") << S(" 198.51.100.2 ") << false;
+        QTest::newRow("IPv6, no direct answer") << S("2001:DB8:1::2") << false;
+        QTest::newRow("host name") << S("localhost") << true; // 127.0.0.1 in the private network
+    }
+    void addByAddress()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, direct);
+        const bool local = typed == QLatin1String("localhost");
+        QString why;
+        if (!PrivateNetwork::inside(&why) || (!local && !PrivateNetwork::startPeer(&why)))
+            QSKIP(qPrintable(why));
+        ResourceManager* r = m_registry.load();
+        PanelConfig config;
+        config.address =
+            local
+                ? S("127.0.0.1")
+                : QHostAddress(typed.trimmed().remove(QLatin1Char('[')).remove(QLatin1Char(']'))).toString();
+        config.id = S("routed");
+        config.serial = S("SN-1");
+        EmulatedPanel panel(config);
+        PanelMdnsAnswer answer;
+        answer.direct = direct;
+        panel.addProtocol(std::make_unique<PanelMdnsResponder>(&panel, answer));
+        bool started = false;
+        const auto start = [&] {
+            started = panel.start();
+        };
+        local ? start() : PrivateNetwork::inPeer(start);
+        QVERIFY(started);
+        SearchPivotrixDevicesPage page;
+        page.addressProbe()->setAnswerTimeout(1500);
+        page.show();
+        addAddress(page, typed);
+        QTRY_COMPARE_WITH_TIMEOUT(page.entryIds().size(), 1, 10000);
+        const QString id = direct ? panel.id() : S("serial-SN-1");
+        QCOMPARE(page.entryIds().constFirst(), direct ? id : S("address:") + config.address);
+        pairRow(page, page.entryIds().constFirst(), panel);
+        QTRY_COMPARE_WITH_TIMEOUT(r->devices().size(), 1, 10000);
+        PivotrixDeviceController* dev = r->devices().constFirst();
+        QCOMPARE(dev->deviceId(), id);
+        QCOMPARE(r->deviceSettings(id).value(S("address")).toString(), config.address);
+        QCOMPARE(r->deviceSettings(id).value(S("auth")).toString(), panel.apiKey());
+        page.on_DeviceFound({config.name, 8080, config.model, config.address, config.id, 1});
+        QCOMPARE(rows(page), QStringList{S("%1 %2 %3 Unpair").arg(id, config.name, config.address)});
+        addAddress(page, typed);
+        QTRY_VERIFY_WITH_TIMEOUT(statusText(page).contains(S("is already paired as")), 10000);
+        dev->startStream();
+        QTRY_VERIFY_WITH_TIMEOUT(dev->isStreaming(), 10000);
+    }
+
+    // Addresses that give no row: what the tab says, and nothing is stored.
+    void addressRefused_data()
+    {
+        QTest::addColumn<QString>("typed"); // "%1": a panel of the given model and id
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("says");
+        const auto row = [](const char* typed, const char* says, const char* model = "") {
+            QTest::newRow(typed) << S(typed) << S(model) << S(says);
+        };
+        row(" ", "Enter the IP address or host name of the panel.");
+        row("127.0.61.1:8080", "\"127.0.61.1:8080\" is not a valid IP address.");
+        row("256.1.1.1", "\"256.1.1.1\" is not a valid IP address.");
+        row("10.1", "\"10.1\" is not an IP address or host name.");
+        row("http://panel/", "\"http://panel/\" is not an IP address or host name.");
+        row("my panel", "\"my panel\" is not an IP address or host name.");
+        row("224.0.0.251", "224.0.0.251 is not the address of a single device.");
+        row("::", ":: is not the address of a single device.");
+        row("127.0.61.250", "127.0.61.250 is already paired as \"Old\".");
+        row("%1", "is not a Pivotrix PRISM panel (model \"px2\").", "px2");
+        row("%1 ", "is already paired as \"Old\".", "px3");
+        row("no-such-panel.invalid", "The name \"no-such-panel.invalid\" could not be found.");
+        row("127.0.0.9", "Nothing answers at 127.0.0.9.");
+    }
+    void addressRefused()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, model);
+        QFETCH(QString, says);
+        // Names and empty addresses are asked only where nothing leaves the private network.
+        if ((typed.contains(S(".invalid")) || typed.contains(S("0.0.9"))) && !PrivateNetwork::inside())
+            QSKIP("needs the private network");
+        ResourceManager* r = m_registry.load({stored(record("old", "Old", "127.0.61.250"), 1)});
+        std::unique_ptr<EmulatedPanel> panel;
+        if (!model.isEmpty()) {
+            PanelConfig config;
+            config.model = model;
+            config.id = S("old");
+            panel = m_panels.start(config);
+            QVERIFY(panel);
+            panel->stop();
+            panel->addProtocol(std::make_unique<PanelMdnsResponder>(panel.get()));
+            QVERIFY(panel->start());
+            typed = typed.arg(panel->address());
+        }
+        SearchPivotrixDevicesPage page;
+        page.addressProbe()->setAnswerTimeout(1500);
+        page.show();
+        addAddress(page, typed);
+        QTRY_VERIFY2_WITH_TIMEOUT(statusText(page).contains(says), qPrintable(statusText(page)), 10000);
+        QTRY_VERIFY(page.findChild<QPushButton*>(S("AddAddressButton"))->isEnabled());
+        QCOMPARE(page.entryIds(), QStringList{S("old")});
+        QCOMPARE(r->devices().size(), 1);
+    }
+
+    // While a scan runs the tab says so and a second click starts none; a scan that finds nothing new (here
+    // the only panel sits on another subnet) says so with what to try.
+    void scanStatus()
+    {
+        QString why;
+        if (!PrivateNetwork::inside(&why) || !PrivateNetwork::startPeer(&why))
+            QSKIP(qPrintable(why));
+        m_registry.load();
+        PanelConfig config;
+        config.address = S("198.51.100.2");
+        EmulatedPanel panel(config);
+        panel.addProtocol(std::make_unique<PanelMdnsResponder>(&panel));
+        bool started = false;
+        PrivateNetwork::inPeer([&] { started = panel.start(); });
+        QVERIFY(started);
+        SearchPivotrixDevicesPage page;
+        page.setScanSilence(1000);
+        page.show();
+        LogCapture log;
+        auto* scan = page.findChild<QPushButton*>(S("ScanButton"));
+        QTest::mouseClick(scan, Qt::LeftButton);
+        QCOMPARE(statusText(page), S("Scanning for Pivotrix devices..."));
+        QVERIFY(!scan->isEnabled());
+        page.onScanButton_clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(scan->isEnabled(), 20000);
+        QCOMPARE(statusText(page),
+                 S("No new Pivotrix device found. Make sure it is on the same network as this PC and that "
+                   "multicast (UDP port 5353) is not blocked, or add it by its address."));
+        QCOMPARE(log.count(S("send query")), 1);
+        QVERIFY(page.entryIds().isEmpty());
     }
 
     // How a challenge ends for the user: what the dialog says when it does not pair (and no key), and what

@@ -25,7 +25,8 @@ std::string setupScript(int extraAddresses)
 }
 
 // The veth pair, its far end moved into the namespace $PEER; addresses without duplicate detection are
-// usable at once, and none of the kernel's own get in the way.
+// usable at once, and none of the kernel's own get in the way. The peer also routes a subnet of its own,
+// on its loopback, that link-local multicast never reaches.
 constexpr char kPeerScript[] =
     "ip link add pvx0 type veth peer name pvx1 && ip link set pvx0 addrgenmode none && "
     "ip link set pvx1 addrgenmode none && ip link set pvx1 netns $PEER && ip addr add fe80::1/64 dev pvx0 "
@@ -33,7 +34,10 @@ constexpr char kPeerScript[] =
     "&& ip addr add 2001:db8::1/64 dev pvx0 nodad && ip link set pvx0 up && nsenter --net=$PEER sh -c 'ip "
     "link "
     "set lo up && for h in 2 3 4 5; do ip addr add fe80::$h/64 dev pvx1 nodad && ip addr add 2001:db8::$h/64 "
-    "dev pvx1 nodad || exit 1; done && ip link set pvx1 up'";
+    "dev pvx1 nodad || exit 1; done && ip link set pvx1 up && ip addr add 192.0.2.2/24 dev pvx1 && "
+    "ip addr add 198.51.100.2/32 dev lo && ip addr add 2001:db8:1::2/128 dev lo' && "
+    "ip addr add 192.0.2.1/24 dev pvx0 && ip route add 198.51.100.0/24 via 192.0.2.2 && "
+    "ip route add 2001:db8:1::/64 via 2001:db8::2";
 int g_peer = -1;
 } // namespace
 
