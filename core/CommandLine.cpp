@@ -4,6 +4,7 @@
 #include "ui/UpdateChecker.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cstdio>
@@ -151,13 +152,16 @@ bool CommandLine::proceed(int argc, char** argv, int* exitStatus)
     if (commandLine.action() == Action::Control) {
         // Only what the bus needs: no window, no display, no single-instance lock.
         QCoreApplication app(argc, argv);
+        // Standard error is for the answer; QT_LOGGING_RULES still brings the diagnostics back.
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         Translations::install(app);
         QString out;
         QString err;
         *exitStatus = ControlClient::run(commandLine.controlRequests(), &out, &err);
         std::fputs(out.toLocal8Bit().constData(), stdout);
         if (!err.isEmpty())
-            std::fputs(tr("%1: %2").arg(commandLine.m_program, err).toLocal8Bit().constData(), stderr);
+            std::fputs(QString(commandLine.m_program + QStringLiteral(": ") + err).toLocal8Bit().constData(),
+                       stderr);
         return false;
     }
     std::fputs(commandLine.text().toLocal8Bit().constData(),
