@@ -39,10 +39,7 @@ private slots:
         QCOMPARE(int(commandLine.action()), action);
         QCOMPARE(commandLine.exitStatus(), action == int(CommandLine::Action::Refuse) ? 2 : 0);
         QVERIFY2(commandLine.text().contains(text), qPrintable(commandLine.text()));
-        if (commandLine.action() == CommandLine::Action::Control) {
-            QCOMPARE(commandLine.controlRequests().size(), 2);
-            QCOMPARE(commandLine.controlRequests().last().device, QStringLiteral("lamp"));
-        }
+        QCOMPARE(commandLine.controlRequests().size() == 2, action == int(CommandLine::Action::Control));
     }
 };
 
