@@ -8,11 +8,15 @@
 #include "core/SocketLibrary.h"
 #include "core/TerminationSignals.h"
 #include "core/Translations.h"
+#include "ui/ControlService.h"
+#include "ui/DeviceListRazerPage.h"
+#include "ui/DeviceListScreenMirrorPage.h"
 #include "ui/LazyIconStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDebug>
 #include <QDir>
 #include <QFont>
@@ -24,6 +28,7 @@
 #include <QStyleFactory>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 const char* const kGlIntegration = "QT_XCB_GL_INTEGRATION";
@@ -169,7 +174,12 @@ int ApplicationShell::run(int argc, char** argv)
         if (session)
             app.installNativeEventFilter(session);
 
+        // Scripts and hotkeys reach the same tabs a click does.
+        auto control = std::make_unique<ControlService>(window.razerPage(), window.screenMirrorPage());
+        control->registerOn(QDBusConnection::sessionBus());
+
         result = app.exec();
+        control.reset();
         ResourceManager::destroyInstance();
     }
     SocketLibrary::cleanup();

@@ -103,6 +103,7 @@ Try &apos;%1 --help&apos; for more information.
     </message>
     <message>
         <source>Usage: %1 [--minimized] [--verbose]
+       %1 CONTROL...
 Ambient light for Pivotrix PRISM panels: finds them on the network, pairs with them and
 streams Razer Chroma colours or a mirror of the screen to them, from the system tray.
 
@@ -111,11 +112,22 @@ streams Razer Chroma colours or a mirror of the screen to them, from the system 
   -h, --help   show this help and exit
   --version    show the version and exit
 
+Controls of the running program, carried out in order (DEVICE: a device&apos;s id or name):
+  --list                          list the paired devices, one a line
+  --stream on|off DEVICE          switch a device&apos;s stream on or off
+  --source razer|mirror DEVICE    stream Razer Chroma colours or the screen mirror
+  --mirror-mode screen|dominant|continue DEVICE
+                                  mirror the whole screen, its dominant colour or the
+                                  screen&apos;s edge next to the panel
+  --color-mode boosted|natural DEVICE
+                                  the mirror&apos;s colours boosted or natural
+
 Qt&apos;s standard options (-platform, -display, -style, ...) are accepted as well.
 Settings live in ~/.local/share/PivotrixEntertainment/settings.json, the diagnostic log
 beside them in PivotrixEntertainment.log.
 </source>
         <translation>Aufruf: %1 [--minimized] [--verbose]
+       %1 STEUERUNG...
 Umgebungslicht für Pivotrix-PRISM-Paneele: findet sie im Netzwerk, koppelt sich mit ihnen und
 sendet ihnen Razer-Chroma-Farben oder ein Abbild des Bildschirms, aus dem Infobereich.
 
@@ -124,10 +136,76 @@ sendet ihnen Razer-Chroma-Farben oder ein Abbild des Bildschirms, aus dem Infobe
   -h, --help   diese Hilfe zeigen und beenden
   --version    die Version zeigen und beenden
 
+Steuerung des laufenden Programms, der Reihe nach ausgeführt (GERÄT: Kennung oder Name eines Geräts):
+  --list                          die gekoppelten Geräte auflisten, eines je Zeile
+  --stream on|off GERÄT           die Übertragung an ein Gerät ein- oder ausschalten
+  --source razer|mirror GERÄT     Razer-Chroma-Farben oder den Bildschirmspiegel senden
+  --mirror-mode screen|dominant|continue GERÄT
+                                  den ganzen Bildschirm, seine vorherrschende Farbe oder den
+                                  Bildschirmrand neben dem Paneel spiegeln
+  --color-mode boosted|natural GERÄT
+                                  die Farben des Spiegels verstärkt oder natürlich
+
 Qts Standardoptionen (-platform, -display, -style, ...) werden ebenfalls angenommen.
 Die Einstellungen liegen in ~/.local/share/PivotrixEntertainment/settings.json, das
 Diagnoseprotokoll daneben in PivotrixEntertainment.log.
 </translation>
+    </message>
+    <message>
+        <source>option &apos;%1&apos; needs %2 and a device</source>
+        <translation>Option „%1“ braucht %2 und ein Gerät</translation>
+    </message>
+    <message>
+        <source>option &apos;%1&apos; takes %2, not &apos;%3&apos;</source>
+        <translation>Option „%1“ nimmt %2, nicht „%3“</translation>
+    </message>
+</context>
+<context>
+    <name>ControlClient</name>
+    <message>
+        <source>No session bus to reach Pivotrix Entertainment on: %1
+</source>
+        <translation>Kein Sitzungsbus, über den Pivotrix Entertainment erreichbar wäre: %1
+</translation>
+    </message>
+    <message>
+        <source>Pivotrix Entertainment is not running; start it first.
+</source>
+        <translation>Pivotrix Entertainment läuft nicht; bitte zuerst starten.
+</translation>
+    </message>
+    <message>
+        <source>Pivotrix Entertainment did not answer: %1
+</source>
+        <translation>Pivotrix Entertainment hat nicht geantwortet: %1
+</translation>
+    </message>
+</context>
+<context>
+    <name>ControlService</name>
+    <message>
+        <source>No device named: give a device&apos;s id or name.</source>
+        <translation>Kein Gerät genannt: bitte Kennung oder Namen eines Geräts angeben.</translation>
+    </message>
+    <message>
+        <source>No paired device is called &apos;%1&apos;.</source>
+        <translation>Kein gekoppeltes Gerät heißt „%1“.</translation>
+    </message>
+    <message>
+        <source>%1 paired devices are called &apos;%2&apos;: give the id.</source>
+        <translation>%1 gekoppelte Geräte heißen „%2“: bitte die Kennung angeben.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a source; use one of: %2.</source>
+        <translation>„%1“ ist keine Quelle; möglich sind: %2.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a mirror mode; use one of: %2.</source>
+        <translation>„%1“ ist kein Spiegelmodus; möglich sind: %2.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a colour mode; use one of: %2.</source>
+        <translation>„%1“ ist kein Farbmodus; möglich sind: %2.</translation>
     </message>
 </context>
 <context>

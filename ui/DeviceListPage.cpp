@@ -107,6 +107,20 @@ void DeviceListPage::togleStream(bool enabled)
         qCDebug(lcPivotrix) << "invalid controller";
         return;
     }
+    applyStreamSwitch(controller, enabled);
+}
+
+bool DeviceListPage::switchStream(PivotrixDeviceController* controller, bool enabled)
+{
+    if (!pageForController(controller))
+        return false;
+    qCDebug(lcPivotrix) << "stream switch asked for" << controller->deviceId() << enabled << m_sourceName;
+    applyStreamSwitch(controller, enabled);
+    return true;
+}
+
+void DeviceListPage::applyStreamSwitch(PivotrixDeviceController* controller, bool enabled)
+{
     ResourceManager* registry = ResourceManager::instance();
     QVariantMap record = registry->deviceSettings(controller->deviceId());
     if (enabled) {

@@ -31,6 +31,9 @@ public:
     QTabWidget* tabWidget() const { return m_tabWidget; }
     QWidget* previewWidget() const { return m_previewWidget; }
     QString sourceName() const { return m_sourceName; }
+    // What a click on the device's stream switch on this tab does; false when the tab has no page for the
+    // device (it is offline) and nothing was done.
+    bool switchStream(PivotrixDeviceController* controller, bool enabled);
 
 signals:
     void deviceSelected(PivotrixDeviceController* controller);
@@ -74,6 +77,7 @@ public slots:
 private:
     static bool sessionLocked();
     void forgetController(PivotrixDeviceController* controller);
+    void applyStreamSwitch(PivotrixDeviceController* controller, bool enabled);
     QWidget* pageParent() const;
 
     QMap<QWidget*, PivotrixDeviceController*> m_pageControllers;

@@ -134,13 +134,15 @@ void DeviceListScreenMirrorPage::reviewPreviewPage()
     m_tabs->setVisible(hasDevices);
 }
 
-void DeviceListScreenMirrorPage::storeSetting(const QString& key, int value, const char* noSettings,
-                                              const char* unchanged)
+PivotrixDeviceController* DeviceListScreenMirrorPage::senderController() const
 {
     auto* page = qobject_cast<ScreenMirrorDevicePage*>(sender());
-    if (!page)
-        return;
-    PivotrixDeviceController* controller = pageControllers().value(page, nullptr);
+    return page ? pageControllers().value(page, nullptr) : nullptr;
+}
+
+void DeviceListScreenMirrorPage::storeSetting(PivotrixDeviceController* controller, const QString& key,
+                                              int value, const char* noSettings, const char* unchanged)
+{
     if (!controller)
         return;
     QVariantMap record = registry()->deviceSettings(controller->deviceId());
@@ -161,27 +163,39 @@ void DeviceListScreenMirrorPage::storeSetting(const QString& key, int value, con
 
 void DeviceListScreenMirrorPage::selectedMonitorChanged(int idx)
 {
-    storeSetting(QStringLiteral("monitor_idx"), idx, "no device settings", nullptr);
+    storeSetting(senderController(), QStringLiteral("monitor_idx"), idx, "no device settings", nullptr);
 }
 
 void DeviceListScreenMirrorPage::selectedModeChanged(EffecType idx)
 {
-    storeSetting(QStringLiteral("effect_mode"), idx, "invalid controller", "same mode");
+    chooseMode(senderController(), idx);
 }
 
 void DeviceListScreenMirrorPage::locationChanged(EffectDeviceLocation idx)
 {
-    storeSetting(QStringLiteral("device_location"), idx, "invalid controller", "same mode");
+    storeSetting(senderController(), QStringLiteral("device_location"), idx, "invalid controller",
+                 "same mode");
 }
 
 void DeviceListScreenMirrorPage::seasoningChanged(EffectDeviceSeasoning idx)
 {
-    storeSetting(QStringLiteral("effect_type"), idx, "invalid controller", "same seasoning");
+    storeSetting(senderController(), QStringLiteral("effect_type"), idx, "invalid controller",
+                 "same seasoning");
 }
 
 void DeviceListScreenMirrorPage::colorModeChanged(ColorMode mode)
 {
-    storeSetting(QStringLiteral("color_mode"), mode, "invalid controller", "same mode");
+    chooseColorMode(senderController(), mode);
+}
+
+void DeviceListScreenMirrorPage::chooseMode(PivotrixDeviceController* controller, EffecType mode)
+{
+    storeSetting(controller, QStringLiteral("effect_mode"), mode, "invalid controller", "same mode");
+}
+
+void DeviceListScreenMirrorPage::chooseColorMode(PivotrixDeviceController* controller, ColorMode mode)
+{
+    storeSetting(controller, QStringLiteral("color_mode"), mode, "invalid controller", "same mode");
 }
 
 void DeviceListScreenMirrorPage::userDisabledScreenGrab()

@@ -22,6 +22,9 @@ public:
 
     ScreenMirrorPreview* previewPage() const { return m_previewPage; }
     QSharedPointer<ScreenMirrorPipeline> pipeline(QWidget* page) const;
+    // The choices of the device's mode and colour combos, also for a device without a page here.
+    void chooseMode(PivotrixDeviceController* controller, EffecType mode);
+    void chooseColorMode(PivotrixDeviceController* controller, ColorMode mode);
 
 protected:
     QWidget* createDevicePage(PivotrixDeviceController* controller, QWidget* parent) override;
@@ -41,7 +44,10 @@ private slots:
     void userDisabledScreenGrab();
 
 private:
-    void storeSetting(const QString& key, int value, const char* noSettings, const char* unchanged);
+    // The device of the page that sent the signal, or null.
+    PivotrixDeviceController* senderController() const;
+    void storeSetting(PivotrixDeviceController* controller, const QString& key, int value,
+                      const char* noSettings, const char* unchanged);
 
     QTabWidget* m_tabs = nullptr;
     ScreenMirrorPreview* m_previewPage = nullptr;

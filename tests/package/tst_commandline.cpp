@@ -1,4 +1,5 @@
-// What the program does with its command line before anything else: help, version, or a refusal.
+// What the program does with its command line before anything else: help, version, controls of a running
+// instance, or a refusal.
 #include "core/CommandLine.h"
 
 #include <QtTest>
@@ -23,6 +24,12 @@ private slots:
         row("p file", CommandLine::Action::Refuse, "unexpected argument 'file'\nTry 'p --help'");
         row("p -- -h", CommandLine::Action::Refuse, "unexpected argument '-h'");
         row("p -", CommandLine::Action::Refuse, "unexpected argument '-'");
+        row("p --list --stream off lamp --minimized", CommandLine::Action::Control, "");
+        row("p --list --version", CommandLine::Action::ShowVersion, "Pivotrix Entertainment");
+        row("p --source tv lamp", CommandLine::Action::Refuse,
+            "option '--source' takes razer|mirror, not 'tv'");
+        row("p --color-mode natural", CommandLine::Action::Refuse,
+            "'--color-mode' needs boosted|natural and a device");
     }
     void arguments()
     {
@@ -32,6 +39,7 @@ private slots:
         QCOMPARE(int(commandLine.action()), action);
         QCOMPARE(commandLine.exitStatus(), action == int(CommandLine::Action::Refuse) ? 2 : 0);
         QVERIFY2(commandLine.text().contains(text), qPrintable(commandLine.text()));
+        QCOMPARE(commandLine.controlRequests().size() == 2, action == int(CommandLine::Action::Control));
     }
 };
 

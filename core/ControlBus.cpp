@@ -1,0 +1,8 @@
+#include "core/ControlBus.h"
+
+#include <QDBusMetaType>
+
+void ControlBus::registerTypes()
+{
+    qDBusRegisterMetaType<DeviceStates>();
+}
