@@ -9,6 +9,9 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDebug>
 
+#include <algorithm>
+#include <utility>
+
 #include <fcntl.h>
 
 namespace {
@@ -232,6 +235,14 @@ QList<PortalScreenCast::Stream> PortalScreenCast::parseStreams(const QVariant& v
         streams.append(stream);
     }
     arg.endArray();
+    // The portal's order is its own (GNOME's varies between sessions); "Monitor 1" is the top left one, so a
+    // panel's monitor stays the same across restarts. Streams without a place keep their order at the end.
+    std::stable_sort(streams.begin(), streams.end(), [](const Stream& a, const Stream& b) {
+        if (a.geometry.isEmpty() || b.geometry.isEmpty())
+            return !a.geometry.isEmpty() && b.geometry.isEmpty();
+        return std::make_pair(a.geometry.y(), a.geometry.x()) <
+               std::make_pair(b.geometry.y(), b.geometry.x());
+    });
     return streams;
 }
 

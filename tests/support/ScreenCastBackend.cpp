@@ -236,12 +236,13 @@ public slots:
             if (m_answer == "no")
                 return 1;
         }
+        // Listed last output first: a real portal's order is its own (GNOME's changes between sessions).
         QList<StreamEntry> streams;
         for (const Output* out : qAsConst(g_outputs)) {
             const QPoint position(streams.size() * out->picture.width() / m_scale, 0);
             const bool hostile = m_answer == "hostile";
             const QSize absurd = streams.isEmpty() ? QSize(1 << 30, 1 << 30) : QSize(-5, 7);
-            streams.append(
+            streams.prepend(
                 {out->node,
                  {{QStringLiteral("position"), hostile ? QVariant(QStringLiteral("left")) : position},
                   {QStringLiteral("size"), hostile ? absurd : out->picture.size() / m_scale},
