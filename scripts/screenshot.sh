@@ -36,6 +36,7 @@ mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$X
 
 shoot() {
     local view=$1 file=$2
+    : >"$tmp/$view.out" # the background start may open it only after the first look below
     "$showcase" "$view" >"$tmp/$view.out" 2>"$tmp/$view.err" &
     local pid=$!
     local id=""

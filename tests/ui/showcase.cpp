@@ -114,6 +114,8 @@ int main(int argc, char** argv)
         update->show();
         update->setFixedSize(update->size());
         (void)QTest::qWaitFor([] { return !UpdateChecker::instance()->isChecking(); });
+        // The window's own check at start may have put up its dialog for the same news on the same spot.
+        update->raise();
         shown = update;
     }
     if (!shown || !QTest::qWaitForWindowExposed(shown, 5000))
