@@ -24,7 +24,8 @@ void feed(MdnsRecordCollector& collector, const uint8_t* data, size_t size, cons
             std::abort();
     }
     for (int offset = 0; offset < int(size) && offset < 64; ++offset) {
-        const int end = MdnsMessage::readName(reinterpret_cast<const uchar*>(datagram.data()), int(size), offset);
+        const int end =
+            MdnsMessage::readName(reinterpret_cast<const uchar*>(datagram.data()), int(size), offset);
         if (end != -1 && (end <= offset || end > int(size)))
             std::abort();
     }
