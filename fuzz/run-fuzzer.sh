@@ -8,15 +8,17 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# The program's own sources each target links, and the largest input it is given (the reader's real limit).
+# The program's own sources each target links, and the largest input to try (for the mDNS reply, the whole
+# receive buffer of the scan).
 target_sources() {
     case "$1" in
         mdns_reply) echo discovery/MdnsMessage.cpp discovery/MdnsRecordCollector.cpp discovery/MdnsSource.cpp \
             core/DiagnosticLog.cpp 42048 ;;
+        panel_reply) echo device/PanelReply.cpp core/DiagnosticLog.cpp 65536 ;;
         *) return 1 ;;
     esac
 }
-targets=(mdns_reply)
+targets=(mdns_reply panel_reply)
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
