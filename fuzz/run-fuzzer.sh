@@ -15,10 +15,12 @@ target_sources() {
         mdns_reply) echo discovery/MdnsMessage.cpp discovery/MdnsRecordCollector.cpp discovery/MdnsSource.cpp \
             core/DiagnosticLog.cpp 42048 ;;
         panel_reply) echo device/PanelReply.cpp core/DiagnosticLog.cpp 65536 ;;
+        chroma_message) echo broadcast/ChromaBroadcastMessage.cpp 64 ;;
+        panel_frame) echo emulator/PanelFrameParser.cpp 65600 ;;
         *) return 1 ;;
     esac
 }
-targets=(mdns_reply panel_reply)
+targets=(mdns_reply panel_reply chroma_message panel_frame)
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
