@@ -17,10 +17,11 @@ target_sources() {
         panel_reply) echo device/PanelReply.cpp core/DiagnosticLog.cpp 65536 ;;
         chroma_message) echo broadcast/ChromaBroadcastMessage.cpp 64 ;;
         panel_frame) echo emulator/PanelFrameParser.cpp 65600 ;;
+        settings_file) echo core/SettingsFile.cpp 65536 ;;
         *) return 1 ;;
     esac
 }
-targets=(mdns_reply panel_reply chroma_message panel_frame)
+targets=(mdns_reply panel_reply chroma_message panel_frame settings_file)
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
