@@ -18,10 +18,11 @@ target_sources() {
         chroma_message) echo broadcast/ChromaBroadcastMessage.cpp 64 ;;
         panel_frame) echo emulator/PanelFrameParser.cpp 65600 ;;
         settings_file) echo core/SettingsFile.cpp 65536 ;;
+        pairing_reply) echo discovery/PairingChallenge.cpp 65536 ;;
         *) return 1 ;;
     esac
 }
-targets=(mdns_reply panel_reply chroma_message panel_frame settings_file)
+targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply)
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
@@ -72,8 +73,8 @@ if [ $stale -eq 1 ]; then
     echo "fuzz: building $binary"
     # shellcheck disable=SC2046
     "$cxx" -std=c++17 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-        -DQT_NO_CAST_FROM_ASCII -I"$root" $(pkg-config --cflags Qt5Core) "${sources[@]}" \
-        $(pkg-config --libs Qt5Core) -o "$binary.tmp"
+        -DQT_NO_CAST_FROM_ASCII -I"$root" $(pkg-config --cflags Qt5Core Qt5Gui) "${sources[@]}" \
+        $(pkg-config --libs Qt5Core Qt5Gui) -o "$binary.tmp"
     mv "$binary.tmp" "$binary"
 fi
 # New inputs found go to the build directory; the committed seeds stay as they are.
