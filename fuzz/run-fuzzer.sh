@@ -19,10 +19,11 @@ target_sources() {
         panel_frame) echo emulator/PanelFrameParser.cpp 65600 ;;
         settings_file) echo core/SettingsFile.cpp 65536 ;;
         pairing_reply) echo discovery/PairingChallenge.cpp 65536 ;;
+        instance_message) echo core/SingleInstanceMessage.cpp 2048 ;;
         *) return 1 ;;
     esac
 }
-targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply)
+targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply instance_message)
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
