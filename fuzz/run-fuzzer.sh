@@ -20,10 +20,11 @@ target_sources() {
         settings_file) echo core/SettingsFile.cpp 65536 ;;
         pairing_reply) echo discovery/PairingChallenge.cpp 65536 ;;
         instance_message) echo core/SingleInstanceMessage.cpp 2048 ;;
+        update_reply) echo ui/UpdateReply.cpp 65536 ;;
         *) return 1 ;;
     esac
 }
-targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply instance_message)
+targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply instance_message update_reply)
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
