@@ -4,6 +4,7 @@
 #include "capture/session/SystemSession.h"
 #include "core/AutostartRegistration.h"
 #include "core/DiagnosticLog.h"
+#include "core/SettingsFile.h"
 #include "core/SettingsManager.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/RazerSdkColorProvider.h"
@@ -115,16 +116,13 @@ void ResourceManager::loadSettings(const QString& path)
 
     qDeleteAll(m_devices);
     m_devices.clear();
-    const QVariantMap devices = m_settings->value(kDevices).toMap();
-    for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
-        const QVariantMap record = it.value().toMap();
-        PivotrixDeviceController* dev = createController(
-            record.value(QStringLiteral("address")).toString(), record.value(QStringLiteral("port")).toInt(),
-            record.value(QStringLiteral("auth")).toString(), record.value(QStringLiteral("name")).toString(),
-            record.value(QStringLiteral("model")).toString(), record.value(QStringLiteral("id")).toString());
-        dev->setIndex(record.value(QStringLiteral("index")).toInt());
+    const QVector<SettingsFile::Device> devices = SettingsFile::devices(m_settings->value(kDevices).toMap());
+    for (const SettingsFile::Device& device : devices) {
+        PivotrixDeviceController* dev = createController(device.address, device.port, device.apiKey,
+                                                         device.name, device.model, device.id);
+        dev->setIndex(device.index);
         m_devices.append(dev);
-        qCDebug(lcPivotrix) << "add device" << record.value(QStringLiteral("name")).toString();
+        qCDebug(lcPivotrix) << "add device" << device.name;
     }
     sortDevices();
     syncRunOnStart();

@@ -1,13 +1,12 @@
 #include "core/SettingsManager.h"
 
 #include "core/DiagnosticLog.h"
+#include "core/SettingsFile.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSaveFile>
 
 namespace {
@@ -29,19 +28,13 @@ void SettingsManager::load(const QString& path)
         return;
 
     const QByteArray bytes = file.readAll();
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+    QString reason;
+    if (!SettingsFile::parse(bytes, &m_settings, &reason)) {
         // Starting empty is the documented behaviour, but the user's devices and keys must survive it.
         m_settings.clear();
         m_unparsedFileOnDisk = !bytes.trimmed().isEmpty();
-        qCDebug(lcPivotrix) << "settings file not a json object, starting empty" << path
-                            << (error.error != QJsonParseError::NoError
-                                    ? error.errorString()
-                                    : QStringLiteral("root not an object"));
-        return;
+        qCDebug(lcPivotrix) << "settings file not a json object, starting empty" << path << reason;
     }
-    m_settings = doc.object().toVariantMap();
 }
 
 bool SettingsManager::preserveUnparsedFile()
@@ -82,8 +75,7 @@ bool SettingsManager::save()
         return false;
     }
     file.setPermissions(kOwnerOnly);
-    const QByteArray text =
-        QJsonDocument(QJsonObject::fromVariantMap(m_settings)).toJson(QJsonDocument::Indented);
+    const QByteArray text = SettingsFile::compose(m_settings);
     if (file.write(text) != text.size() || !file.commit()) {
         qCDebug(lcPivotrix) << "settings save failed" << m_path << file.errorString();
         file.cancelWriting();

@@ -2,6 +2,7 @@
 
 #include "core/DiagnosticLog.h"
 #include "core/LocalIpcPlatform.h"
+#include "core/SingleInstanceMessage.h"
 
 #include <QDataStream>
 #include <QDeadlineTimer>
@@ -10,20 +11,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
-#include <QTextCodec>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
 namespace {
 const char* const kBufferProperty = "pivotrixBuffer";
-
-bool decodeUtf8(const QByteArray& bytes, QString* out)
-{
-    QTextCodec::ConverterState state;
-    *out = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
 } // namespace
 
 SingleInstance::SingleInstance(QString key, QString runtimeDir, QObject* parent)
@@ -68,17 +60,14 @@ SingleInstance::Role SingleInstance::start(const QString& message, int timeoutMs
 
 bool SingleInstance::sendMessage(const QString& serverName, const QString& message, int timeoutMs)
 {
-    const QByteArray payload = message.toUtf8();
-    if (payload.isEmpty() || payload.size() > kMaxMessageBytes)
+    const QByteArray frame = SingleInstanceMessage::frame(message);
+    if (frame.isEmpty())
         return false;
     QDeadlineTimer deadline(qMax(timeoutMs, 0));
     QLocalSocket socket;
     socket.connectToServer(serverName);
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
-    QByteArray frame(4, '\0');
-    qToBigEndian<quint32>(quint32(payload.size()), frame.data());
-    frame += payload;
     socket.write(frame);
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
@@ -134,22 +123,17 @@ void SingleInstance::readClient(QLocalSocket* socket)
         socket->abort();
         socket->deleteLater();
     };
-    if (buffer.size() < 4) {
-        socket->setProperty(kBufferProperty, buffer);
-        return;
-    }
-    const quint32 length = qFromBigEndian<quint32>(buffer.constData());
-    if (length == 0 || length > quint32(kMaxMessageBytes))
-        return drop("bad length");
-    if (buffer.size() < int(4 + length)) {
-        socket->setProperty(kBufferProperty, buffer);
-        return;
-    }
-    if (buffer.size() > int(4 + length) || socket->bytesAvailable() > 0)
-        return drop("bytes after the message");
     QString message;
-    if (!decodeUtf8(buffer.mid(4), &message))
-        return drop("message not utf-8");
+    const char* why = nullptr;
+    switch (SingleInstanceMessage::read(buffer, socket->bytesAvailable() > 0, &message, &why)) {
+    case SingleInstanceMessage::Reading::Incomplete:
+        socket->setProperty(kBufferProperty, buffer);
+        return;
+    case SingleInstanceMessage::Reading::Refused:
+        return drop(why);
+    case SingleInstanceMessage::Reading::Complete:
+        break;
+    }
 
     socket->setProperty(kBufferProperty, QVariant());
     socket->write(&kAck, 1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/SingleInstanceMessage.h"
+
 #include <QLockFile>
 #include <QObject>
 #include <QString>
@@ -22,7 +24,7 @@ public:
         MessageDelivered,
         Unreachable
     };
-    static constexpr int kMaxMessageBytes = 1024;
+    static constexpr int kMaxMessageBytes = SingleInstanceMessage::kMaxBytes;
     static constexpr char kAck = 0x06;
 
     // An empty runtimeDir means the user's runtime directory (XDG_RUNTIME_DIR or a private fallback).

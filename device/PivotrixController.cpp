@@ -1,6 +1,7 @@
 #include "device/PivotrixController.h"
 
 #include "core/DiagnosticLog.h"
+#include "device/PanelReply.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -30,19 +31,6 @@ void putLe16(char* at, quint16 value)
 {
     at[0] = char(value & 0xFF);
     at[1] = char(value >> 8);
-}
-
-bool isHexText(const QString& text)
-{
-    if (text.isEmpty() || text.size() % 2 != 0)
-        return false;
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        const bool hex = (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
-        if (!hex)
-            return false;
-    }
-    return true;
 }
 
 QByteArray indentedJson(const QVariantMap& map)
@@ -326,7 +314,7 @@ void PivotrixController::sendJsonRequest(const QByteArray& verb, const QUrl& url
     sendRequest(
         verb, url, apiKey, manager,
         [callback = std::move(callback)](const QByteArray& replyBody, int status, const QString& error) {
-            callback(parseJsonMap(replyBody), status, error);
+            callback(PanelReply::map(replyBody), status, error);
         },
         body);
 }
@@ -352,24 +340,6 @@ int PivotrixController::sendRequestSync(const QByteArray& verb, const QUrl& url,
         errorText->append(error);
     reply->deleteLater();
     return status;
-}
-
-QVariantMap PivotrixController::parseJsonMap(const QByteArray& body)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(body);
-    if (!document.isObject())
-        return {};
-    return document.object().toVariantMap();
-}
-
-QSize PivotrixController::canvasFromStreamReply(const QVariantMap& map, const QSize& whenMissing)
-{
-    const QVariantMap pixel =
-        map.value(QStringLiteral("canvas")).toMap().value(QStringLiteral("pixel")).toMap();
-    if (!pixel.contains(QStringLiteral("size")))
-        return whenMissing;
-    const QVariantMap size = pixel.value(QStringLiteral("size")).toMap();
-    return QSize(size.value(QStringLiteral("width")).toInt(), size.value(QStringLiteral("height")).toInt());
 }
 
 void PivotrixController::setStreamingState(StreamingState state)
@@ -413,17 +383,18 @@ void PivotrixController::init(QNetworkAccessManager* sharedManager)
     QByteArray body;
     int status =
         sendRequestSync("GET", deviceUrl(QStringLiteral("/api/v2/device")), m_apiKey, m_manager, body);
-    QVariantMap info = parseJsonMap(body);
+    const QVariantMap reply = PanelReply::map(body);
     if (status != 200) {
-        qCDebug(lcPivotrix) << "failed to get info" << info << status;
+        qCDebug(lcPivotrix) << "failed to get info" << reply << status;
         return;
     }
     {
+        const PanelReply::DeviceInfo info = PanelReply::deviceInfo(reply);
         QMutexLocker locker(&m_lock);
-        m_name = info.value(QStringLiteral("name")).toString();
-        m_serial = info.value(QStringLiteral("serial")).toString();
-        m_osVersion = info.value(QStringLiteral("os_version")).toString();
-        m_model = info.value(QStringLiteral("model")).toString();
+        m_name = info.name;
+        m_serial = info.serial;
+        m_osVersion = info.osVersion;
+        m_model = info.model;
     }
 
     body.clear();
@@ -433,12 +404,12 @@ void PivotrixController::init(QNetworkAccessManager* sharedManager)
         qCDebug(lcPivotrix) << "failed to get stream";
         return;
     }
-    const QVariantMap stream = parseJsonMap(body);
+    const QVariantMap stream = PanelReply::map(body);
     qCDebug(lcPivotrix) << "init" << stream;
-    const StreamingState state = streamingStateFromText(stream.value(QStringLiteral("status")).toString());
+    const StreamingState state = streamingStateFromText(PanelReply::status(stream));
     {
         QMutexLocker locker(&m_lock);
-        m_canvasSize = canvasFromStreamReply(stream, QSize(4, 8));
+        m_canvasSize = PanelReply::canvas(stream, QSize(4, 8));
     }
     setStreamingState(state);
     qCDebug(lcPivotrix) << "init ok";
@@ -479,11 +450,10 @@ void PivotrixController::checkOnline()
                         } else if (!m_initialised) {
                             init();
                         } else {
-                            const StreamingState streaming =
-                                streamingStateFromText(map.value(QStringLiteral("status")).toString());
+                            const StreamingState streaming = streamingStateFromText(PanelReply::status(map));
                             {
                                 QMutexLocker locker(&m_lock);
-                                m_canvasSize = canvasFromStreamReply(map, QSize(0, 0));
+                                m_canvasSize = PanelReply::canvas(map, QSize(0, 0));
                             }
                             // While a stream request is on its way the panel's word is already stale:
                             // that request's reply tells.
@@ -539,25 +509,17 @@ PivotrixController::StreamingState PivotrixController::sendStart()
     const int status = sendRequestSync("PUT", deviceUrl(QStringLiteral("/api/v2/device/stream/start")),
                                        m_apiKey, ensureManager(), body, indentedJson(params));
     if (status == 200) {
-        const QVariantMap reply = parseJsonMap(body);
+        const QVariantMap reply = PanelReply::map(body);
         qCDebug(lcPivotrix) << "start resp" << reply;
-        const QVariantMap data =
-            reply.value(QStringLiteral("success")).toMap().value(QStringLiteral("data")).toMap();
-        state = streamingStateFromText(data.value(QStringLiteral("status")).toString());
-        bool portOk = false;
-        const qlonglong port = data.value(QStringLiteral("port")).toLongLong(&portOk);
-        const QVariant sessionValue = data.value(QStringLiteral("session_id"));
-        const QString session =
-            sessionValue.userType() == QMetaType::QString ? sessionValue.toString() : QString();
+        const PanelReply::StartGrant grant = PanelReply::startGrant(reply);
+        state = streamingStateFromText(grant.status);
         // A reply that names no usable session must not replace the one we have.
-        if (portOk && port > 0 && port <= 65535 && isHexText(session)) {
+        if (grant.usable()) {
             QMutexLocker locker(&m_lock);
-            m_streamPort = int(port);
-            m_sessionId = QByteArray::fromHex(session.toLatin1());
+            m_streamPort = grant.port;
+            m_sessionId = grant.sessionId;
             m_lastStreamParams = params;
         } else {
-            qCDebug(lcPivotrix) << "invalid stream session" << data.value(QStringLiteral("port"))
-                                << data.value(QStringLiteral("session_id"));
             // Frames could only go to the previous session; a panel in standby is still reported as such.
             if (state == Receiving)
                 state = Stopped;
@@ -579,7 +541,7 @@ PivotrixController::StreamingState PivotrixController::sendStop()
                                        m_apiKey, ensureManager(), body, stopBody());
     if (status == 200) {
         qCDebug(lcPivotrix) << "stop success";
-        state = streamingStateFromText(parseJsonMap(body).value(QStringLiteral("status")).toString());
+        state = streamingStateFromText(PanelReply::status(PanelReply::map(body)));
     }
     return state;
 }

@@ -129,8 +129,6 @@ private:
     QNetworkReply* startRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
                                 QNetworkAccessManager* manager, const QByteArray& body);
     static int finishReply(QNetworkReply* reply, QByteArray& replyBody, QString& errorText);
-    static QVariantMap parseJsonMap(const QByteArray& body);
-    static QSize canvasFromStreamReply(const QVariantMap& map, const QSize& whenMissing);
     QNetworkAccessManager* ensureManager();
 
     void setStreamingState(StreamingState state);

@@ -36,21 +36,6 @@ QFont pointFont(const QFont& base, int points, bool bold = false)
     font.setBold(bold);
     return font;
 }
-
-// The exchange reply carries the key: it never reaches the log.
-QByteArray redactedUserData(const QByteArray& body)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(body);
-    if (!document.isObject())
-        return QByteArrayLiteral("<not a JSON object, ") + QByteArray::number(body.size()) + " bytes>";
-    QJsonObject reply = document.object();
-    QJsonObject user = reply.value(QStringLiteral("user")).toObject();
-    if (user.contains(QStringLiteral("key"))) {
-        user.insert(QStringLiteral("key"), QStringLiteral("<redacted>"));
-        reply.insert(QStringLiteral("user"), user);
-    }
-    return QJsonDocument(reply).toJson(QJsonDocument::Compact).left(kLoggedBodyBytes);
-}
 } // namespace
 
 ColorChallengeDialog::ColorChallengeDialog(QWidget* parent)
@@ -228,9 +213,7 @@ void ColorChallengeDialog::onStartFinished(QNetworkReply* reply, int attempt)
         enterStage(PairingStage::Failed);
         return;
     }
-    const QJsonObject challenge =
-        QJsonDocument::fromJson(body).object().value(QStringLiteral("challenge")).toObject();
-    applyChallenge(PairingChallenge::fromJson(challenge));
+    applyChallenge(PairingChallenge::fromReply(body));
 }
 
 void ColorChallengeDialog::applyChallenge(const PairingChallenge& challenge)
@@ -415,13 +398,9 @@ void ColorChallengeDialog::onExchangeFinished(QNetworkReply* reply, int attempt)
         enterStage(PairingStage::Failed);
         return;
     }
-    qCDebug(lcPivotrix) << "user data" << redactedUserData(body);
-    const QString key = QJsonDocument::fromJson(body)
-                            .object()
-                            .value(QStringLiteral("user"))
-                            .toObject()
-                            .value(QStringLiteral("key"))
-                            .toString();
+    // The exchange reply carries the key: it never reaches the log.
+    qCDebug(lcPivotrix) << "user data" << PairingChallenge::redactedExchange(body, kLoggedBodyBytes);
+    const QString key = PairingChallenge::keyFromExchange(body);
     if (key.isEmpty()) {
         // Waiting would only end in a misleading "Timeout".
         qCDebug(lcPivotrix) << "exchange gave no key";

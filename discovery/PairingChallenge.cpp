@@ -1,6 +1,7 @@
 #include "discovery/PairingChallenge.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 #include <cmath>
 
@@ -39,6 +40,31 @@ PairingChallenge PairingChallenge::fromJson(const QJsonObject& challenge)
     }
     c.state = stateFromText(challenge.value(QStringLiteral("state")).toString());
     return c;
+}
+
+PairingChallenge PairingChallenge::fromReply(const QByteArray& body)
+{
+    return fromJson(QJsonDocument::fromJson(body).object().value(QStringLiteral("challenge")).toObject());
+}
+
+QString PairingChallenge::keyFromExchange(const QByteArray& body)
+{
+    const QJsonObject user = QJsonDocument::fromJson(body).object().value(QStringLiteral("user")).toObject();
+    return user.value(QStringLiteral("key")).toString();
+}
+
+QByteArray PairingChallenge::redactedExchange(const QByteArray& body, int maxBytes)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject())
+        return QByteArrayLiteral("<not a JSON object, ") + QByteArray::number(body.size()) + " bytes>";
+    QJsonObject reply = document.object();
+    QJsonObject user = reply.value(QStringLiteral("user")).toObject();
+    if (user.contains(QStringLiteral("key"))) {
+        user.insert(QStringLiteral("key"), QStringLiteral("<redacted>"));
+        reply.insert(QStringLiteral("user"), user);
+    }
+    return QJsonDocument(reply).toJson(QJsonDocument::Compact).left(maxBytes);
 }
 
 bool PairingChallenge::sameAs(const PairingChallenge& other) const

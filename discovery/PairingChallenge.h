@@ -36,6 +36,12 @@ struct PairingChallenge
 
     // Reads the object found under "challenge"; receivedAt is now.
     static PairingChallenge fromJson(const QJsonObject& challenge);
+    // The challenge a start or status reply's body carries; an empty one when the body has none.
+    static PairingChallenge fromReply(const QByteArray& body);
+    // The API key an exchange reply grants, empty when it grants none.
+    static QString keyFromExchange(const QByteArray& body);
+    // The exchange reply for the log: the key replaced, at most `maxBytes` long.
+    static QByteArray redactedExchange(const QByteArray& body, int maxBytes);
     static ChallengeState stateFromText(const QString& text);
 
     // The fields a repeated Start reply is compared on.

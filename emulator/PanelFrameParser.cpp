@@ -55,7 +55,8 @@ PanelFrameParser::Frame PanelFrameParser::parse(const QByteArray& datagram) cons
         frame.verdict = Verdict::Size;
         return frame;
     }
-    if (length != 3 * width * height || datagram.size() != kHeaderSize + length + kTrailerSize) {
+    // The product is 64-bit: a canvas as large as the command line allows overflows an int.
+    if (length != 3 * qint64(width) * height || datagram.size() != kHeaderSize + length + kTrailerSize) {
         frame.verdict = Verdict::Length;
         return frame;
     }

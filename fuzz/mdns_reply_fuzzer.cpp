@@ -1,8 +1,10 @@
 // libFuzzer target over the mDNS reply parser. The first input byte picks the responder's address family
-// and where the rest splits into two datagrams from the same responder.
+// and where the rest splits into two datagrams from the same responder. Oracle: every record emitted is
+// complete and from the responder, and no datagram yields more records than it has room for.
 #include "discovery/MdnsMessage.h"
 #include "discovery/MdnsRecordCollector.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -12,12 +14,18 @@ void feed(MdnsRecordCollector& collector, const uint8_t* data, size_t size, cons
 {
     // An exact-size copy, so that any read past the datagram is caught.
     const std::vector<char> datagram(data, data + size);
-    for (const PivotrixBSS& device : collector.addDatagram(datagram.data(), int(datagram.size()), source)) {
+    const QVector<PivotrixBSS> found = collector.addDatagram(datagram.data(), int(datagram.size()), source);
+    // The smallest thing that emits a record is one TXT string "nm=x" (a length byte and four more); an SRV
+    // record is larger.
+    if (found.size() > std::max(0, int(size) - MdnsMessage::headerSize) / 5)
+        std::abort();
+    for (const PivotrixBSS& device : found) {
         if (!device.isComplete() || device.address != source.address)
             std::abort();
     }
     for (int offset = 0; offset < int(size) && offset < 64; ++offset) {
-        const int end = MdnsMessage::readName(reinterpret_cast<const uchar*>(datagram.data()), int(size), offset);
+        const int end =
+            MdnsMessage::readName(reinterpret_cast<const uchar*>(datagram.data()), int(size), offset);
         if (end != -1 && (end <= offset || end > int(size)))
             std::abort();
     }

@@ -1,9 +1,44 @@
 #!/usr/bin/env bash
-# Builds the mDNS reply fuzzer with clang (libFuzzer, ASan, UBSan) and runs it over the committed corpus.
-#   fuzz/run-fuzzer.sh [--seconds N] [--build-dir DIR] [extra libFuzzer options...]
+# Builds one fuzz target with clang (libFuzzer, ASan, UBSan) and runs it over its committed corpus.
+#   fuzz/run-fuzzer.sh <target> [--seconds N] [--build-dir DIR] [extra libFuzzer options...]
+#   fuzz/run-fuzzer.sh --list
+# Targets are fuzz/<target>_fuzzer.cpp with seeds in fuzz/corpus/<target>. Qt itself is not instrumented:
+# only the project's own reading code is, linked against the system's Qt.
 # Exit status 77 (skipped) when clang or its libFuzzer runtime is not installed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+# The program's own sources each target links, and the largest input to try (for the mDNS reply, the whole
+# receive buffer of the scan).
+target_sources() {
+    case "$1" in
+        mdns_reply) echo discovery/MdnsMessage.cpp discovery/MdnsRecordCollector.cpp discovery/MdnsSource.cpp \
+            core/DiagnosticLog.cpp 42048 ;;
+        panel_reply) echo device/PanelReply.cpp core/DiagnosticLog.cpp 65536 ;;
+        chroma_message) echo broadcast/ChromaBroadcastMessage.cpp 64 ;;
+        panel_frame) echo emulator/PanelFrameParser.cpp 65600 ;;
+        settings_file) echo core/SettingsFile.cpp 65536 ;;
+        pairing_reply) echo discovery/PairingChallenge.cpp 65536 ;;
+        instance_message) echo core/SingleInstanceMessage.cpp 2048 ;;
+        update_reply) echo ui/UpdateReply.cpp 65536 ;;
+        *) return 1 ;;
+    esac
+}
+targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply instance_message update_reply)
+
+if [ "${1:-}" = "--list" ]; then
+    printf '%s\n' "${targets[@]}"
+    exit 0
+fi
+target="${1:-}"
+if [ -z "$target" ] || ! spec=$(target_sources "$target"); then
+    echo "usage: $0 <target> [--seconds N] [--build-dir DIR] [libFuzzer options...]; targets: ${targets[*]}" >&2
+    exit 2
+fi
+shift
+read -r -a words <<<"$spec"
+max_len="${words[-1]}"
+unset 'words[-1]'
 seconds=5
 build_dir="$root/build/fuzz"
 while [ $# -gt 0 ]; do
@@ -23,12 +58,16 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned 
     echo "fuzz: SKIPPED, clang's libFuzzer runtime is not installed (scripts/packages/mdns.txt)"
     exit 77
 fi
-sources=("$root/fuzz/mdns_reply_fuzzer.cpp" "$root/discovery/MdnsMessage.cpp"
-         "$root/discovery/MdnsRecordCollector.cpp" "$root/discovery/MdnsSource.cpp"
-         "$root/core/DiagnosticLog.cpp")
-headers=("$root"/discovery/Mdns*.h "$root/discovery/PivotrixBSS.h" "$root/core/DiagnosticLog.h")
-binary="$build_dir/mdns_reply_fuzzer"
-mkdir -p "$build_dir/corpus" "$build_dir/artifacts"
+sources=("$root/fuzz/${target}_fuzzer.cpp")
+headers=()
+for s in "${words[@]}"; do
+    sources+=("$root/$s")
+    headers+=("$root/$(dirname "$s")"/*.h)
+done
+binary="$build_dir/${target}_fuzzer"
+corpus="$build_dir/corpus/$target"
+artifacts="$build_dir/artifacts/$target/"
+mkdir -p "$corpus" "$artifacts"
 stale=0
 [ -x "$binary" ] || stale=1
 for f in "${sources[@]}" "${headers[@]}" "$0"; do [ "$f" -nt "$binary" ] && stale=1; done
@@ -36,9 +75,11 @@ if [ $stale -eq 1 ]; then
     echo "fuzz: building $binary"
     # shellcheck disable=SC2046
     "$cxx" -std=c++17 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-        -I"$root" $(pkg-config --cflags Qt5Core) "${sources[@]}" $(pkg-config --libs Qt5Core) -o "$binary"
+        -DQT_NO_CAST_FROM_ASCII -I"$root" $(pkg-config --cflags Qt5Core Qt5Gui) "${sources[@]}" \
+        $(pkg-config --libs Qt5Core Qt5Gui) -o "$binary.tmp"
+    mv "$binary.tmp" "$binary"
 fi
 # New inputs found go to the build directory; the committed seeds stay as they are.
 export ASAN_OPTIONS=detect_leaks=0
-exec "$binary" -max_total_time="$seconds" -max_len=2048 -timeout=5 -print_final_stats=1 \
-    -artifact_prefix="$build_dir/artifacts/" "$@" "$build_dir/corpus" "$root/fuzz/corpus/mdns_reply"
+exec "$binary" -max_total_time="$seconds" -max_len="$max_len" -timeout=5 -print_final_stats=1 \
+    -artifact_prefix="$artifacts" "$@" "$corpus" "$root/fuzz/corpus/$target"

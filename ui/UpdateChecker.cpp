@@ -3,38 +3,13 @@
 #include "core/DiagnosticLog.h"
 #include "device/SharedNetworkManager.h"
 #include "ui/UpdateOsCode.h"
+#include "ui/UpdateReply.h"
 
 #include <QDebug>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 #include <QUrlQuery>
-
-namespace {
-// Parts compare as numbers of any length: longer (after leading zeros) is larger, else text order.
-int compareNumbers(QString a, QString b)
-{
-    while (a.size() > 1 && a.startsWith(QLatin1Char('0')))
-        a.remove(0, 1);
-    while (b.size() > 1 && b.startsWith(QLatin1Char('0')))
-        b.remove(0, 1);
-    if (a.size() != b.size())
-        return a.size() < b.size() ? -1 : 1;
-    return a.compare(b);
-}
-
-QStringList versionParts(const QString& text)
-{
-    // ASCII digits only, and nothing after the last one (not even a newline).
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(QStringLiteral("((?:[0-9]+\\.){2}[0-9]+)")));
-    const QString captured = pattern.match(text).captured(1);
-    return captured.split(QLatin1Char('.'), Qt::SkipEmptyParts);
-}
-} // namespace
 
 UpdateChecker* UpdateChecker::instance()
 {
@@ -53,22 +28,6 @@ QUrl UpdateChecker::defaultServiceUrl()
     url.setScheme(QStringLiteral("https"));
     url.setHost(QStringLiteral(PIVOTRIX_UPDATE_HOST));
     return url;
-}
-
-bool UpdateChecker::isNewerVersion(const QString& current, const QString& candidate)
-{
-    if (current == candidate)
-        return false;
-    const QStringList have = versionParts(current);
-    const QStringList offered = versionParts(candidate);
-    if (have.isEmpty() || offered.isEmpty())
-        return false;
-    for (int i = 0; i < 3; ++i) {
-        const int order = compareNumbers(have.at(i), offered.at(i));
-        if (order != 0)
-            return order < 0;
-    }
-    return false;
 }
 
 bool UpdateChecker::isSafeDownloadUrl(const QUrl& url)
@@ -143,19 +102,15 @@ void UpdateChecker::updateFinished()
     QString version = QStringLiteral("error");
     bool hasNewVersion = false;
     if (error == QNetworkReply::NoError && !m_overflow) {
-        QJsonParseError parseError{};
-        const QJsonDocument document = QJsonDocument::fromJson(m_buffer, &parseError);
-        const QJsonValue offered = document.object().value(QStringLiteral("version"));
+        const UpdateReply answer = UpdateReply::read(m_buffer);
         if (status < 200 || status > 299)
             qCDebug(lcPivotrix) << "update answer has status" << status;
-        else if (!document.isObject())
-            qCDebug(lcPivotrix) << "update answer is not a JSON object" << parseError.errorString();
-        else if (!offered.isString() || offered.toString().isEmpty())
-            qCDebug(lcPivotrix) << "update answer has no version";
+        else if (!answer.problem.isEmpty())
+            qCDebug(lcPivotrix).noquote() << answer.problem;
         else {
-            version = offered.toString();
-            hasNewVersion = isNewerVersion(currentVersion(), version);
-            m_downloadUrl = document.object().value(QStringLiteral("download_url")).toString();
+            version = answer.version;
+            hasNewVersion = UpdateReply::isNewerVersion(currentVersion(), version);
+            m_downloadUrl = answer.downloadUrl;
         }
     }
     m_buffer.clear();

@@ -19,7 +19,6 @@ public:
 
     static UpdateChecker* instance();
     static QString currentVersion();
-    static bool isNewerVersion(const QString& current, const QString& candidate);
     // Only http(s) URLs with a host may become a link.
     static bool isSafeDownloadUrl(const QUrl& url);
     static QUrl defaultServiceUrl();

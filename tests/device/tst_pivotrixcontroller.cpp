@@ -293,13 +293,19 @@ private slots:
         QTest::newRow("trailer") << patched(good.size() - 1, 1) << int(V::Trailer);
         QTest::newRow("header only, huge length")
             << PivotrixController::buildFrame(QImage(), session).replace(34, 2, "\xff\xff") << int(V::Size);
+        // Checked against a 62571x45761 canvas: 3 x 62571 x 45761 is 2^33 + 1, so a 32-bit product would
+        // take one byte for the whole canvas.
+        QTest::newRow("canvas size overflowing the length")
+            << good.left(30) + QByteArray::fromHex("6bf4c1b201007f0000") << int(V::Length);
     }
 
     void frameVerdicts()
     {
         QFETCH(QByteArray, datagram);
         QFETCH(int, verdict);
-        const PanelFrameParser parser(QByteArray::fromHex("0102030405"), QSize(4, 8));
+        const bool huge = QByteArray(QTest::currentDataTag()).startsWith("canvas size");
+        const QSize canvas = huge ? QSize(62571, 45761) : QSize(4, 8);
+        const PanelFrameParser parser(QByteArray::fromHex("0102030405"), canvas);
         const PanelFrameParser::Frame frame = parser.parse(datagram);
         QCOMPARE(PanelFrameParser::verdictName(frame.verdict),
                  PanelFrameParser::verdictName(PanelFrameParser::Verdict(verdict)));
