@@ -94,6 +94,9 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param)
     auto* out = static_cast<Output*>(data);
     if (id != SPA_PARAM_Format || !param)
         return;
+    // A consumer that links while the stream already streams brings a format but no state change; like a
+    // compositor, give it the current picture too.
+    out->dirty = true;
     uint8_t storage[256];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
     const int types =
