@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QApplication>
 #include <QByteArray>
+#include <QTest>
 
 #include <sys/types.h>
 
@@ -21,3 +23,17 @@ private:
     QByteArray m_address;
     pid_t m_pid = 0;
 };
+
+// A test program's main whose one private bus stands in for the system and session buses; Qt reads their
+// addresses once, before the application object exists.
+template <class Test> int execOnPrivateBus(int argc, char** argv)
+{
+    PrivateBus bus;
+    if (!bus.isRunning())
+        qFatal("dbus-daemon did not start");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    QApplication app(argc, argv);
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}

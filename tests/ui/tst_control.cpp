@@ -158,15 +158,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    // Qt reads the bus addresses once, before the application object exists.
-    PrivateBus bus;
-    if (!bus.isRunning())
-        qFatal("dbus-daemon did not start");
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
-    QApplication app(argc, argv);
-    TestControl test;
-    return QTest::qExec(&test, argc, argv);
+    return execOnPrivateBus<TestControl>(argc, argv);
 }
 
 #include "tst_control.moc"

@@ -649,16 +649,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    // The bus stands in for the system and session buses; Qt reads their addresses once, before the
-    // application object exists.
-    PrivateBus bus;
-    if (!bus.isRunning())
-        qFatal("dbus-daemon did not start");
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
-    QApplication app(argc, argv);
-    TestDevicePages test;
-    return QTest::qExec(&test, argc, argv);
+    return execOnPrivateBus<TestDevicePages>(argc, argv);
 }
 
 #include "tst_devicepages.moc"
