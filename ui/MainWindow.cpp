@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
@@ -233,13 +234,10 @@ void MainWindow::setupTray()
 
 void MainWindow::queryStatusNotifierHost()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(kStatusNotifierWatcher, kStatusNotifierWatcherPath,
-                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                       QStringLiteral("Get"));
-    call << kStatusNotifierWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
     const int query = ++m_statusNotifierQuery;
     m_statusNotifierPending = true;
-    auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), this);
+    auto* pending = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(statusNotifierHostQuestion(), 5000), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this, query](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         if (query != m_statusNotifierQuery)
@@ -250,6 +248,16 @@ void MainWindow::queryStatusNotifierHost()
             qCDebug(lcPivotrix) << "status notifier watcher did not answer:" << reply.error().message();
         setStatusNotifierHost(!reply.isError() && reply.value().variant().toBool());
     });
+}
+
+QDBusMessage MainWindow::statusNotifierHostQuestion()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kStatusNotifierWatcher, kStatusNotifierWatcherPath,
+                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("Get"));
+    call << kStatusNotifierWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    call.setAutoStartService(false); // a watcher that is not running is no host
+    return call;
 }
 
 void MainWindow::setStatusNotifierHost(bool present)
@@ -278,7 +286,7 @@ void MainWindow::reconcileTray(TrayKind appeared)
         if (m_statusNotifierHost)
             createTrayIcon(TrayKind::StatusNotifier);
         else if (m_trayManager->hasOwner())
-            createTrayIcon(TrayKind::TrayManager);
+            createTrayIcon(statusNotifierHostNow() ? TrayKind::StatusNotifier : TrayKind::TrayManager);
         else
             qCDebug(lcPivotrix) << "no tray yet, tray icon waits for a tray host";
         queueAutomaticUpdateCheckUnlessShown();
@@ -289,6 +297,20 @@ void MainWindow::reconcileTray(TrayKind appeared)
                             << (m_trayKind == TrayKind::StatusNotifier ? "status notifier host"
                                                                        : "tray manager");
     }
+}
+
+// Qt asks the watcher itself, there and then, when it makes the first icon; a panel that runs both kinds of
+// host (xfce4-panel) takes the tray selection a moment before its StatusNotifier host is known here, and
+// an icon taken for the tray manager's would in truth go to the StatusNotifier host.
+bool MainWindow::statusNotifierHostNow()
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        return false;
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(statusNotifierHostQuestion(), QDBus::Block, 2000);
+    m_statusNotifierHost = reply.type() == QDBusMessage::ReplyMessage &&
+                           reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
+    return m_statusNotifierHost;
 }
 
 void MainWindow::createTrayIcon(TrayKind kind)

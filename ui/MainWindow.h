@@ -7,6 +7,7 @@
 class DeviceListRazerPage;
 class DeviceListScreenMirrorPage;
 class QAction;
+class QDBusMessage;
 class QDBusServiceWatcher;
 class QMenu;
 class QTabWidget;
@@ -72,6 +73,8 @@ private:
 
     void setupForm();
     void setupTray();
+    static QDBusMessage statusNotifierHostQuestion();
+    bool statusNotifierHostNow();
     void setStatusNotifierHost(bool present);
     void reconcileTray(TrayKind appeared);
     void createTrayIcon(TrayKind kind);

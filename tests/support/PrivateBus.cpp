@@ -18,6 +18,8 @@ PrivateBus::PrivateBus()
 
 PrivateBus::~PrivateBus()
 {
+    // The services it started (xfconfd, the accessibility bus, portals) share its process group: none of
+    // them outlives the test.
     if (m_pid > 0)
-        ::kill(m_pid, SIGTERM);
+        ::kill(-m_pid, SIGTERM);
 }
