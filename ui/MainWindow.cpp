@@ -206,7 +206,7 @@ void MainWindow::setupTray()
 
     // Qt asks whether a StatusNotifier host exists once, with the first icon, and keeps the answer for
     // good; an icon made too early never reaches a host that comes later. So the icon waits for a host of
-    // either kind, and is made anew when a host of the kind it uses comes back, as it registers only once.
+    // either kind.
     m_trayManager = new TrayManagerSelection(this);
     connect(m_trayManager, &TrayManagerSelection::ownerChanged, this, [this](bool present) {
         qCDebug(lcPivotrix) << (present ? "tray manager appeared" : "tray manager gone");
@@ -291,7 +291,10 @@ void MainWindow::reconcileTray(TrayKind appeared)
             qCDebug(lcPivotrix) << "no tray yet, tray icon waits for a tray host";
         queueAutomaticUpdateCheckUnlessShown();
     } else if (appeared == m_trayKind) {
-        createTrayIcon(appeared);
+        // Qt hands its icon to a host of the same kind that comes back (registers it with the new watcher,
+        // docks it in the new tray); an icon made anew here would blink out and leave the new watcher a
+        // stale entry.
+        qCDebug(lcPivotrix) << "tray host back, the icon goes to it";
     } else if (appeared != TrayKind::None && !hasTray()) {
         qCDebug(lcPivotrix) << "tray icon cannot move to the new host: this process is bound to the"
                             << (m_trayKind == TrayKind::StatusNotifier ? "status notifier host"
@@ -316,7 +319,6 @@ bool MainWindow::statusNotifierHostNow()
 
 void MainWindow::createTrayIcon(TrayKind kind)
 {
-    delete m_trayIcon;
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayKind = kind;
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
