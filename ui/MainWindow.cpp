@@ -304,8 +304,8 @@ void MainWindow::reconcileTray(TrayKind appeared)
 
 // Qt asks the watcher itself, there and then, when it makes the first icon, so this asks too: a panel that
 // runs both kinds of host (xfce4-panel) takes the tray selection a moment before its StatusNotifier host is
-// known here, and an icon meant for the tray manager would go to that host while closing the window and
-// the restarts followed the tray manager.
+// known here, and an icon meant for the tray manager would go to that host while closing the window asked
+// the tray manager whether there is a tray.
 bool MainWindow::statusNotifierHostNow()
 {
     if (!QDBusConnection::sessionBus().isConnected())
