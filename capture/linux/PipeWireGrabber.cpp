@@ -297,6 +297,7 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
         info.name = QStringLiteral("Monitor ") + QString::number(screens.size() + 1);
         info.geometry = stream.geometry;
         info.monitor = stream.nodeId;
+        qCDebug(lcPivotrix) << "screen cast monitor" << info.name << info.geometry << "node" << stream.nodeId;
         screens.append(info);
     }
     return screens;

@@ -20,20 +20,13 @@ protected:
     void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 };
 
-bool waitForBusName(const QString& name)
-{
-    return QTest::qWaitFor(
-        [&name] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value(); },
-        WaitMs);
-}
-
 } // namespace
 
 ScreenCastDesktop::ScreenCastDesktop()
-    : m_pipewire(new ChildProcess)
-    , m_wireplumber(new ChildProcess)
-    , m_backend(new ChildProcess)
-    , m_portal(new ChildProcess)
+    : m_backend(child())
+    , m_pipewire(child())
+    , m_wireplumber(child())
+    , m_portal(child())
 {}
 
 ScreenCastDesktop::~ScreenCastDesktop()
@@ -42,6 +35,25 @@ ScreenCastDesktop::~ScreenCastDesktop()
         process->kill();
         process->waitForFinished();
     }
+    // What the bus started on demand (the permission store, the accessibility bus) is no child of ours.
+    QDBusConnectionInterface* bus = m_bus ? QDBusConnection::sessionBus().interface() : nullptr;
+    for (const QString& name : bus ? bus->registeredServiceNames().value() : QStringList()) {
+        const qint64 pid = name.startsWith(QLatin1Char(':')) ? bus->servicePid(name).value() : 0;
+        if (pid > 0 && pid != QCoreApplication::applicationPid())
+            ::kill(pid_t(pid), SIGTERM);
+    }
+}
+
+std::unique_ptr<QProcess> ScreenCastDesktop::child()
+{
+    return std::make_unique<ChildProcess>();
+}
+
+bool ScreenCastDesktop::waitForBusName(const QString& name)
+{
+    return QTest::qWaitFor(
+        [&name] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value(); },
+        WaitMs);
 }
 
 QString ScreenCastDesktop::missing()
@@ -66,7 +78,7 @@ QString ScreenCastDesktop::start(const QSize& outputSize, int outputs)
     for (const QString& name : home.keys())
         qputenv(name.toLocal8Bit().constData(), home.value(name).toLocal8Bit());
     qputenv("XDG_STATE_HOME", m_home.filePath(QStringLiteral("state")).toLocal8Bit());
-    qputenv("XDG_CURRENT_DESKTOP", "sway");
+    qputenv("XDG_CURRENT_DESKTOP", m_desktopName);
     qputenv("XDG_SESSION_TYPE", "wayland");
     qunsetenv("DISPLAY");
     qunsetenv("WAYLAND_DISPLAY");
@@ -86,12 +98,20 @@ QString ScreenCastDesktop::start(const QSize& outputSize, int outputs)
     return revive();
 }
 
-QString ScreenCastDesktop::revive()
+QString ScreenCastDesktop::startBackend()
 {
     if (m_backend->state() == QProcess::NotRunning &&
         !(launch(*m_backend, QStringLiteral(SCREENCAST_BACKEND_PATH), m_outputs) &&
           waitForBusName(QStringLiteral("org.freedesktop.impl.portal.desktop.wlr"))))
         return QStringLiteral("the screen-cast back end did not start");
+    return {};
+}
+
+QString ScreenCastDesktop::revive()
+{
+    const QString backend = startBackend();
+    if (!backend.isEmpty())
+        return backend;
     if (m_portal->state() == QProcess::NotRunning &&
         !(launch(*m_portal, kPortal) && waitForBusName(QStringLiteral("org.freedesktop.portal.Desktop"))))
         return QStringLiteral("xdg-desktop-portal did not start");

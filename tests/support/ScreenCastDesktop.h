@@ -12,7 +12,8 @@
 // The screen-sharing side of a desktop: PipeWire with WirePlumber, the real xdg-desktop-portal and a
 // stand-in for the desktop's screen-cast back end showing pictures the test sets, on a private session bus,
 // all in one home. start() moves this process into that home and onto that bus (programs it starts later
-// find the desktop), so it must run before QtDBus first reaches the session bus.
+// find the desktop), so it must run before QtDBus first reaches the session bus. Everything it started, and
+// what the bus started for it, ends with it.
 class ScreenCastDesktop
 {
 public:
@@ -23,7 +24,7 @@ public:
     };
 
     ScreenCastDesktop();
-    ~ScreenCastDesktop();
+    virtual ~ScreenCastDesktop();
 
     // The first part not installed here, or empty.
     static QString missing();
@@ -43,22 +44,31 @@ public:
     // Any command of the back end (ScreenCastBackend.cpp); its answer.
     QByteArray command(const QString& line);
 
-    void kill(Part part);
+    virtual void kill(Part part);
     // Starts again what was killed; returns why it failed, or empty.
     QString revive();
 
-    qint64 backendPid() const { return m_backend->processId(); }
+    // The process that fills the streams' buffers.
+    virtual qint64 backendPid() const { return m_backend->processId(); }
     QList<qint64> pipeWirePids() const { return {m_pipewire->processId(), m_wireplumber->processId()}; }
 
-private:
-    bool launch(QProcess& process, const QString& program, const QStringList& args = {});
+protected:
+    // A process that dies with this one, also when a test crashes.
+    static std::unique_ptr<QProcess> child();
+    static bool launch(QProcess& process, const QString& program, const QStringList& args = {});
+    static bool waitForBusName(const QString& name);
+    // Starts what of the back end is not running; returns why it failed, or empty.
+    virtual QString startBackend();
 
+    QByteArray m_desktopName = "sway";
+    // Takes the commands.
+    std::unique_ptr<QProcess> m_backend;
+
+private:
+    QStringList m_outputs;
     AppHome m_home;
     std::unique_ptr<PrivateBus> m_bus;
-    QStringList m_outputs;
-    // Each dies with this process, also when a test crashes.
     std::unique_ptr<QProcess> m_pipewire;
     std::unique_ptr<QProcess> m_wireplumber;
-    std::unique_ptr<QProcess> m_backend;
     std::unique_ptr<QProcess> m_portal;
 };
