@@ -1,6 +1,6 @@
 // The application mirroring a real GNOME desktop (headless mutter 43 with two virtual monitors, its portal
 // and share dialog, software rendering) onto an emulated panel it has paired. The user answers the dialog
-// over the accessibility bus; the pictures are shown by a client window on each monitor.
+// over the accessibility bus; a client window on each monitor shows the test's pictures.
 #include "capture/ScreenGrabberImp.h"
 #include "emulator/EmulatedPanel.h"
 #include "support/GnomeDesktop.h"
@@ -8,8 +8,6 @@
 #include "support/TestPictures.h"
 #include "support/TestRegistry.h"
 
-#include <QDir>
-#include <QJsonDocument>
 #include <QtTest>
 
 namespace {
@@ -17,18 +15,18 @@ namespace {
 // Monitor 2 can take scale 2: mutter keeps a logical monitor at 800x480 or more.
 const QList<QSize> kMonitors{{1280, 720}, {1600, 1200}};
 constexpr int kWaitMs = 20000;
-// Largest difference of a channel between the panel's quarters and the screen's, each averaged whole. The
-// panel's picture is the screen's blurred across its few pixels, so colours run over into the next quarter.
-constexpr int kTolerance = 20;
+const QString kToken = QStringLiteral("screen_cast_restore_token");
+// Four quarters of a colour each, a picture per monitor.
+const QStringList kQuarters{QStringLiteral("ab"), QStringLiteral("cd")};
+const QImage kPictures[] = {
+    TestPictures::picture(kQuarters, {Qt::red, Qt::green, Qt::blue, Qt::yellow}).scaled(kMonitors[0]),
+    TestPictures::picture(kQuarters, {Qt::cyan, Qt::magenta, Qt::white, Qt::darkGray}).scaled(kMonitors[1])};
 
-// Four quarters, one colour each, row by row from the top left.
-QImage quarters(const QSize& size, const QList<QColor>& colors)
+QByteArray read(const QString& path)
 {
-    return TestPictures::picture({QStringLiteral("ab"), QStringLiteral("cd")}, colors).scaled(size);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-const QImage kPictures[] = {quarters(kMonitors[0], {Qt::red, Qt::green, Qt::blue, Qt::yellow}),
-                            quarters(kMonitors[1], {Qt::cyan, Qt::magenta, Qt::white, Qt::darkGray})};
 
 } // namespace
 
@@ -40,19 +38,12 @@ class TestGnomeMirror : public QObject
     std::unique_ptr<EmulatedPanel> m_panel;
     QProcess m_app;
 
-    QString settingsFile() const
+    QString file(const char* name) const
     {
-        return m_desktop.home().filePath(QStringLiteral("data/PivotrixEntertainment/settings.json"));
+        return m_desktop.home().filePath(QStringLiteral("data/PivotrixEntertainment/") + QLatin1String(name));
     }
 
-    QVariantMap settings() const
-    {
-        QFile file(settingsFile());
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).toVariant().toMap()
-                                              : QVariantMap();
-    }
-
-    QString token() const { return settings().value(QStringLiteral("screen_cast_restore_token")).toString(); }
+    QString token() const { return QJsonDocument::fromJson(read(file("settings.json")))[kToken].toString(); }
 
     // Starts the application with the panel mirroring monitor (1 = the first), with the desktop's token or
     // without.
@@ -63,85 +54,44 @@ class TestGnomeMirror : public QObject
             {QStringLiteral("stream_source"), QStringLiteral("mirror")},
             {QStringLiteral("screen_mirror"),
              QVariantMap{{QStringLiteral("monitor_idx"), monitor - 1}, {QStringLiteral("color_mode"), 1}}}};
-        const QVariantMap top{{QStringLiteral("screen_cast_restore_token"), restoreToken}};
-        if (!QDir().mkpath(QFileInfo(settingsFile()).path()) ||
-            !TestRegistry::writeSettings(settingsFile(), {TestRegistry::record(m_panel.get(), 1, mirror)},
-                                         top))
-            return false;
-        m_desktop.home().start(m_app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")},
-                               m_desktop.home().environment());
-        return m_app.state() == QProcess::Running;
+        const bool written = TestRegistry::writeSettings(file("settings.json"),
+                                                         {TestRegistry::record(m_panel.get(), 1, mirror)},
+                                                         {{kToken, restoreToken}});
+        m_app.start(QStringLiteral(APP_PATH), {QStringLiteral("--minimized")});
+        return written && m_app.waitForStarted();
     }
 
-    // What the application's runs logged.
-    QByteArray log() const
-    {
-        QFile file(m_desktop.home().filePath(
-            QStringLiteral("data/PivotrixEntertainment/PivotrixEntertainment.log")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
+    // Ends the application; what its runs logged.
     QByteArray stopApp()
     {
         m_app.terminate();
         m_app.waitForFinished(10000);
-        return log();
-    }
-
-    // Switches the panel's stream on or off through the running application's command line.
-    bool stream(bool on)
-    {
-        QProcess cli;
-        m_desktop.home().start(cli, QStringLiteral(APP_PATH),
-                               {QStringLiteral("--stream"), QLatin1String(on ? "on" : "off"), m_panel->id()},
-                               m_desktop.home().environment());
-        return cli.waitForFinished(10000) && cli.exitCode() == 0;
+        return read(file("PivotrixEntertainment.log"));
     }
 
     bool receiving() const { return m_panel->stream().status == QLatin1String("receiving"); }
 
-    // Largest difference of a channel between the panel's picture and screen in the four corner blocks of a
-    // 4x4 grid, each averaged whole: the middle of each quarter, away from where the panel's blur mixes them.
-    int difference(const QImage& screen) const
-    {
-        const QImage panel = m_panel->lastFrame();
-        if (panel.isNull())
-            return 256;
-        const QImage got = panel.scaled(4, 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        const QImage want = screen.scaled(4, 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        int worst = 0;
-        for (const QPoint& p : {QPoint(0, 0), QPoint(3, 0), QPoint(0, 3), QPoint(3, 3)}) {
-            const QRgb a = got.pixel(p);
-            const QRgb b = want.pixel(p);
-            worst = std::max(
-                {worst, qAbs(qRed(a) - qRed(b)), qAbs(qGreen(a) - qGreen(b)), qAbs(qBlue(a) - qBlue(b))});
-        }
-        return worst;
-    }
-
-    // Waits until frames that come from now on show screen on the panel; share dialogs on the way are
-    // answered with Share and counted.
-    bool shows(const QImage& screen, int* dialogs)
+    // Waits until frames that come from now on show screen on the panel: the largest difference of a channel
+    // in the corner blocks of a 4x4 grid, each averaged whole (the middle of each quarter, away from where
+    // the panel's blur mixes them), is at most 20. Measured: 6 (panel canvas 4x8, natural colours).
+    bool shows(const QImage& screen)
     {
         const quint64 before = m_panel->statistics().snapshot().good;
+        const QImage want = screen.scaled(4, 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         return QTest::qWaitFor(
             [&] {
-                if (m_desktop.command(QStringLiteral("dialogs")) != "0" &&
-                    m_desktop.command(QStringLiteral("answer share")) == "ok")
-                    ++*dialogs;
-                return m_panel->statistics().snapshot().good > before && difference(screen) <= kTolerance;
+                if (m_panel->statistics().snapshot().good <= before)
+                    return false;
+                const QImage got =
+                    m_panel->lastFrame().scaled(4, 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                int worst = 0;
+                for (const QPoint& p : {QPoint(0, 0), QPoint(3, 0), QPoint(0, 3), QPoint(3, 3)})
+                    for (int shift : {0, 8, 16})
+                        worst = std::max(worst, qAbs(int(got.pixel(p) >> shift & 0xff) -
+                                                     int(want.pixel(p) >> shift & 0xff)));
+                return worst <= 20;
             },
             kWaitMs);
-    }
-
-    QVariant record(const char* key) const
-    {
-        return settings()
-            .value(QStringLiteral("devices"))
-            .toMap()
-            .value(m_panel->id())
-            .toMap()
-            .value(QLatin1String(key));
     }
 
 private slots:
@@ -150,16 +100,18 @@ private slots:
         if (!GnomeDesktop::missing().isEmpty())
             QSKIP(qPrintable(GnomeDesktop::missing() + QStringLiteral(" is not installed")));
         QCOMPARE(m_desktop.start(kMonitors), QString());
-        // The application finds the desktop, and no display, in this process's environment.
+        // The application finds the desktop in this process's environment, and draws nowhere.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         m_panel = m_panels.start();
-        QVERIFY(m_panel);
+        QVERIFY(m_panel && QDir().mkpath(QFileInfo(file("settings.json")).path()));
     }
 
-    // Every case starts with the monitors side by side, unscaled, each showing its picture.
+    // Every case starts with the monitors side by side, unscaled, each showing its picture, and a user who
+    // shares them all when asked.
     void init()
     {
         QCOMPARE(m_desktop.command(QStringLiteral("scale 1 1")), QByteArray("ok"));
+        QCOMPARE(m_desktop.command(QStringLiteral("answer share")), QByteArray("ok"));
         for (int monitor = 1; monitor <= 2; ++monitor)
             QVERIFY(m_desktop.paint(kPictures[monitor - 1], monitor));
     }
@@ -178,7 +130,7 @@ private slots:
 
     // The first share goes through the dialog and its token into the settings; later starts share without
     // asking. The portal's order of the monitors varies between sessions, "Monitor 2" does not. A scaled
-    // monitor is mirrored whole, from the buffer of its full resolution.
+    // monitor is mirrored whole, from the buffer of its full resolution. The panel follows the screen.
     void mirrorsTheChosenMonitor()
     {
         QFETCH(int, monitor);
@@ -188,16 +140,15 @@ private slots:
         for (int run = 0; run < 2; ++run) {
             const bool asks = (firstShare && run == 0) || token().isEmpty();
             QVERIFY(startApp(monitor, asks ? QString() : token()));
-            int dialogs = 0;
-            QVERIFY2(shows(kPictures[monitor - 1], &dialogs), "the panel never showed the monitor");
-            QCOMPARE(dialogs, int(asks));
-            QTRY_VERIFY_WITH_TIMEOUT(!token().isEmpty(), kWaitMs);
+            // Each run starts from the picture the run before left and paints the other.
+            QVERIFY2(shows(kPictures[(monitor - 1 + run) % 2]), "the panel never showed the monitor");
+            const QImage& next = kPictures[(monitor + run) % 2];
+            QVERIFY(m_desktop.paint(next.scaled(kMonitors[monitor - 1]), monitor) && shows(next));
+            QVERIFY(m_desktop.command(QStringLiteral("asked")).toInt() == int(asks) && !token().isEmpty());
             const QByteArray log = stopApp();
-            QVERIFY(log.contains("\"Monitor 1\" QRect(0,0 1280x720)"));
-            QVERIFY(log.contains(QStringLiteral("\"Monitor 2\" QRect(1280,0 %1x%2)")
-                                     .arg(1600 / scale)
-                                     .arg(1200 / scale)
-                                     .toUtf8()));
+            const QString second =
+                QStringLiteral("\"Monitor 2\" QRect(1280,0 %1x%2)").arg(1600 / scale).arg(1200 / scale);
+            QVERIFY(log.contains("\"Monitor 1\" QRect(0,0 1280x720)") && log.contains(second.toUtf8()));
         }
     }
 
@@ -212,33 +163,37 @@ private slots:
     // The desktop's "Stop sharing" and a "no" in its dialog switch the mirroring panel off, and nothing asks
     // or shares again until it is switched on anew; each time. The compositor's session lasts only while a
     // panel mirrors, and switching one on again needs no dialog. mutter ends a session itself when a shared
-    // monitor changes its layout, the way the shell's "Stop sharing" ends it, and that is how the desktop
-    // stops here.
+    // monitor changes its layout, as it does for the shell's "Stop sharing": that is how the desktop stops.
     void sharingEnds()
     {
         QFETCH(QString, how);
-        QVERIFY(startApp(1, how == QLatin1String("no") ? QString() : token()));
+        const bool no = how == QLatin1String("no");
+        // Without a token yet, the first share asks.
+        const bool firstAsks = token().isEmpty();
+        const auto stream = [this](const char* onOff) {
+            return QProcess::execute(QStringLiteral(APP_PATH),
+                                     {QStringLiteral("--stream"), QLatin1String(onOff), m_panel->id()});
+        };
+        QCOMPARE(m_desktop.command(QLatin1String(no ? "answer cancel" : "answer share")), QByteArray("ok"));
+        QVERIFY(startApp(1, no ? QString() : token()));
         for (int round = 0; round < 2; ++round) {
-            if (how == QLatin1String("no")) {
-                QCOMPARE(m_desktop.command(QStringLiteral("answer cancel")), QByteArray("ok"));
-            } else {
-                int dialogs = 0;
-                QVERIFY(shows(kPictures[0], &dialogs));
-                QCOMPARE(m_desktop.command(QStringLiteral("sessions")), QByteArray("1"));
-                if (how == QLatin1String("off"))
-                    QVERIFY(stream(false));
-                else
-                    QCOMPARE(m_desktop.command(QStringLiteral("scale 1.25 1")), QByteArray("ok"));
-            }
-            QTRY_VERIFY_WITH_TIMEOUT(!receiving() && !record("stream_enabled").toBool(), kWaitMs);
+            if (!no)
+                QVERIFY(shows(kPictures[0]) && m_desktop.command(QStringLiteral("sessions")) == "1");
+            if (how == QLatin1String("off"))
+                QCOMPARE(stream("off"), 0);
+            else if (how == QLatin1String("stop"))
+                QCOMPARE(m_desktop.command(QStringLiteral("scale 1.25 1")), QByteArray("ok"));
+            // At once, well before the back end would try again by itself (after 5 s).
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !receiving() && read(file("settings.json")).contains("\"stream_enabled\": false"), 3000);
             QTRY_COMPARE(m_desktop.command(QStringLiteral("sessions")), QByteArray("0"));
             // Longer than the back end waits before it tries again.
-            if (round == 0)
-                QTest::qWait(ScreenGrabberImp::DefaultReinitDelayMs + 500);
-            QVERIFY(!receiving());
-            QCOMPARE(m_desktop.command(QStringLiteral("dialogs")), QByteArray("0"));
+            QTest::qWait(
+                round == 0 && how != QLatin1String("off") ? ScreenGrabberImp::DefaultReinitDelayMs + 500 : 0);
+            QVERIFY(!receiving() && m_desktop.command(QStringLiteral("asked")).toInt() ==
+                                        int(no || (round == 0 && firstAsks)));
             QCOMPARE(m_desktop.command(QStringLiteral("scale 1 1")), QByteArray("ok"));
-            QVERIFY(stream(true));
+            QCOMPARE(stream("on"), 0);
         }
     }
 
@@ -247,17 +202,16 @@ private slots:
     void newCompositor()
     {
         QVERIFY(startApp(1, token()));
-        int dialogs = 0;
-        QVERIFY(shows(kPictures[0], &dialogs));
-        const int lost = log().count("screen cast lost");
+        QVERIFY(shows(kPictures[0]));
+        const int lost = read(file("PivotrixEntertainment.log")).count("screen cast lost");
         m_desktop.kill(ScreenCastDesktop::Part::Backend);
-        QTRY_VERIFY_WITH_TIMEOUT(log().count("screen cast lost") > lost, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(read(file("PivotrixEntertainment.log")).count("screen cast lost") > lost,
+                                 kWaitMs);
         QCOMPARE(m_desktop.revive(), QString());
         init();
         QVERIFY(m_desktop.paint(kPictures[1].scaled(kMonitors[0]), 1));
-        dialogs = 0;
-        QVERIFY2(shows(kPictures[1].scaled(kMonitors[0]), &dialogs), "the mirror did not come back");
-        QVERIFY(dialogs <= 1);
+        QVERIFY2(shows(kPictures[1]), "the mirror did not come back");
+        QVERIFY(m_desktop.command(QStringLiteral("asked")).toInt() <= 1);
     }
 };
 

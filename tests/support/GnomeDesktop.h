@@ -6,25 +6,12 @@
 // and software rendering, its portal with the real share dialog, and the user (gnome_desktop.py), who shows
 // the test's pictures full screen and answers the dialog over the accessibility bus. command() takes that
 // script's commands ("answer share", "answer cancel", "dialogs", "scale", "sessions"); Part::Backend is the
-// compositor, with the portal and the windows that live on it.
+// compositor with the portal and the windows that live on it.
 class GnomeDesktop : public ScreenCastDesktop
 {
 public:
-    GnomeDesktop();
-    ~GnomeDesktop() override { kill(Part::Backend); }
-
     // The first package not installed here, or empty.
     static QString missing();
     // Monitors 1, 2, ... of these sizes, side by side from the origin.
     QString start(const QList<QSize>& monitors);
-
-    void kill(Part part) override;
-    qint64 backendPid() const override { return m_mutter->processId(); }
-
-private:
-    QString startBackend() override;
-
-    QStringList m_monitors;
-    std::unique_ptr<QProcess> m_mutter;
-    std::unique_ptr<QProcess> m_gnomePortal;
 };

@@ -8,6 +8,7 @@
 #include <QSize>
 
 #include <memory>
+#include <vector>
 
 // The screen-sharing side of a desktop: PipeWire with WirePlumber, the real xdg-desktop-portal and a
 // stand-in for the desktop's screen-cast back end showing pictures the test sets, on a private session bus,
@@ -41,34 +42,38 @@ public:
     void grantChoice(bool granted, bool hostile = false);
     // How often the back end was asked for a choice since it started.
     int choices();
-    // Any command of the back end (ScreenCastBackend.cpp); its answer.
+    // Any command of the back end's last program (ScreenCastBackend.cpp); its answer.
     QByteArray command(const QString& line);
 
-    virtual void kill(Part part);
+    void kill(Part part);
     // Starts again what was killed; returns why it failed, or empty.
     QString revive();
 
-    // The process that fills the streams' buffers.
-    virtual qint64 backendPid() const { return m_backend->processId(); }
+    // The back end's first program, which fills the streams' buffers.
+    qint64 backendPid() const { return m_backend.front().process->processId(); }
     QList<qint64> pipeWirePids() const { return {m_pipewire->processId(), m_wireplumber->processId()}; }
 
 protected:
-    // A process that dies with this one, also when a test crashes.
-    static std::unique_ptr<QProcess> child();
-    static bool launch(QProcess& process, const QString& program, const QStringList& args = {});
-    static bool waitForBusName(const QString& name);
-    // Starts what of the back end is not running; returns why it failed, or empty.
-    virtual QString startBackend();
+    // A program of the back end, started in order (once the one before has its bus name) and ended together.
+    struct Program
+    {
+        QString path;
+        QStringList args;
+        QString busName;
+        std::unique_ptr<QProcess> process;
+    };
+    void addProgram(const QString& path, const QStringList& args, const QString& busName = {});
 
     QByteArray m_desktopName = "sway";
-    // Takes the commands.
-    std::unique_ptr<QProcess> m_backend;
 
 private:
-    QStringList m_outputs;
+    bool launch(QProcess& process, const QString& program, const QStringList& args = {});
+
     AppHome m_home;
     std::unique_ptr<PrivateBus> m_bus;
+    // Each dies with this process, also when a test crashes.
     std::unique_ptr<QProcess> m_pipewire;
     std::unique_ptr<QProcess> m_wireplumber;
+    std::vector<Program> m_backend;
     std::unique_ptr<QProcess> m_portal;
 };
