@@ -67,8 +67,7 @@ figures() {
             /ffmpeg \/ ours \(paced/ { printf "ffmpeg / ours, paced\t%s\n", $(NF-3) } /^all targets/ { printf "targets\t%s\n", $3 == "met" ? "met" : "NOT met" }' ;;
         mirror) awk '/^paint-to-panel/ { printf "paint to panel p50, p99\t%s ms, %s ms\n", $7, $10 }
             / panel\(s\):/ { for (i = 1; i <= NF; i++) if ($i == "->") printf "%s panel(s) per 30 ms tick\t%s ms\n", $1, $(i+1) }' ;;
-        wayland) awk '/ per tick$/ { sub(/^ +/, ""); split($0, a, / +process /); printf "%s\t%s ms total\n", a[1], $(NF-3) }
-            /change to frame:/ { printf "change to frame median, p95\t%s ms, %s ms\n", $5, $9 }' ;;
+        wayland) awk '/capture of every 30 ms:/ { printf "%s: capture per tick; change to frame p50, p95\t%s ms; %s ms, %s ms\n", $1, $7, $13, $17 }' ;;
         startup) awk '/\| rss MB/ { for (i = 1; i <= NF; i++) { if ($i == "ready") r = $(i+5); if ($i == "rss") m = $(i+5) }
             printf "%s: ready median, rss median\t%s ms, %s MB\n", $1, r, m }' ;;
     esac

@@ -297,6 +297,7 @@ QList<ScreenInfo> PipeWireGrabber::identifyScreens()
         info.name = QStringLiteral("Monitor ") + QString::number(screens.size() + 1);
         info.geometry = stream.geometry;
         info.monitor = stream.nodeId;
+        qCDebug(lcPivotrix) << "screen cast monitor" << info.name << info.geometry << "node" << stream.nodeId;
         screens.append(info);
     }
     return screens;
@@ -505,8 +506,12 @@ bool PipeWireGrabber::needsReinit()
     }
     if (m_state == DisabledByUser)
         return false;
-    // The portal has answered: build now rather than one delay later.
-    if (m_portal && !m_sessionUsed && m_portal->phase() == PortalScreenCast::Phase::Started) {
+    // The portal has answered: build now rather than one delay later. So also when the user said no, in the
+    // dialog or by stopping the desktop's sharing (which GNOME's streams may report as lost before the portal
+    // says why), so that the mirroring panels go off then, not one delay later.
+    const bool refused = m_userRefused || (m_portal && m_portal->phase() == PortalScreenCast::Phase::Failed &&
+                                           m_portal->refusedByUser());
+    if (refused || (m_portal && !m_sessionUsed && m_portal->phase() == PortalScreenCast::Phase::Started)) {
         m_reinitTimer.invalidate();
         return true;
     }

@@ -32,16 +32,29 @@ bool waitForBusName(const QString& name)
 ScreenCastDesktop::ScreenCastDesktop()
     : m_pipewire(new ChildProcess)
     , m_wireplumber(new ChildProcess)
-    , m_backend(new ChildProcess)
     , m_portal(new ChildProcess)
 {}
 
 ScreenCastDesktop::~ScreenCastDesktop()
 {
-    for (QProcess* process : {m_portal.get(), m_backend.get(), m_wireplumber.get(), m_pipewire.get()}) {
+    kill(Part::Portal);
+    kill(Part::Backend);
+    for (QProcess* process : {m_wireplumber.get(), m_pipewire.get()}) {
         process->kill();
         process->waitForFinished();
     }
+    // What the bus started on demand (the permission store, the accessibility bus) is no child of ours.
+    QDBusConnectionInterface* bus = m_bus ? QDBusConnection::sessionBus().interface() : nullptr;
+    for (const QString& name : bus ? bus->registeredServiceNames().value() : QStringList()) {
+        const qint64 pid = name.startsWith(QLatin1Char(':')) ? bus->servicePid(name).value() : 0;
+        if (pid > 0 && pid != QCoreApplication::applicationPid())
+            ::kill(pid_t(pid), SIGTERM);
+    }
+}
+
+void ScreenCastDesktop::addProgram(const QString& path, const QStringList& args, const QString& busName)
+{
+    m_backend.push_back({path, args, busName, std::make_unique<ChildProcess>()});
 }
 
 QString ScreenCastDesktop::missing()
@@ -58,15 +71,18 @@ QString ScreenCastDesktop::missing()
 
 QString ScreenCastDesktop::start(const QSize& outputSize, int outputs)
 {
-    m_outputs = QStringList{QString::number(outputs), QString::number(outputSize.width()),
-                            QString::number(outputSize.height())};
+    if (m_backend.empty())
+        addProgram(QStringLiteral(SCREENCAST_BACKEND_PATH),
+                   {QString::number(outputs), QString::number(outputSize.width()),
+                    QString::number(outputSize.height())},
+                   QStringLiteral("org.freedesktop.impl.portal.desktop.wlr"));
     // This process moves into the home, and with it every part started here or by the bus on demand (the
     // permission store, the portal).
     const QProcessEnvironment home = m_home.environment();
     for (const QString& name : home.keys())
         qputenv(name.toLocal8Bit().constData(), home.value(name).toLocal8Bit());
     qputenv("XDG_STATE_HOME", m_home.filePath(QStringLiteral("state")).toLocal8Bit());
-    qputenv("XDG_CURRENT_DESKTOP", "sway");
+    qputenv("XDG_CURRENT_DESKTOP", m_desktopName);
     qputenv("XDG_SESSION_TYPE", "wayland");
     qunsetenv("DISPLAY");
     qunsetenv("WAYLAND_DISPLAY");
@@ -88,10 +104,11 @@ QString ScreenCastDesktop::start(const QSize& outputSize, int outputs)
 
 QString ScreenCastDesktop::revive()
 {
-    if (m_backend->state() == QProcess::NotRunning &&
-        !(launch(*m_backend, QStringLiteral(SCREENCAST_BACKEND_PATH), m_outputs) &&
-          waitForBusName(QStringLiteral("org.freedesktop.impl.portal.desktop.wlr"))))
-        return QStringLiteral("the screen-cast back end did not start");
+    for (const Program& p : m_backend) {
+        if (p.process->state() == QProcess::NotRunning &&
+            !(launch(*p.process, p.path, p.args) && (p.busName.isEmpty() || waitForBusName(p.busName))))
+            return p.path + QStringLiteral(" did not start");
+    }
     if (m_portal->state() == QProcess::NotRunning &&
         !(launch(*m_portal, kPortal) && waitForBusName(QStringLiteral("org.freedesktop.portal.Desktop"))))
         return QStringLiteral("xdg-desktop-portal did not start");
@@ -107,17 +124,23 @@ bool ScreenCastDesktop::launch(QProcess& process, const QString& program, const 
 
 void ScreenCastDesktop::kill(Part part)
 {
-    QProcess& process = part == Part::Portal ? *m_portal : *m_backend;
-    process.kill();
-    process.waitForFinished();
+    // The back end's last program goes first: it may be a client of those before it.
+    QList<QProcess*> processes;
+    for (const Program& p : m_backend)
+        processes.prepend(p.process.get());
+    for (QProcess* process : part == Part::Portal ? QList<QProcess*>{m_portal.get()} : processes) {
+        process->kill();
+        process->waitForFinished();
+    }
 }
 
 QByteArray ScreenCastDesktop::command(const QString& line)
 {
-    m_backend->write(line.toLocal8Bit() + '\n');
-    while (!m_backend->canReadLine() && m_backend->waitForReadyRead(WaitMs)) {
+    QProcess& process = *m_backend.back().process;
+    process.write(line.toLocal8Bit() + '\n');
+    while (!process.canReadLine() && process.waitForReadyRead(WaitMs)) {
     }
-    return m_backend->readLine().trimmed();
+    return process.readLine().trimmed();
 }
 
 bool ScreenCastDesktop::paint(const QImage& img, int output)

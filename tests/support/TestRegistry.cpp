@@ -20,16 +20,15 @@ QVariantMap TestRegistry::record(const EmulatedPanel* panel, int index, QVariant
     return extra;
 }
 
-bool TestRegistry::writeSettings(const QString& path, const QList<QVariantMap>& records)
+bool TestRegistry::writeSettings(const QString& path, const QList<QVariantMap>& records, QVariantMap top)
 {
     QVariantMap devices;
     for (const QVariantMap& r : records)
         devices.insert(r.value(QStringLiteral("id")).toString(), r);
-    const QJsonObject settings{{QStringLiteral("devices"), QJsonObject::fromVariantMap(devices)},
-                               {QStringLiteral("run_on_start"), false}};
+    top.insert({{QStringLiteral("devices"), devices}, {QStringLiteral("run_on_start"), false}});
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(QJsonDocument(settings).toJson()) > 0;
+           file.write(QJsonDocument(QJsonObject::fromVariantMap(top)).toJson()) > 0;
 }
 
 ResourceManager* TestRegistry::load(const QList<QVariantMap>& records, int onlineCheckMs)

@@ -13,7 +13,8 @@ class TestRegistry
 public:
     // The record the pairing stores for panel, with extra keys added.
     static QVariantMap record(const EmulatedPanel* panel, int index, QVariantMap extra = {});
-    static bool writeSettings(const QString& path, const QList<QVariantMap>& records);
+    // With the entries of top beside the devices.
+    static bool writeSettings(const QString& path, const QList<QVariantMap>& records, QVariantMap top = {});
     // Writes a fresh settings file with records and loads the registry from it.
     ResourceManager* load(const QList<QVariantMap>& records = {}, int onlineCheckMs = 400);
     // The settings file of the last load.
