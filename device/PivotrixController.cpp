@@ -449,26 +449,30 @@ void PivotrixController::checkOnline()
         QMutexLocker locker(&m_lock);
         m_lastError.clear();
     }
-    sendJsonRequest(
-        "GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, ensureManager(),
-        [this](const QVariantMap& map, int status, const QString& error) {
-            {
-                QMutexLocker locker(&m_lock);
-                m_lastError = error;
-            }
-            if (status == 200)
-                takeCheckReply(map);
-            else if (newProblem(m_checkProblem, error.isEmpty() ? QString::number(status) : error))
-                qCDebug(lcPivotrix) << "panel" << m_id << "unreachable:" << m_checkProblem;
-            setNetworkState(status == 200 ? Online : Offline);
-            emit checkOnlineFinished();
-        });
+    sendJsonRequest("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, ensureManager(),
+                    [this](const QVariantMap& map, int status, const QString& error) {
+                        {
+                            QMutexLocker locker(&m_lock);
+                            m_lastError = error;
+                        }
+                        if (status == 200) {
+                            takeCheckReply(map);
+                        } else if (m_checkProblem.isEmpty()) {
+                            // Once per outage: the reason may change from check to check.
+                            m_checkProblem = error.isEmpty() ? QString::number(status) : error;
+                            qCDebug(lcPivotrix) << "panel" << m_id << "unreachable:" << m_checkProblem;
+                        }
+                        setNetworkState(status == 200 ? Online : Offline);
+                        emit checkOnlineFinished();
+                    });
 }
 
 void PivotrixController::takeCheckReply(const QVariantMap& map)
 {
-    if (newProblem(m_checkProblem, QString()))
+    if (!m_checkProblem.isEmpty()) {
+        m_checkProblem.clear();
         qCDebug(lcPivotrix) << "panel" << m_id << "answers again";
+    }
     if (!m_initialised) {
         init();
         return;
@@ -663,6 +667,9 @@ void PivotrixController::sendStreamImage(const QImage& img)
         session = m_sessionId;
         port = quint16(m_streamPort & 0xFFFF);
     }
+    // The frame timer starts with the start request; until a session is granted there is nowhere to send.
+    if (port == 0)
+        return;
     const QByteArray frame = buildFrame(img, session, m_frameEncoding);
     if (frame.isEmpty()) {
         // The 16-bit length field cannot describe it; a truncated frame would only show garbage.

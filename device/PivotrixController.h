@@ -179,8 +179,9 @@ private:
     QString m_lastError;
 
     QHostAddress m_hostAddress;
-    // What went wrong last with the online check and with sending frames, logged when it first shows and
-    // when it ends: a panel away for a day must not fill the log with one line per check or frame.
+    // Why the panel became unreachable, and what went wrong last with sending frames; each is logged when
+    // it first shows and when it ends: a panel away for a day must not fill the log with a line per check
+    // or frame.
     QString m_checkProblem;
     QString m_sendProblem;
     // Blocking requests on the stack; deletion must wait until none is left.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/PivotrixController.h"
+
 #include <QList>
 #include <QTemporaryDir>
 #include <QVariantMap>
@@ -15,7 +17,8 @@ public:
     static QVariantMap record(const EmulatedPanel* panel, int index, QVariantMap extra = {});
     static bool writeSettings(const QString& path, const QList<QVariantMap>& records);
     // Writes a fresh settings file with records and loads the registry from it.
-    ResourceManager* load(const QList<QVariantMap>& records = {}, int onlineCheckMs = 400);
+    ResourceManager* load(const QList<QVariantMap>& records = {}, int onlineCheckMs = 400,
+                          int requestTimeoutMs = PivotrixController::kDefaultRequestTimeoutMs);
     // The settings file of the last load.
     QString path() const { return m_path; }
 
