@@ -67,6 +67,9 @@ ResourceManager::~ResourceManager()
 
 void ResourceManager::shutdown()
 {
+    // What a failed save left in memory (a read-only folder, a full disk) gets one more try at exit.
+    if (m_settings->hasUnsavedChanges())
+        m_settings->save();
     QList<QPointer<QThread>> threads;
     const QList<PivotrixDeviceController*> devices = m_devices;
     m_devices.clear();

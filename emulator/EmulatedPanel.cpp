@@ -88,7 +88,10 @@ void EmulatedPanel::setApiKey(const QString& key)
     if (m_config.keyFile.isEmpty())
         return;
     QSaveFile file(m_config.keyFile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(key.toUtf8() + '\n') < 0 || !file.commit() ||
+    const QByteArray text = key.toUtf8() + '\n';
+    // Unbuffered: a full disk must fail the write, not commit an empty key file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(text) != text.size() ||
+        !file.commit() ||
         !QFile::setPermissions(m_config.keyFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         qWarning("prism-emulator: the key is not kept in %s: %s", qPrintable(m_config.keyFile),
                  qPrintable(file.errorString()));

@@ -5,6 +5,8 @@
 #include "core/SettingsManager.h"
 #include "core/SingleInstance.h"
 #include "core/linux/XdgAutostart.h"
+#include "support/LogCapture.h"
+#include "support/TmpfsMount.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -114,6 +116,56 @@ private slots:
             QVERIFY2(QJsonDocument::fromJson(readAll(path)).object().contains(QStringLiteral("round")),
                      "settings.json was left broken by a kill");
         }
+    }
+
+    // A save onto a read-only folder or a full disk fails with one warning and leaves the old file whole;
+    // nothing is lost: once the disk takes it again, the save at exit writes what the failed one held.
+    void hostileDisk_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("read-only folder") << false;
+        QTest::newRow("disk full") << true;
+    }
+    void hostileDisk()
+    {
+        QFETCH(bool, full);
+        if (!TmpfsMount::inside()) {
+            QString why;
+            const int failures = TmpfsMount::rerunInside(&why);
+            if (failures < 0)
+                QSKIP(qPrintable(why));
+            QCOMPARE(failures, 0);
+            return;
+        }
+        TmpfsMount disk(64 * 1024);
+        QVERIFY(disk.isMounted());
+        const QString path = disk.filePath(QStringLiteral("settings.json"));
+        ResourceManager* rm = ResourceManager::instance();
+        rm->setAutostartRegistration(nullptr);
+        rm->loadSettings(path);
+        const QVariantMap kept{{QStringLiteral("auth"), QStringLiteral("k")}};
+        rm->setDeviceSettings(QStringLiteral("kept"), kept);
+        const QByteArray before = readAll(path);
+        QFile filler(disk.filePath(QStringLiteral("filler")));
+        // Files open for writing keep a disk from turning read-only.
+        QVERIFY(full ? filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered) : disk.setReadOnly(true));
+        while (full && filler.write(QByteArray(4096, 'f')) == 4096) {
+        }
+        filler.close();
+        LogCapture log;
+        const QVariantMap added{{QStringLiteral("auth"), QString(8192, QLatin1Char('a'))}};
+        rm->setDeviceSettings(QStringLiteral("added"), added);
+        QCOMPARE(readAll(path), before);
+        QCOMPARE(log.count(QStringLiteral("settings not saved")), 1);
+        QVERIFY(full ? filler.remove() : disk.setReadOnly(false));
+        ResourceManager::destroyInstance();
+        rm = ResourceManager::instance();
+        rm->loadSettings(path);
+        QCOMPARE(rm->deviceSettings(QStringLiteral("kept")), kept);
+        QCOMPARE(rm->deviceSettings(QStringLiteral("added")), added);
+        QCOMPARE(QDir(disk.filePath(QString())).entryList(QDir::Files),
+                 QStringList{QStringLiteral("settings.json")});
+        ResourceManager::destroyInstance();
     }
 
     // With no settings file "run_on_start" is true and start-up registers the entry, which starts the
