@@ -41,6 +41,7 @@ ResourceManager::ResourceManager()
     , m_autostart(AutostartRegistration::create())
     , m_onlineCheckMs(PivotrixDeviceController::kDefaultOnlineCheckMs)
     , m_frameMs(PivotrixDeviceController::kDefaultFrameMs)
+    , m_requestTimeoutMs(PivotrixController::kDefaultRequestTimeoutMs)
 {
     qRegisterMetaType<PivotrixDeviceController*>("PivotrixDeviceController*");
     m_grabManager = new GrabManager(this);
@@ -66,6 +67,9 @@ ResourceManager::~ResourceManager()
 
 void ResourceManager::shutdown()
 {
+    // What a failed save left in memory (a read-only folder, a full disk) gets one more try at exit.
+    if (m_settings->hasUnsavedChanges())
+        m_settings->save();
     QList<QPointer<QThread>> threads;
     const QList<PivotrixDeviceController*> devices = m_devices;
     m_devices.clear();
@@ -98,7 +102,8 @@ PivotrixDeviceController* ResourceManager::createController(const QString& addre
                                                             const QString& apiKey, const QString& name,
                                                             const QString& model, const QString& id)
 {
-    return new PivotrixDeviceController(address, port, apiKey, name, model, id, m_onlineCheckMs, m_frameMs);
+    return new PivotrixDeviceController(address, port, apiKey, name, model, id, m_onlineCheckMs, m_frameMs,
+                                        m_requestTimeoutMs);
 }
 
 void ResourceManager::sortDevices()
@@ -235,10 +240,11 @@ void ResourceManager::setAutostartRegistration(std::unique_ptr<AutostartRegistra
     m_autostart = std::move(registration);
 }
 
-void ResourceManager::setDeviceTimerIntervals(int onlineCheckMs, int frameMs)
+void ResourceManager::setDeviceTimerIntervals(int onlineCheckMs, int frameMs, int requestTimeoutMs)
 {
     m_onlineCheckMs = onlineCheckMs;
     m_frameMs = frameMs;
+    m_requestTimeoutMs = requestTimeoutMs;
 }
 
 void ResourceManager::applyRunOnStart(bool enabled)

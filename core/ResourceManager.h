@@ -55,8 +55,9 @@ public:
 
     // Tests point the run-at-logon entry somewhere harmless.
     void setAutostartRegistration(std::unique_ptr<AutostartRegistration> registration);
-    // Applies to controllers created afterwards; tests shorten the 15 s check and the 30 ms tick.
-    void setDeviceTimerIntervals(int onlineCheckMs, int frameMs);
+    // Applies to controllers created afterwards; tests shorten the 15 s check, the 30 ms tick and the 5 s
+    // bound on a request.
+    void setDeviceTimerIntervals(int onlineCheckMs, int frameMs, int requestTimeoutMs);
 
     // Deletes every device controller and waits, bounded, for their stop requests and threads to end.
     void shutdown();
@@ -84,4 +85,5 @@ private:
     std::unique_ptr<AutostartRegistration> m_autostart;
     int m_onlineCheckMs;
     int m_frameMs;
+    int m_requestTimeoutMs;
 };

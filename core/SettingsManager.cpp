@@ -22,6 +22,7 @@ void SettingsManager::load(const QString& path)
 {
     m_path = path;
     m_unparsedFileOnDisk = false;
+    m_unsaved = false;
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -61,6 +62,12 @@ bool SettingsManager::preserveUnparsedFile()
 
 bool SettingsManager::save()
 {
+    m_unsaved = !write();
+    return !m_unsaved;
+}
+
+bool SettingsManager::write()
+{
     if (m_path.isEmpty()) {
         qCDebug(lcPivotrix) << "settings save failed: no path loaded";
         return false;
@@ -69,15 +76,19 @@ bool SettingsManager::save()
         return false;
 
     // Write a temporary file and rename it over the old one, so a kill mid-save leaves either version whole.
+    // Unbuffered: a full disk then fails the write; buffered, QSaveFile misses the failed flush and commits
+    // an empty file over the user's pairings.
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCDebug(lcPivotrix) << "settings save failed" << m_path << file.errorString();
-        return false;
-    }
-    file.setPermissions(kOwnerOnly);
     const QByteArray text = SettingsFile::compose(m_settings);
-    if (file.write(text) != text.size() || !file.commit()) {
-        qCDebug(lcPivotrix) << "settings save failed" << m_path << file.errorString();
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (written) {
+        file.setPermissions(kOwnerOnly);
+        written = file.write(text) == text.size() && file.commit();
+    }
+    if (!written) {
+        // The user's pairings are at stake: this goes to the journal too.
+        qCWarning(lcPivotrix) << "settings not saved, the file keeps the ones saved before:" << m_path
+                              << file.errorString();
         file.cancelWriting();
         return false;
     }

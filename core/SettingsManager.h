@@ -15,6 +15,8 @@ public:
     void load(const QString& path);
     // Returns whether the file now holds the map; on failure the map and the old file are kept.
     bool save();
+    // The last save failed (a read-only folder, a full disk): the map holds what the file does not.
+    bool hasUnsavedChanges() const { return m_unsaved; }
 
     bool contains(const QString& key) const;
     QVariant value(const QString& key) const;
@@ -27,9 +29,11 @@ signals:
 
 private:
     bool preserveUnparsedFile();
+    bool write();
 
     QVariantMap m_settings;
     QString m_path;
     // The file at m_path could not be parsed; its bytes go aside before the first save replaces it.
     bool m_unparsedFileOnDisk = false;
+    bool m_unsaved = false;
 };

@@ -37,6 +37,15 @@ QByteArray indentedJson(const QVariantMap& map)
 {
     return QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Indented);
 }
+
+// Remembers the problem; true when it is not the one remembered already.
+bool newProblem(QString& last, const QString& problem)
+{
+    if (last == problem)
+        return false;
+    last = problem;
+    return true;
+}
 } // namespace
 
 PivotrixController::PivotrixController(const QString& address, int port, const QString& apiKey,
@@ -284,9 +293,9 @@ int PivotrixController::finishReply(QNetworkReply* reply, QByteArray& replyBody,
     replyBody = reply->readAll();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() != QNetworkReply::NoError) {
+        // Logged by the caller, which knows whether the same failure was logged already.
         errorText = reply->error() == QNetworkReply::OperationCanceledError ? QStringLiteral("Timeout")
                                                                             : reply->errorString();
-        qCDebug(lcPivotrix) << "error " << reply->errorString() << QThread::currentThread();
         return 0;
     }
     return status;
@@ -336,6 +345,8 @@ int PivotrixController::sendRequestSync(const QByteArray& verb, const QUrl& url,
     --m_syncDepth;
     QString error;
     const int status = finishReply(reply, replyBody, error);
+    if (!error.isEmpty())
+        qCDebug(lcPivotrix) << "request failed" << verb << url.path() << error;
     if (errorText && !error.isEmpty())
         errorText->append(error);
     reply->deleteLater();
@@ -444,25 +455,43 @@ void PivotrixController::checkOnline()
                             QMutexLocker locker(&m_lock);
                             m_lastError = error;
                         }
-                        NetworkState state = Online;
-                        if (status != 200) {
-                            state = Offline;
-                        } else if (!m_initialised) {
-                            init();
-                        } else {
-                            const StreamingState streaming = streamingStateFromText(PanelReply::status(map));
-                            {
-                                QMutexLocker locker(&m_lock);
-                                m_canvasSize = PanelReply::canvas(map, QSize(0, 0));
-                            }
-                            // While a stream request is on its way the panel's word is already stale:
-                            // that request's reply tells.
-                            if (!m_streamRequestBusy)
-                                setStreamingState(streaming);
+                        if (status == 200) {
+                            takeCheckReply(map);
+                        } else if (m_checkProblem.isEmpty()) {
+                            // Once per outage: the reason may change from check to check.
+                            m_checkProblem = error.isEmpty() ? QString::number(status) : error;
+                            qCDebug(lcPivotrix) << "panel" << m_id << "unreachable:" << m_checkProblem;
                         }
-                        setNetworkState(state);
+                        setNetworkState(status == 200 ? Online : Offline);
                         emit checkOnlineFinished();
                     });
+}
+
+void PivotrixController::takeCheckReply(const QVariantMap& map)
+{
+    if (!m_checkProblem.isEmpty()) {
+        m_checkProblem.clear();
+        qCDebug(lcPivotrix) << "panel" << m_id << "answers again";
+    }
+    if (!m_initialised) {
+        init();
+        return;
+    }
+    const StreamingState streaming = streamingStateFromText(PanelReply::status(map));
+    const QSize canvas = PanelReply::canvas(map, QSize(0, 0));
+    QSize before;
+    {
+        QMutexLocker locker(&m_lock);
+        before = m_canvasSize;
+        m_canvasSize = canvas;
+    }
+    // A reply without a size tells nothing new; a new size must reach the generator, or the panel refuses
+    // every frame it paints.
+    if (!canvas.isEmpty() && canvas != before)
+        emit canvasChanged();
+    // While a stream request is on its way the panel's word is already stale: that request's reply tells.
+    if (!m_streamRequestBusy)
+        setStreamingState(streaming);
 }
 
 void PivotrixController::startStream()
@@ -638,17 +667,25 @@ void PivotrixController::sendStreamImage(const QImage& img)
         session = m_sessionId;
         port = quint16(m_streamPort & 0xFFFF);
     }
+    // The frame timer starts with the start request; until a session is granted there is nowhere to send.
+    if (port == 0)
+        return;
     const QByteArray frame = buildFrame(img, session, m_frameEncoding);
     if (frame.isEmpty()) {
         // The 16-bit length field cannot describe it; a truncated frame would only show garbage.
-        qCDebug(lcPivotrix) << "frame too large, dropped" << img.size();
+        if (newProblem(m_sendProblem,
+                       QStringLiteral("frame too large, dropped %1x%2").arg(img.width()).arg(img.height())))
+            qCDebug(lcPivotrix).noquote() << m_sendProblem;
         return;
     }
     if (!m_socket)
         m_socket = new QUdpSocket(this);
     if (m_socket->writeDatagram(frame, m_hostAddress, port) < 0) {
-        qCDebug(lcPivotrix) << "send data error" << m_socket->error() << m_socket->errorString();
+        if (newProblem(m_sendProblem, QStringLiteral("send data error: ") + m_socket->errorString()))
+            qCDebug(lcPivotrix).noquote() << m_sendProblem;
         return;
     }
+    if (newProblem(m_sendProblem, QString()))
+        qCDebug(lcPivotrix) << "frames sent again";
     m_framesSent.fetch_add(1, std::memory_order_relaxed);
 }

@@ -117,6 +117,8 @@ signals:
     void onlineChanged(PivotrixController::NetworkState state);
     void checkOnlineFinished();
     void deinitFinished();
+    // The panel reported a canvas other than the last one it named (tiles added or taken away).
+    void canvasChanged();
 
 private:
     void sendRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
@@ -131,6 +133,8 @@ private:
     static int finishReply(QNetworkReply* reply, QByteArray& replyBody, QString& errorText);
     QNetworkAccessManager* ensureManager();
 
+    // A check the panel answered: its stream state and canvas, or the init an earlier failure left undone.
+    void takeCheckReply(const QVariantMap& map);
     void setStreamingState(StreamingState state);
     void setNetworkState(NetworkState state);
     enum StreamRequest
@@ -175,6 +179,11 @@ private:
     QString m_lastError;
 
     QHostAddress m_hostAddress;
+    // Why the panel became unreachable, and what went wrong last with sending frames; each is logged when
+    // it first shows and when it ends: a panel away for a day must not fill the log with a line per check
+    // or frame.
+    QString m_checkProblem;
+    QString m_sendProblem;
     // Blocking requests on the stack; deletion must wait until none is left.
     int m_syncDepth = 0;
     std::atomic<quint64> m_framesSent{0};

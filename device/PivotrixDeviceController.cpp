@@ -25,6 +25,10 @@ PivotrixDeviceController::PivotrixDeviceController(const QString& address, int p
             &PivotrixDeviceController::streamEnabledChanged);
     connect(m_controller, &PivotrixController::checkOnlineFinished, this,
             &PivotrixDeviceController::onCheckOnlineFinished);
+    connect(m_controller, &PivotrixController::canvasChanged, this, [this] {
+        if (m_generator)
+            resizeGenerator();
+    });
 
     m_controller->moveToThread(m_thread);
     m_thread->setObjectName(QStringLiteral("controller-thread") + id);

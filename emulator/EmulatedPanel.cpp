@@ -1,5 +1,6 @@
 #include "emulator/EmulatedPanel.h"
 
+#include "emulator/ConnectionResetter.h"
 #include "emulator/PanelDeviceApi.h"
 #include "emulator/PanelStreamReceiver.h"
 #include "emulator/PanelUserApi.h"
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <httplib.h>
@@ -34,13 +36,18 @@ QString faultName(PanelFault fault)
         return QStringLiteral("http500");
     case PanelFault::Standby:
         return QStringLiteral("standby");
+    case PanelFault::Hang:
+        return QStringLiteral("hang");
+    case PanelFault::Reset:
+        return QStringLiteral("reset");
     }
     return QString();
 }
 
 bool faultFromName(const QString& name, PanelFault* fault)
 {
-    for (PanelFault f : {PanelFault::None, PanelFault::Offline, PanelFault::Http500, PanelFault::Standby}) {
+    for (PanelFault f : {PanelFault::None, PanelFault::Offline, PanelFault::Http500, PanelFault::Standby,
+                         PanelFault::Hang, PanelFault::Reset}) {
         if (faultName(f) == name) {
             *fault = f;
             return true;
@@ -59,6 +66,7 @@ EmulatedPanel::EmulatedPanel(const PanelConfig& config)
     : m_config(config)
     , m_fault(config.fault)
     , m_apiKey(config.apiKey)
+    , m_canvas(config.canvas)
     , m_replyDelayMs(config.replyDelayMs)
     , m_reportCanvasSize(config.reportCanvasSize)
 {
@@ -80,7 +88,10 @@ void EmulatedPanel::setApiKey(const QString& key)
     if (m_config.keyFile.isEmpty())
         return;
     QSaveFile file(m_config.keyFile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(key.toUtf8() + '\n') < 0 || !file.commit() ||
+    const QByteArray text = key.toUtf8() + '\n';
+    // Unbuffered: a full disk must fail the write, not commit an empty key file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(text) != text.size() ||
+        !file.commit() ||
         !QFile::setPermissions(m_config.keyFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         qWarning("prism-emulator: the key is not kept in %s: %s", qPrintable(m_config.keyFile),
                  qPrintable(file.errorString()));
@@ -163,7 +174,7 @@ bool EmulatedPanel::start(QString* error)
     m_stopping = false;
     if (!openServer(m_statusServer, m_config.statusPort, false, error))
         return false;
-    if (fault() != PanelFault::Offline && !openServer(m_apiServer, m_config.apiPort, true, error)) {
+    if (!applyApiFault(fault(), error)) {
         closeServer(m_statusServer);
         return false;
     }
@@ -183,13 +194,29 @@ void EmulatedPanel::stop()
     // Outside the control lock: a control request on this server may be waiting for it.
     closeServer(status);
     std::lock_guard<std::mutex> control(m_controlLock);
-    if (m_apiServer) {
+    applyApiFault(PanelFault::Offline, nullptr);
+    std::lock_guard<std::mutex> locker(m_lock);
+    endSessionLocked();
+}
+
+bool EmulatedPanel::applyApiFault(PanelFault fault, QString* error)
+{
+    const bool serving = fault != PanelFault::Offline && fault != PanelFault::Reset;
+    if (!serving && m_apiServer) {
         closeServer(m_apiServer);
         for (const auto& protocol : m_protocols)
             protocol->panelOffline();
     }
-    std::lock_guard<std::mutex> locker(m_lock);
-    endSessionLocked();
+    if (fault != PanelFault::Reset)
+        m_resetter.reset();
+    if (fault == PanelFault::Reset && !m_resetter) {
+        auto resetter = std::make_unique<ConnectionResetter>();
+        QString why;
+        if (!resetter->start(m_config.address, m_config.apiPort, error ? error : &why))
+            return false;
+        m_resetter = std::move(resetter);
+    }
+    return !serving || m_apiServer || openServer(m_apiServer, m_config.apiPort, true, error);
 }
 
 void EmulatedPanel::setFault(PanelFault fault)
@@ -201,16 +228,9 @@ void EmulatedPanel::setFault(PanelFault fault)
         if (fault == PanelFault::Offline || fault == PanelFault::Standby)
             endSessionLocked();
     }
-    const bool running = m_running.load();
-    if (fault == PanelFault::Offline && m_apiServer) {
-        closeServer(m_apiServer);
-        for (const auto& protocol : m_protocols)
-            protocol->panelOffline();
-    } else if (fault != PanelFault::Offline && !m_apiServer && running) {
-        QString error;
-        if (!openServer(m_apiServer, m_config.apiPort, true, &error))
-            qWarning("emulator: %s", qPrintable(error));
-    }
+    QString error;
+    if (m_running.load() && !applyApiFault(fault, &error))
+        qWarning("emulator: %s", qPrintable(error));
 }
 
 PanelFault EmulatedPanel::fault() const
@@ -223,6 +243,33 @@ void EmulatedPanel::dropToStandby()
 {
     std::lock_guard<std::mutex> locker(m_lock);
     endSessionLocked();
+}
+
+void EmulatedPanel::renewSession()
+{
+    QJsonObject params;
+    {
+        std::lock_guard<std::mutex> locker(m_lock);
+        if (m_sessionId.isEmpty())
+            return;
+        params = m_params;
+    }
+    int status = 0;
+    startStream(QJsonDocument(params).toJson(), &status);
+}
+
+QSize EmulatedPanel::canvas() const
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    return m_canvas;
+}
+
+void EmulatedPanel::setCanvas(const QSize& canvas)
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    m_canvas = canvas;
+    if (m_receiver)
+        m_receiver->setCanvas(canvas);
 }
 
 void EmulatedPanel::endSessionLocked()
@@ -252,9 +299,10 @@ bool EmulatedPanel::admit(const httplib::Request& request, httplib::Response& re
                           bool needsKey)
 {
     countCall(call);
-    // Sleep in slices so that stopping the panel is not held up by a slow reply.
+    // Sleep in slices so that stopping the panel is not held up by a slow reply; a hung panel holds the
+    // request until the fault ends.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_replyDelayMs.load());
-    while (!m_stopping.load() && std::chrono::steady_clock::now() < until)
+    while (!m_stopping.load() && (std::chrono::steady_clock::now() < until || fault() == PanelFault::Hang))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
     const QByteArray authorization = QByteArray::fromStdString(request.get_header_value("Authorization"));
@@ -289,12 +337,11 @@ QJsonObject EmulatedPanel::deviceInfo() const
 
 QJsonObject EmulatedPanel::streamReply() const
 {
+    std::lock_guard<std::mutex> locker(m_lock);
     QJsonObject pixel;
     if (m_reportCanvasSize.load())
-        pixel.insert(QStringLiteral("size"),
-                     QJsonObject{{QStringLiteral("width"), m_config.canvas.width()},
-                                 {QStringLiteral("height"), m_config.canvas.height()}});
-    std::lock_guard<std::mutex> locker(m_lock);
+        pixel.insert(QStringLiteral("size"), QJsonObject{{QStringLiteral("width"), m_canvas.width()},
+                                                         {QStringLiteral("height"), m_canvas.height()}});
     return QJsonObject{{QStringLiteral("status"), m_streamStatus},
                        {QStringLiteral("canvas"), QJsonObject{{QStringLiteral("pixel"), pixel}}}};
 }
@@ -329,8 +376,7 @@ QJsonObject EmulatedPanel::startStream(const QByteArray& body, int* status)
         return QJsonObject{{QStringLiteral("success"), QJsonObject{{QStringLiteral("data"), data}}}};
     }
     const QByteArray session = newSessionId();
-    auto receiver =
-        std::make_unique<PanelStreamReceiver>(m_config.address, session, m_config.canvas, &m_statistics);
+    auto receiver = std::make_unique<PanelStreamReceiver>(m_config.address, session, m_canvas, &m_statistics);
     QString error;
     if (!receiver->start(&error)) {
         *status = 500;
@@ -360,18 +406,27 @@ QJsonObject EmulatedPanel::control(const QByteArray& body, int* status)
     PanelFault newFault = PanelFault::None;
     const bool faultGiven = request.contains(QStringLiteral("fault"));
     const QJsonValue delay = request.value(QStringLiteral("reply_delay_ms"));
+    const QJsonValue canvasText = request.value(QStringLiteral("canvas"));
+    const QRegularExpressionMatch size =
+        QRegularExpression(QStringLiteral("^([1-9]\\d{0,4})x([1-9]\\d{0,4})$")).match(canvasText.toString());
     if (!document.isObject() ||
         (faultGiven && !faultFromName(request.value(QStringLiteral("fault")).toString(), &newFault)) ||
-        (!delay.isUndefined() && (!delay.isDouble() || delay.toDouble() < 0 || delay.toDouble() > 600000))) {
+        (!delay.isUndefined() && (!delay.isDouble() || delay.toDouble() < 0 || delay.toDouble() > 600000)) ||
+        (!canvasText.isUndefined() && !size.hasMatch())) {
         *status = 400;
-        return QJsonObject{
-            {QStringLiteral("error"), QStringLiteral("want {\"fault\": none|offline|http500|standby, "
-                                                     "\"reply_delay_ms\": n, \"standby\": true}")}};
+        return QJsonObject{{QStringLiteral("error"),
+                            QStringLiteral("want {\"fault\": none|offline|http500|standby|hang|reset, "
+                                           "\"reply_delay_ms\": n, \"standby\": true, \"renew_session\": "
+                                           "true, \"canvas\": \"WIDTHxHEIGHT\"}")}};
     }
     if (!delay.isUndefined())
         setReplyDelay(delay.toInt());
+    if (size.hasMatch())
+        setCanvas(QSize(size.captured(1).toInt(), size.captured(2).toInt()));
     if (request.value(QStringLiteral("standby")).toBool())
         dropToStandby();
+    if (request.value(QStringLiteral("renew_session")).toBool())
+        renewSession();
     if (faultGiven) {
         // Closing the API server from one of the status server's workers is fine: they are separate.
         setFault(newFault);
@@ -413,9 +468,9 @@ QJsonObject EmulatedPanel::statusJson() const
     status.insert(QStringLiteral("api_port"), m_config.apiPort);
     status.insert(QStringLiteral("fault"), faultName(fault()));
     status.insert(QStringLiteral("reply_delay_ms"), m_replyDelayMs.load());
-    status.insert(QStringLiteral("canvas"),
-                  QJsonObject{{QStringLiteral("width"), m_config.canvas.width()},
-                              {QStringLiteral("height"), m_config.canvas.height()}});
+    const QSize size = canvas();
+    status.insert(QStringLiteral("canvas"), QJsonObject{{QStringLiteral("width"), size.width()},
+                                                        {QStringLiteral("height"), size.height()}});
     status.insert(QStringLiteral("stream"),
                   QJsonObject{{QStringLiteral("status"), s.status},
                               {QStringLiteral("session_id"), QString::fromLatin1(s.sessionId.toHex())},

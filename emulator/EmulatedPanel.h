@@ -22,6 +22,7 @@ struct Request;
 struct Response;
 } // namespace httplib
 
+class ConnectionResetter;
 class PanelStreamReceiver;
 
 // One panel stand-in: the control API on <address>:<apiPort>, a UDP receiver per stream session and a
@@ -48,7 +49,9 @@ public:
     // The key the panel requires; pairing replaces it.
     QString apiKey() const;
     void setApiKey(const QString& key);
-    QSize canvas() const { return m_config.canvas; }
+    QSize canvas() const;
+    // A new canvas (tiles added or taken away): the stream reply reports it and frames must fill it.
+    void setCanvas(const QSize& canvas);
     int apiPort() const { return m_config.apiPort; }
     int statusPort() const { return m_config.statusPort; }
 
@@ -59,6 +62,8 @@ public:
     void setReportCanvasSize(bool report) { m_reportCanvasSize = report; }
     // Ends the running session the way an idle panel does.
     void dropToStandby();
+    // Another client's start: a new session, with a new id and port, replaces the running one.
+    void renewSession();
 
     // For protocols: applies the reply delay, the 500 fault and the key check and counts the call under
     // `call`; returns false when the reply has been decided here.
@@ -94,6 +99,8 @@ private:
     struct HttpServer;
     bool openServer(std::unique_ptr<HttpServer>& slot, int port, bool api, QString* error);
     void closeServer(std::unique_ptr<HttpServer>& slot);
+    // Opens what the fault leaves on the API port (the server, a resetter or nothing) and closes the rest.
+    bool applyApiFault(PanelFault fault, QString* error);
     void endSessionLocked();
     void countCall(const QString& call);
     QByteArray newSessionId() const;
@@ -102,12 +109,14 @@ private:
     std::vector<std::unique_ptr<PanelProtocol>> m_protocols;
     std::unique_ptr<HttpServer> m_apiServer;
     std::unique_ptr<HttpServer> m_statusServer;
+    std::unique_ptr<ConnectionResetter> m_resetter;
     // Serialises start, stop and fault changes against each other.
     std::mutex m_controlLock;
 
     mutable std::mutex m_lock;
     PanelFault m_fault;
     QString m_apiKey;
+    QSize m_canvas;
     QString m_streamStatus = QStringLiteral("standby");
     QByteArray m_sessionId;
     QJsonObject m_params;

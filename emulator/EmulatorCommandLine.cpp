@@ -56,9 +56,10 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption statusPort(QStringLiteral("status-port"),
                                         QStringLiteral("Port of /emulator/status and /emulator/control."),
                                         QStringLiteral("port"), QStringLiteral("8081"));
-    const QCommandLineOption fault(QStringLiteral("fault"),
-                                   QStringLiteral("Injected fault: none, offline, http500 or standby."),
-                                   QStringLiteral("fault"), QStringLiteral("none"));
+    const QCommandLineOption fault(
+        QStringLiteral("fault"),
+        QStringLiteral("Injected fault: none, offline, http500, standby, hang or reset."),
+        QStringLiteral("fault"), QStringLiteral("none"));
     const QCommandLineOption slow(QStringLiteral("slow"), QStringLiteral("Delay every reply by this much."),
                                   QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption window(QStringLiteral("window"),
@@ -109,7 +110,7 @@ bool EmulatorCommandLine::parse(const QStringList& arguments, QString* error)
         return false;
     }
     if (!faultFromName(parser.value(fault), &base.fault)) {
-        *error = QStringLiteral("--fault wants none, offline, http500 or standby");
+        *error = QStringLiteral("--fault wants none, offline, http500, standby, hang or reset");
         return false;
     }
     bool ok = false;

@@ -9,7 +9,9 @@ enum class PanelFault
     None,
     Offline, // nothing listens on the API port; a running session ends
     Http500, // every panel call answers 500
-    Standby  // the panel idles: sessions end, start answers "standby" without a session
+    Standby, // the panel idles: sessions end, start answers "standby" without a session
+    Hang,    // the API takes connections and requests but answers none while it lasts
+    Reset    // every API connection is reset as soon as it is taken
 };
 
 // Everything that makes one emulated panel.

@@ -11,6 +11,7 @@
 PanelStreamReceiver::PanelStreamReceiver(const QString& address, const QByteArray& sessionId,
                                          const QSize& canvas, FrameStatistics* statistics)
     : m_address(address)
+    , m_sessionId(sessionId)
     , m_parser(sessionId, canvas)
     , m_statistics(statistics)
 {}
@@ -46,7 +47,10 @@ bool PanelStreamReceiver::start(QString* error)
                 if (read < 0)
                     break;
                 datagram.resize(int(read));
-                m_statistics->record(m_parser.parse(datagram), arrival);
+                std::unique_lock<std::mutex> locker(m_parserLock);
+                const PanelFrameParser::Frame frame = m_parser.parse(datagram);
+                locker.unlock();
+                m_statistics->record(frame, arrival);
             }
         }
     });
@@ -58,6 +62,12 @@ bool PanelStreamReceiver::start(QString* error)
         return false;
     }
     return true;
+}
+
+void PanelStreamReceiver::setCanvas(const QSize& canvas)
+{
+    std::lock_guard<std::mutex> locker(m_parserLock);
+    m_parser = PanelFrameParser(m_sessionId, canvas);
 }
 
 void PanelStreamReceiver::stop()

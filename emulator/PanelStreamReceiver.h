@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 class FrameStatistics;
@@ -27,12 +28,16 @@ public:
     bool start(QString* error);
     void stop();
     quint16 port() const { return m_port.load(); }
+    // Frames are checked against this canvas from the next datagram on.
+    void setCanvas(const QSize& canvas);
 
 private:
     void run();
 
     const QString m_address;
-    const PanelFrameParser m_parser;
+    const QByteArray m_sessionId;
+    std::mutex m_parserLock;
+    PanelFrameParser m_parser;
     FrameStatistics* const m_statistics;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

@@ -11,6 +11,7 @@
 
 #include <QDBusError>
 #include <QDebug>
+#include <QTimer>
 
 #include <iterator>
 
@@ -38,7 +39,10 @@ ControlService::ControlService(DeviceListPage* razerTab, DeviceListScreenMirrorP
     , m_razerTab(razerTab)
     , m_mirrorTab(mirrorTab)
     , m_bus(QString())
+    , m_busCheck(new QTimer(this))
 {
+    m_busCheck->setInterval(kBusCheckMs);
+    connect(m_busCheck, &QTimer::timeout, this, &ControlService::checkBus);
     ControlBus::registerTypes();
     ResourceManager* registry = ResourceManager::instance();
     connect(registry, &ResourceManager::deviceAdded, this, [this](PivotrixDeviceController* controller) {
@@ -81,8 +85,26 @@ bool ControlService::registerOn(QDBusConnection bus)
     }
     m_bus = bus;
     m_registered = true;
+    m_busCheck->start();
     qCDebug(lcPivotrix) << "control on the session bus" << ControlBus::kService;
     return true;
+}
+
+void ControlService::checkBus()
+{
+    if (m_bus.isConnected())
+        return;
+    if (m_registered) {
+        // Rare: a restarted session bus usually ends the desktop session too.
+        qCDebug(lcPivotrix) << "session bus lost; control from scripts waits for it to come back";
+        m_registered = false;
+    }
+    const QString name = QStringLiteral("pivotrix-control-%1").arg(++m_reconnects);
+    const QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    if (bus.isConnected() && !registerOn(bus))
+        m_busCheck->stop(); // another instance holds the name now: it offers the controls
+    if (!m_registered)
+        QDBusConnection::disconnectFromBus(name);
 }
 
 void ControlService::watch(PivotrixDeviceController* controller)

@@ -12,6 +12,7 @@
 class DeviceListPage;
 class DeviceListScreenMirrorPage;
 class PivotrixDeviceController;
+class QTimer;
 
 // The running instance's controls for scripts and hotkeys on the session bus: the paired devices, their
 // stream switch, their source and the mirror's mode and colours. Every change takes the path of a click in
@@ -25,6 +26,10 @@ public:
     ControlService(DeviceListPage* razerTab, DeviceListScreenMirrorPage* mirrorTab,
                    QObject* parent = nullptr);
     ~ControlService() override;
+
+    // How often the bus is looked at: a session bus that went away (restarted) is replaced by the next one
+    // at the session bus address, and the controls are offered there again.
+    static constexpr int kBusCheckMs = 5000;
 
     // Exports the controls and claims the well-known name; false, logged, when the bus will not have them.
     bool registerOn(QDBusConnection bus);
@@ -44,6 +49,7 @@ signals:
 
 private slots:
     void review();
+    void checkBus();
 
 private:
     QVariantMap state(const PivotrixDeviceController* controller) const;
@@ -58,5 +64,7 @@ private:
     DeviceListScreenMirrorPage* m_mirrorTab;
     QDBusConnection m_bus;
     bool m_registered = false;
+    QTimer* m_busCheck;
+    int m_reconnects = 0;
     QHash<QString, QVariantMap> m_states;
 };

@@ -65,10 +65,15 @@ bool XcbGrabber::connectDisplay()
     int screenNumber = 0;
     m_conn = xcb_connect(m_displayName.isEmpty() ? nullptr : m_displayName.constData(), &screenNumber);
     if (!m_conn || xcb_connection_has_error(m_conn)) {
-        qCDebug(lcPivotrix) << "failed to connect to display" << m_displayName;
+        if (!m_displayLost)
+            qCDebug(lcPivotrix) << "failed to connect to display" << m_displayName;
+        m_displayLost = true;
         disconnectDisplay();
         return false;
     }
+    if (m_displayLost)
+        qCDebug(lcPivotrix) << "display back" << m_displayName;
+    m_displayLost = false;
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(m_conn));
     for (int i = 0; i < screenNumber && it.rem; ++i)
         xcb_screen_next(&it);
@@ -170,11 +175,10 @@ void XcbGrabber::initScreens(const QList<ScreenInfo>& screens)
         qCDebug(lcPivotrix) << "system locked try later";
         return;
     }
-    // An empty list means the enumeration failed (the server was unreachable); a live server has a monitor.
-    if (screens.isEmpty() || !connectDisplay()) {
-        qCDebug(lcPivotrix) << "no display connection";
+    // An empty list means the enumeration failed (the server was unreachable, logged there); a live server
+    // has a monitor.
+    if (screens.isEmpty() || !connectDisplay())
         return;
-    }
 
     // The reduction reads 32-bit little-endian pixels with blue in the lowest byte.
     const xcb_setup_t* setup = xcb_get_setup(m_conn);

@@ -45,6 +45,8 @@ private:
     void markLost(const char* why);
 
     QByteArray m_displayName;
+    // The server is away: its absence is logged once, not at every try to connect again.
+    bool m_displayLost = false;
     xcb_connection_t* m_conn = nullptr;
     uint32_t m_root = 0;
     QRect m_rootRect;

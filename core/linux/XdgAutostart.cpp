@@ -78,13 +78,14 @@ bool XdgAutostart::enable(const QString& executable)
         qCDebug(lcPivotrix) << "cannot create autostart dir" << m_dir;
         return false;
     }
+    // Unbuffered, so that a full disk fails the write rather than committing an empty entry.
     QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qCDebug(lcPivotrix) << "cannot write autostart entry" << filePath() << file.errorString();
         return false;
     }
-    file.write(entryText(executable));
-    if (!file.commit()) {
+    const QByteArray text = entryText(executable);
+    if (file.write(text) != text.size() || !file.commit()) {
         qCDebug(lcPivotrix) << "cannot write autostart entry" << filePath() << file.errorString();
         return false;
     }

@@ -5,6 +5,8 @@
 #include "core/SettingsManager.h"
 #include "core/SingleInstance.h"
 #include "core/linux/XdgAutostart.h"
+#include "support/LogCapture.h"
+#include "support/TmpfsMount.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -45,8 +47,7 @@ class TestSettings : public QObject
     Q_OBJECT
 private slots:
     // A file that does not parse loads empty and is kept aside, owner-only, by the first save only (an
-    // older copy stays); every saved file is owner-only, a looser one is tightened; a failed save loses
-    // nothing and announces nothing.
+    // older copy stays); every saved file is owner-only, a looser one is tightened.
     void loadAndSave_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
@@ -58,8 +59,6 @@ private slots:
         QTest::newRow("truncated object")
             << QByteArray("{\"devices\": {\"a\": {\"auth\": \"k") << true << false;
         QTest::newRow("binary, older copy") << QByteArray("\x00\xff\xfe{}", 5) << true << true;
-        // Loaded from a path below that file, which can never be created (even for root): saving fails.
-        QTest::newRow("below a regular file") << QByteArray("x") << false << false;
     }
     void loadAndSave()
     {
@@ -73,19 +72,13 @@ private slots:
             writeAll(path, content);
         if (olderCopy)
             writeAll(copy, "older copy");
-        const bool saves = content != "x";
         SettingsManager s;
-        s.load(saves ? path : path + QStringLiteral("/settings.json"));
+        s.load(path);
         QVERIFY(!s.contains(QStringLiteral("devices")));
         s.setValue(QStringLiteral("run_on_start"), false);
         QSignalSpy changed(&s, &SettingsManager::settingsChanged);
-        QCOMPARE(s.save() && s.save(), saves);
-        QCOMPARE(changed.count(), saves ? 2 : 0);
-        if (!saves) { // nothing is lost: neither the value nor the file
-            QCOMPARE(s.value(QStringLiteral("run_on_start")), QVariant(false));
-            QCOMPARE(readAll(path), content);
-            return;
-        }
+        QVERIFY(s.save() && s.save());
+        QCOMPARE(changed.count(), 2);
         QCOMPARE(QJsonDocument::fromJson(readAll(path)).object().value(QStringLiteral("run_on_start")),
                  QJsonValue(false));
         QCOMPARE(modeBits(path), kOwnerRw);
@@ -114,6 +107,47 @@ private slots:
             QVERIFY2(QJsonDocument::fromJson(readAll(path)).object().contains(QStringLiteral("round")),
                      "settings.json was left broken by a kill");
         }
+    }
+
+    // A save onto a read-only folder or a full disk fails with one warning, announces nothing and leaves the
+    // old file whole; nothing is lost: once the disk takes it again, the save at exit writes what it held.
+    void hostileDisk_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("read-only folder") << false;
+        QTest::newRow("disk full") << true;
+    }
+    void hostileDisk()
+    {
+        QFETCH(bool, full);
+        if (!TmpfsMount::inside())
+            return TmpfsMount::rerunInside();
+        TmpfsMount disk(64 * 1024);
+        QVERIFY(disk.isMounted());
+        const QString path = disk.filePath(QStringLiteral("settings.json"));
+        ResourceManager* rm = ResourceManager::instance();
+        rm->setAutostartRegistration(nullptr);
+        rm->loadSettings(path);
+        rm->setDeviceSettings(QStringLiteral("kept"), {{QStringLiteral("auth"), QStringLiteral("k")}});
+        const QByteArray before = readAll(path);
+        QFile filler(disk.filePath(QStringLiteral("filler")));
+        // Files open for writing keep a disk from turning read-only.
+        QVERIFY(full ? filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered) : disk.setReadOnly(true));
+        while (full && filler.write(QByteArray(4096, 'f')) == 4096) {
+        }
+        filler.close();
+        LogCapture log;
+        QSignalSpy changed(rm->settingsManager(), &SettingsManager::settingsChanged);
+        rm->setDeviceSettings(QStringLiteral("added"),
+                              {{QStringLiteral("auth"), QString(8192, QLatin1Char('a'))}});
+        QCOMPARE(readAll(path), before);
+        QVERIFY(log.count(QStringLiteral("settings not saved")) == 1 && changed.isEmpty());
+        QVERIFY(full ? filler.remove() : disk.setReadOnly(false));
+        ResourceManager::destroyInstance();
+        QCOMPARE(QJsonDocument::fromJson(readAll(path))[QLatin1String("devices")].toObject().keys(),
+                 (QStringList{QStringLiteral("added"), QStringLiteral("kept")}));
+        QCOMPARE(QDir(disk.filePath(QString())).entryList(QDir::Files),
+                 QStringList{QStringLiteral("settings.json")});
     }
 
     // With no settings file "run_on_start" is true and start-up registers the entry, which starts the

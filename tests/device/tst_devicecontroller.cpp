@@ -159,9 +159,9 @@ private slots:
         QVERIFY(secondWatch.isNull());
     }
 
-    // A panel that goes away, hangs (accepts requests and answers too late) or reboots: the device reads
-    // Offline and keeps checking, is Online again once the panel answers, and the page starts the stream
-    // again; a device whose panel hangs can still be unpaired.
+    // A panel away at the start: the device reads Offline and keeps checking, and once the panel answers
+    // the generator learns its canvas; a device whose panel hangs can still be unpaired. (Faults mid-stream
+    // are rows of the tabs' stream rules.)
     void panelGoesAwayHangsAndComesBack()
     {
         std::atomic<int> frames{0};
@@ -181,22 +181,6 @@ private slots:
         // The generator learnt the canvas once the panel was online: its frames are taken.
         device->startStream();
         QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) > 5, 10000);
-
-        panel->setReplyDelay(2000);
-        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 10000);
-        QTRY_COMPARE(device->lastError(), QStringLiteral("Timeout"));
-        panel->setReplyDelay(0);
-        QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 10000);
-
-        panel->setFault(PanelFault::Offline);
-        QTRY_COMPARE_WITH_TIMEOUT(device->networkState(), PivotrixController::Offline, 5000);
-        panel->setFault(PanelFault::None);
-        QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 5000);
-        // The rebooted panel is idle; the next check reports it, and the page starts the stream again.
-        QTRY_COMPARE(device->streamingState(), PivotrixController::Standby);
-        const quint64 before = goodFrames(*panel);
-        device->startStream();
-        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) > before + 5, 10000);
 
         panel->setReplyDelay(60000);
         const quint64 starts = panel->requestCounts().value(QStringLiteral("start"));

@@ -1,6 +1,7 @@
 // The broadcast library and the publisher for real, through the process-wide Razer source.
 #include "broadcast/ChromaBroadcastChannel.h"
 #include "broadcast/ChromaBroadcastMessage.h"
+#include "broadcast/ChromaBroadcastServer.h"
 #include "broadcast/ChromaPublisher.h"
 #include "effects/RazerSdkColorProvider.h"
 
@@ -242,6 +243,29 @@ private slots:
         QCOMPARE(::send(fd, live.constData(), size_t(live.size()), MSG_NOSIGNAL), ssize_t(live.size()));
         QTRY_COMPARE_WITH_TIMEOUT(capture.count(QStringLiteral("RazerSdkColorProvider: live")), 1, kWaitMs);
         ::close(fd);
+    }
+
+    // A publisher killed mid-broadcast leaves the live status and its last colours; the channel frees its
+    // place, also after more kills than it takes publishers at once, hears the next one and logs nothing.
+    void publisherKilledMidBroadcast()
+    {
+        QVERIFY(m_publisher->setLive(true));
+        QTRY_VERIFY_WITH_TIMEOUT(m_provider->isAvailable(), kWaitMs);
+        LogCapture capture;
+        for (int i = 0; i <= ChromaBroadcastServer::kMaxClients; ++i) {
+            const QList<QColor> before = m_provider->colors();
+            QProcess effect;
+            effect.start(QStringLiteral(CHROMA_PUBLISHER),
+                         {QStringLiteral("effect"), QStringLiteral("--frame-ms"), QStringLiteral("5"),
+                          QStringLiteral("--socket"), m_path});
+            QTRY_VERIFY_WITH_TIMEOUT(m_provider->colors() != before, kWaitMs);
+            effect.kill();
+            QVERIFY(effect.waitForFinished());
+        }
+        const QList<QColor> red{Qt::red, Qt::red, Qt::red, Qt::red, Qt::red};
+        QVERIFY(m_provider->isAvailable() && m_publisher->sendColors(red));
+        QTRY_COMPARE_WITH_TIMEOUT(m_provider->colors(), red, kWaitMs);
+        QCOMPARE(capture.lines(QStringLiteral("chroma broadcast")), QStringList());
     }
 
     // The publisher refuses effect lengths that have no milliseconds in an int, and says why.

@@ -18,8 +18,12 @@ public:
 
     bool isRunning() const { return m_pid > 0 && !m_address.isEmpty(); }
     QByteArray address() const { return m_address; }
+    // Stops the daemon and starts another on the same address, as a restarted session bus.
+    bool restart();
 
 private:
+    void launch(const QByteArray& options);
+
     QByteArray m_address;
     pid_t m_pid = 0;
 };

@@ -31,13 +31,14 @@ bool TestRegistry::writeSettings(const QString& path, const QList<QVariantMap>& 
            file.write(QJsonDocument(QJsonObject::fromVariantMap(top)).toJson()) > 0;
 }
 
-ResourceManager* TestRegistry::load(const QList<QVariantMap>& records, int onlineCheckMs)
+ResourceManager* TestRegistry::load(const QList<QVariantMap>& records, int onlineCheckMs,
+                                    int requestTimeoutMs)
 {
     m_path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(++m_files));
     writeSettings(m_path, records);
     ResourceManager* registry = ResourceManager::instance();
     registry->setAutostartRegistration(nullptr);
-    registry->setDeviceTimerIntervals(onlineCheckMs, 30);
+    registry->setDeviceTimerIntervals(onlineCheckMs, 30, requestTimeoutMs);
     registry->loadSettings(m_path);
     return registry;
 }

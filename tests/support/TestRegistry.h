@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/PivotrixController.h"
+
 #include <QList>
 #include <QTemporaryDir>
 #include <QVariantMap>
@@ -16,7 +18,8 @@ public:
     // With the entries of top beside the devices.
     static bool writeSettings(const QString& path, const QList<QVariantMap>& records, QVariantMap top = {});
     // Writes a fresh settings file with records and loads the registry from it.
-    ResourceManager* load(const QList<QVariantMap>& records = {}, int onlineCheckMs = 400);
+    ResourceManager* load(const QList<QVariantMap>& records = {}, int onlineCheckMs = 400,
+                          int requestTimeoutMs = PivotrixController::kDefaultRequestTimeoutMs);
     // The settings file of the last load.
     QString path() const { return m_path; }
 

@@ -131,8 +131,8 @@ private slots:
         ResourceManager::destroyInstance();
     }
 
-    // The application itself offers the controls on its session bus; without it the command line says so
-    // and starts nothing (it has no display to start on).
+    // The application itself offers the controls on its session bus, also after that bus restarted; without
+    // it the command line says so and starts nothing (it has no display to start on).
     void applicationOffersTheControls()
     {
         PrivateBus bus;
@@ -153,6 +153,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(run(QStringLiteral("--list"), &out, env), 0, 20000);
         QVERIFY2(out.startsWith(m_panel->id().toUtf8() + "\tEmulated PRISM\t" + m_panel->address().toUtf8()),
                  out.constData());
+        // A restarted session bus: the running program offers its controls on the new one.
+        QVERIFY(bus.restart());
+        QTRY_COMPARE_WITH_TIMEOUT(run(QStringLiteral("--list"), &out, env), 0,
+                                  3 * ControlService::kBusCheckMs);
+        QCOMPARE(app.state(), QProcess::Running);
     }
 };
 

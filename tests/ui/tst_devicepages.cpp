@@ -121,12 +121,15 @@ struct SlotChoice
 struct StreamRule
 {
     const char* source;
-    const char* event; // "lock" (and unlock), "drop" (the panel leaves streaming), "capture-loss" or none
-    int fadingPixels;  // "show_fading_pixels"; -1: no razer settings
+    // "lock" (and unlock), "drop" (the panel leaves streaming), "capture-loss", a panel fault by its
+    // emulator name, "slow <ms>", "canvas", "renew" (another client takes the panel) or none
+    const char* event;
+    int fadingPixels; // "show_fading_pixels"; -1: no razer settings
     const char* shown;
     const char* stream; // post-process type and render mode asked for; null: another tab streams
     bool streamsAfter;
     bool enabledAfter;
+    int unreachable; // times the panel is logged unreachable (and answering again)
 };
 
 // The tab's page for panel's controller, once it exists.
@@ -253,17 +256,30 @@ private slots:
         const auto row = [](const char* name, const StreamRule& rule) {
             QTest::newRow(name) << rule;
         };
-        row("idle, no effect stored", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
+        row("idle, no effect stored",
+            {"razer", "", -1, "Fading Triangles", "effect triangle", true, true, 0});
         row("receiving at start",
-            {"razer", "receiving", 2, "Fading Triangles", "effect triangle", true, true});
+            {"razer", "receiving", 2, "Fading Triangles", "effect triangle", true, true, 0});
         row("lock and unlock, fading pixels",
-            {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
-        row("lock while starting", {"razer", "lock-start", 0, "No Effect", "effect pixel", true, true});
-        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true});
-        row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
-        row("capture lost, mirroring", {"mirror", "capture-loss", 0, "No Effect", nullptr, false, false});
-        row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false});
-        row("panel outage", {"razer", "outage", 1, "Fading Pixels", "effect pixel", true, true});
+            {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true, 0});
+        row("lock while starting", {"razer", "lock-start", 0, "No Effect", "effect pixel", true, true, 0});
+        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true, 0});
+        row("capture lost, no effect",
+            {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true, 0});
+        row("capture lost, mirroring", {"mirror", "capture-loss", 0, "No Effect", nullptr, false, false, 0});
+        row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false, 0});
+        // Panel faults over real sockets, against a request bound of 2 s.
+        const auto fault = [&row](const char* name, const char* event, int unreachable) {
+            row(name, {"razer", event, 1, "Fading Pixels", "effect pixel", true, true, unreachable});
+        };
+        fault("panel reboots", "offline", 1);
+        fault("panel hangs mid-stream", "hang", 1);
+        fault("panel answers 500", "http500", 1);
+        fault("panel resets connections", "reset", 1);
+        fault("panel slow, under the bound", "slow 1500", 0);
+        fault("panel slow, over the bound", "slow 2500", 1);
+        fault("panel changes its canvas", "canvas", 0);
+        fault("another client takes the panel", "renew", 0);
     }
     void streamRules()
     {
@@ -279,7 +295,7 @@ private slots:
         int status = 0;
         if (event == QLatin1String("receiving")) // a session of an earlier run
             panel->startStream("{}", &status);
-        m_registry.load({TestRegistry::record(panel, 1, extra)});
+        m_registry.load({TestRegistry::record(panel, 1, extra)}, 400, 2000);
         m_tab = std::make_unique<DeviceListRazerPage>();
         PivotrixDeviceController* c = controllerFor(panel);
         // The panel's page comes, then the broadcast goes live with the test colours.
@@ -295,6 +311,8 @@ private slots:
         const auto count = [panel](const char* call) {
             return panel->requestCounts().value(QLatin1String(call));
         };
+        LogCapture log;
+        PanelFault fault = PanelFault::None;
         if (event.startsWith(QLatin1String("lock"))) {
             // Both source tabs see the lock, as in the application; slow replies bring the unlock while
             // the lock's stop is still on its way.
@@ -307,7 +325,8 @@ private slots:
                 const quint64 starts = count("start");
                 razer.insert(QStringLiteral("show_fading_pixels"), 1);
                 extra.insert(QStringLiteral("razer"), razer);
-                ResourceManager::instance()->setDeviceSettings(panel->id(), extra);
+                ResourceManager::instance()->setDeviceSettings(panel->id(),
+                                                               TestRegistry::record(panel, 1, extra));
                 publish(false);
                 publish(true);
                 QTest::qWait(500);
@@ -317,10 +336,24 @@ private slots:
             panel->setReplyDelay(0);
         } else if (event == QLatin1String("drop")) {
             panel->dropToStandby();
-        } else if (event == QLatin1String("outage")) {
-            panel->setFault(PanelFault::Offline);
-            QTRY_COMPARE_WITH_TIMEOUT(c->networkState(), PivotrixController::Offline, 10000);
+        } else if (event == QLatin1String("canvas")) {
+            panel->setCanvas(QSize(5, 3));
+        } else if (event == QLatin1String("renew")) { // it keeps the panel until our next start
+            QTRY_VERIFY(panel->statistics().snapshot().good > 3);
+            panel->renewSession();
+            const quint64 good = panel->statistics().snapshot().good;
+            QTest::qWait(1000);
+            QCOMPARE(panel->statistics().snapshot().good, good);
+            m_tab->switchStream(c, true);
+        } else if (faultFromName(event, &fault) || event.startsWith(QLatin1String("slow"))) {
+            panel->setFault(fault);
+            panel->setReplyDelay(QString(event).section(QLatin1Char(' '), 1).toInt());
+            // Several checks fail, or crawl, meanwhile.
+            QTRY_COMPARE_WITH_TIMEOUT(c->isOnline(), rule.unreachable == 0, 10000);
+            QTest::qWait(2500);
+            QCOMPARE(c->isOnline(), rule.unreachable == 0);
             panel->setFault(PanelFault::None);
+            panel->setReplyDelay(0);
         } else if (event == QLatin1String("capture-loss")) { // the mirror tab's news
             m_page = std::make_unique<DeviceListScreenMirrorPage>();
             emit ResourceManager::instance()->grabManager()->userDisabledGrab();
@@ -328,12 +361,21 @@ private slots:
         // Several online checks (400 ms apart) pass.
         QTest::qWait(1500);
         QCOMPARE(receiving(panel), rule.streamsAfter);
-        QCOMPARE(storedRecord(panel).value(kEnabled).toBool(), rule.enabledAfter);
+        extra.insert(kEnabled, rule.enabledAfter); // nothing else of the record changes
+        QCOMPARE(storedRecord(panel), TestRegistry::record(panel, 1, extra));
         const quint64 frames = panel->statistics().snapshot().good;
         if (rule.stream)
             QCOMPARE(streamKind(panel), QLatin1String(rule.stream));
         if (rule.stream && rule.streamsAfter)
             QTRY_VERIFY_WITH_TIMEOUT(panel->statistics().snapshot().good > frames + 3, 5000);
+        QCOMPARE(log.count(QStringLiteral("unreachable:")), rule.unreachable);
+        QCOMPARE(log.count(QStringLiteral("answers again")), rule.unreachable);
+        QMap<QString, int> repeats;
+        for (QString line : log.lines(QString()))
+            ++repeats[line.remove(QRegularExpression(QStringLiteral("0x[0-9a-f]+|\\d+")))];
+        // Nothing is logged every tick (30 ms): the checks (400 ms apart) are the most frequent lines.
+        const auto most = std::max_element(repeats.cbegin(), repeats.cend());
+        QVERIFY2(most.value() <= 30, qPrintable(most.key()));
     }
 
     // Not live: the preview with its message, no stream. Live after the panels came online: the stored
