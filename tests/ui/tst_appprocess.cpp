@@ -178,9 +178,8 @@ public:
         xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
         for (int i = 0; tree && i < xcb_query_tree_children_length(tree); ++i) {
             const xcb_window_t w = xcb_query_tree_children(tree)[i];
-            xcb_get_window_attributes_reply_t* a =
-                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
-            xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
+            auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+            auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
             if (a && g && a->override_redirect && a->map_state == XCB_MAP_STATE_VIEWABLE &&
                 g->height > menu.height())
                 menu = QRect(g->x, g->y, g->width, g->height);
@@ -260,8 +259,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!desktop.managedMainWindow(), 10000);
         QVERIFY(desktop.pickFromMenu(0));
         QTRY_VERIFY_WITH_TIMEOUT(desktop.managedMainWindow(), 10000);
-        QVERIFY(desktop.pickFromMenu(1));
-        QVERIFY(desktop.app.waitForFinished(10000));
+        QVERIFY(desktop.pickFromMenu(1) && desktop.app.waitForFinished(10000));
         QVERIFY(desktop.app.exitStatus() == QProcess::NormalExit && desktop.app.exitCode() == 0);
     }
 
