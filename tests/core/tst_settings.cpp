@@ -6,7 +6,7 @@
 #include "core/SingleInstance.h"
 #include "core/linux/XdgAutostart.h"
 #include "support/LogCapture.h"
-#include "support/TmpfsMount.h"
+#include "support/PrivateDisk.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -120,19 +120,18 @@ private slots:
     void hostileDisk()
     {
         QFETCH(bool, full);
-        if (!TmpfsMount::inside())
-            return TmpfsMount::rerunInside();
-        TmpfsMount disk(64 * 1024);
-        QVERIFY(disk.isMounted());
-        const QString path = disk.filePath(QStringLiteral("settings.json"));
+        if (!PrivateDisk::inside())
+            return PrivateDisk::rerunInside(64 * 1024);
+        const QString path = QDir::temp().filePath(QStringLiteral("settings.json"));
         ResourceManager* rm = ResourceManager::instance();
         rm->setAutostartRegistration(nullptr);
         rm->loadSettings(path);
         rm->setDeviceSettings(QStringLiteral("kept"), {{QStringLiteral("auth"), QStringLiteral("k")}});
         const QByteArray before = readAll(path);
-        QFile filler(disk.filePath(QStringLiteral("filler")));
+        QFile filler(QDir::temp().filePath(QStringLiteral("filler")));
         // Files open for writing keep a disk from turning read-only.
-        QVERIFY(full ? filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered) : disk.setReadOnly(true));
+        QVERIFY(full ? filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+                     : PrivateDisk::setReadOnly(true));
         while (full && filler.write(QByteArray(4096, 'f')) == 4096) {
         }
         filler.close();
@@ -142,12 +141,11 @@ private slots:
                               {{QStringLiteral("auth"), QString(8192, QLatin1Char('a'))}});
         QCOMPARE(readAll(path), before);
         QVERIFY(log.count(QStringLiteral("settings not saved")) == 1 && changed.isEmpty());
-        QVERIFY(full ? filler.remove() : disk.setReadOnly(false));
+        QVERIFY(full ? filler.remove() : PrivateDisk::setReadOnly(false));
         ResourceManager::destroyInstance();
         QCOMPARE(QJsonDocument::fromJson(readAll(path))[QLatin1String("devices")].toObject().keys(),
                  (QStringList{QStringLiteral("added"), QStringLiteral("kept")}));
-        QCOMPARE(QDir(disk.filePath(QString())).entryList(QDir::Files),
-                 QStringList{QStringLiteral("settings.json")});
+        QCOMPARE(QDir::temp().entryList(QDir::Files), QStringList{QStringLiteral("settings.json")});
     }
 
     // With no settings file "run_on_start" is true and start-up registers the entry, which starts the

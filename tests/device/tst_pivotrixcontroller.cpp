@@ -5,7 +5,6 @@
 #include "support/TestHttpServer.h"
 #include "support/TestPictures.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -75,22 +74,17 @@ private slots:
         QVERIFY(PivotrixController::buildFrame(TestPictures::gradient(QSize(1, 21846)), session).isEmpty());
     }
 
-    // One panel from pairing to unpairing: a slow first answer, its canvas, repeated parameters, frames, a
-    // missing canvas size, the emulator's faults, deinit.
+    // One panel from pairing to unpairing: its canvas, repeated parameters, frames, a missing canvas size,
+    // the emulator's standby, deinit.
     void emulatedSession()
     {
         PanelConfig config;
         config.canvas = QSize(6, 10);
-        config.replyDelayMs = 300;
         auto panel = m_panels.start(config);
         QVERIFY(panel);
         auto controller = controllerFor(panel->address());
         QSignalSpy done(controller.get(), &PivotrixController::deinitFinished);
-        QElapsedTimer clock;
-        clock.start();
         controller->init();
-        QVERIFY(clock.elapsed() >= 300);
-        panel->setReplyDelay(0);
         QCOMPARE(controller->networkState(), PivotrixController::Online);
         QCOMPARE(controller->canvasSize(), QSize(6, 10));
         // Nothing to stop yet.
@@ -135,9 +129,6 @@ private slots:
         waitForCheck(*controller);
         QCOMPARE(controller->canvasSize(), QSize(6, 10));
 
-        panel->setFault(PanelFault::Http500);
-        controller->startStream();
-        QVERIFY(!controller->isStreaming());
         // Standby ends the session, and a start answers "standby" without one.
         panel->setFault(PanelFault::Standby);
         QCOMPARE(panel->stream().status, QStringLiteral("standby"));
@@ -176,7 +167,6 @@ private slots:
             QStringLiteral("Stored name"));
         row("check not JSON", kCheck, 200, "nope", online);
         row("check size not an object", kCheck, 200, R"({"canvas":{"pixel":{"size":7}}})", online);
-        row("check 500", kCheck, 500, {}, offline);
         row("check huge body", kCheck, -1, {}, offline);
         row("start not JSON", kStart, 200, "garbage", stopped);
         row("start 500", kStart, 500, kGoodStart, stopped);

@@ -129,7 +129,7 @@ struct StreamRule
     const char* stream; // post-process type and render mode asked for; null: another tab streams
     bool streamsAfter;
     bool enabledAfter;
-    int unreachable; // times the panel is logged unreachable (and answering again)
+    int unreachable = 0; // times the panel is logged unreachable (and answering again)
 };
 
 // The tab's page for panel's controller, once it exists.
@@ -256,18 +256,16 @@ private slots:
         const auto row = [](const char* name, const StreamRule& rule) {
             QTest::newRow(name) << rule;
         };
-        row("idle, no effect stored",
-            {"razer", "", -1, "Fading Triangles", "effect triangle", true, true, 0});
+        row("idle, no effect stored", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
         row("receiving at start",
-            {"razer", "receiving", 2, "Fading Triangles", "effect triangle", true, true, 0});
+            {"razer", "receiving", 2, "Fading Triangles", "effect triangle", true, true});
         row("lock and unlock, fading pixels",
-            {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true, 0});
-        row("lock while starting", {"razer", "lock-start", 0, "No Effect", "effect pixel", true, true, 0});
-        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true, 0});
-        row("capture lost, no effect",
-            {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true, 0});
-        row("capture lost, mirroring", {"mirror", "capture-loss", 0, "No Effect", nullptr, false, false, 0});
-        row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false, 0});
+            {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
+        row("lock while starting", {"razer", "lock-start", 0, "No Effect", "effect pixel", true, true});
+        row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true});
+        row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
+        row("capture lost, mirroring", {"mirror", "capture-loss", 0, "No Effect", nullptr, false, false});
+        row("panel leaves, unknown effect", {"razer", "drop", 7, "No Effect", "none pixel", false, false});
         // Panel faults over real sockets, against a request bound of 2 s.
         const auto fault = [&row](const char* name, const char* event, int unreachable) {
             row(name, {"razer", event, 1, "Fading Pixels", "effect pixel", true, true, unreachable});
