@@ -760,10 +760,13 @@ bool SoakRun::checkpoint(const QString& label, int timeoutMs)
         streamsNow(all, &receiving);
         int streaming = 0;
         for (Panel* p : qAsConst(all)) {
-            const bool wanted = p->paired && p->enabled;
+            // With no Chroma colour ticked the generator has nothing to paint: no frames, as meant.
+            const bool wanted =
+                p->paired && p->enabled && (p->hasColours || p->source != QLatin1String("razer"));
+            const bool dark = p->paired && p->enabled && !wanted;
             if (wanted && !receiving.contains(p))
                 problems << QStringLiteral("%1 gets no frames").arg(p->id);
-            else if (!wanted && receiving.contains(p))
+            else if (!wanted && !dark && receiving.contains(p))
                 problems << QStringLiteral("%1 gets frames though %2")
                                 .arg(p->id,
                                      p->paired ? QLatin1String("switched off") : QLatin1String("unpaired"));
@@ -1343,5 +1346,6 @@ void SoakRun::actPair()
     p->source.clear();
     p->mode = 0;
     p->colorMode = 0;
+    p->hasColours = false;
     log(QStringLiteral("%1 paired again").arg(p->id));
 }

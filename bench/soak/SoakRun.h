@@ -57,6 +57,9 @@ private:
         QString source;
         int mode = 0;
         int colorMode = 0;
+        // Chroma positions ticked: the first records have all five, a new pairing none (the panel stays
+        // dark).
+        bool hasColours = true;
         // A reboot or a panel leaving the stream by itself may switch the panel off in the application.
         bool mayDrop = false;
         // A fault or an outage is on, with its end scheduled.

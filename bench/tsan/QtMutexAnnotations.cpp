@@ -50,7 +50,8 @@ void QMutex::unlock() noexcept
     real(this);
 }
 
-// The slow paths of the inline QBasicMutex::lock and unlock (their fast paths are atomics the sanitizer sees).
+// The slow paths of the inline QBasicMutex::lock and unlock (their fast paths are atomics the sanitizer
+// sees).
 void QBasicMutex::lockInternal() QT_MUTEX_LOCK_NOEXCEPT
 {
     static const auto real = library<void (*)(QBasicMutex*)>("_ZN11QBasicMutex12lockInternalEv");

@@ -19,8 +19,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -119,8 +119,8 @@ int main(int argc, char** argv)
     for (std::thread& t : threads)
         t.join();
     server.stop();
-    std::printf("tsan_colours: %ld colour messages, %ld generated frames, %d rounds of changes\n", sent.load(),
-                frames.load(), round);
+    std::printf("tsan_colours: %ld colour messages, %ld generated frames, %d rounds of changes\n",
+                sent.load(), frames.load(), round);
     generators.clear();
     indexed.clear();
     delete source;

@@ -35,8 +35,8 @@ int sendTo(int fd, const QString& address, int port, const QByteArray& datagram)
     to.sin_family = AF_INET;
     to.sin_port = htons(quint16(port));
     inet_pton(AF_INET, address.toLatin1().constData(), &to.sin_addr);
-    return int(::sendto(fd, datagram.constData(), size_t(datagram.size()), 0, reinterpret_cast<sockaddr*>(&to),
-                        sizeof to));
+    return int(::sendto(fd, datagram.constData(), size_t(datagram.size()), 0,
+                        reinterpret_cast<sockaddr*>(&to), sizeof to));
 }
 
 // One HTTP/1.1 call with a fresh connection; the status code, 0 when nobody answered.
@@ -51,8 +51,8 @@ int httpGet(const QString& address, int port, const char* path, const char* auth
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     int status = 0;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-        const QByteArray request = QByteArray("GET ") + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
-                                   authorization + "\r\n";
+        const QByteArray request = QByteArray("GET ") + path +
+                                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + authorization + "\r\n";
         if (::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) > 0) {
             char reply[64] = {};
             if (::recv(fd, reply, sizeof reply - 1, 0) > 12)
@@ -183,10 +183,11 @@ int main(int argc, char** argv)
         t.join();
     const FrameStatistics::Snapshot counts = panel.statistics().snapshot();
     panel.stop();
-    std::printf("tsan_frames: %ld frames built, %llu received good, %llu rejected, %ld status reads, %ld HTTP "
-                "round trips; block reduction %s\n",
-                built.load(), (unsigned long long)counts.good, (unsigned long long)counts.rejected,
-                statuses.load(), calls.load(), reduced ? "matches the plain one" : "DIFFERS");
+    std::printf(
+        "tsan_frames: %ld frames built, %llu received good, %llu rejected, %ld status reads, %ld HTTP "
+        "round trips; block reduction %s\n",
+        built.load(), (unsigned long long)counts.good, (unsigned long long)counts.rejected, statuses.load(),
+        calls.load(), reduced ? "matches the plain one" : "DIFFERS");
     DiagnosticLog::uninstall();
     return reduced && counts.good > 0 ? 0 : 1;
 }
