@@ -167,7 +167,7 @@ int SoakRun::exec()
     QStringList counts;
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it)
         counts << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
-    log(QStringLiteral("actions: %1").arg(counts.join(QStringLiteral(", "))));
+    log(QStringLiteral("actions picked: %1").arg(counts.join(QStringLiteral(", "))));
     log(QStringLiteral("peak: %1 threads, %2 descriptors, rss %3 MB; slowest control answer %4 ms; "
                        "settings read %5 times")
             .arg(m_peak.threads)
