@@ -490,8 +490,17 @@ void PivotrixController::takeCheckReply(const QVariantMap& map)
     if (!canvas.isEmpty() && canvas != before)
         emit canvasChanged();
     // While a stream request is on its way the panel's word is already stale: that request's reply tells.
-    if (!m_streamRequestBusy)
-        setStreamingState(streaming);
+    if (m_streamRequestBusy)
+        return;
+    // A start the panel never took (it was rebooting, refused or idled) is tried again at each check while
+    // streaming is still our wish; a stream that ran and ended is for the device list to judge.
+    const bool retry =
+        m_wantedStream == StartRequest && streaming != Receiving && streamingState() != Receiving;
+    setStreamingState(streaming);
+    if (retry) {
+        qCDebug(lcPivotrix) << "start not taken, again" << m_id;
+        requestStream(StartRequest);
+    }
 }
 
 void PivotrixController::startStream()

@@ -2,6 +2,7 @@
 # Builds one fuzz target with clang (libFuzzer, ASan, UBSan) and runs it over its committed corpus.
 #   fuzz/run-fuzzer.sh <target> [--seconds N] [--build-dir DIR] [extra libFuzzer options...]
 #   fuzz/run-fuzzer.sh --list
+#   fuzz/run-fuzzer.sh --sources <target>
 # Targets are fuzz/<target>_fuzzer.cpp with seeds in fuzz/corpus/<target>. Qt itself is not instrumented:
 # only the project's own reading code is, linked against the system's Qt.
 # Exit status 77 (skipped) when clang or its libFuzzer runtime is not installed.
@@ -28,6 +29,14 @@ targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
+    exit 0
+fi
+# The program's own sources of one target, for other builds of the same code (scripts/tsan.sh).
+if [ "${1:-}" = "--sources" ]; then
+    spec=$(target_sources "${2:-}") || { echo "unknown target ${2:-}" >&2; exit 2; }
+    read -r -a words <<<"$spec"
+    unset 'words[-1]'
+    printf '%s\n' "${words[@]}"
     exit 0
 fi
 target="${1:-}"

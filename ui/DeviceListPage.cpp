@@ -201,10 +201,13 @@ void DeviceListPage::sessionStateChanged(int state)
         }
         return;
     }
-    for (PivotrixDeviceController* controller : controllers) {
+    // Also the devices without a page: one whose online check failed keeps its frame timer, and its panel may
+    // still take the frames, so the desktop would go on showing on it through the lock.
+    const QList<PivotrixDeviceController*> devices = ResourceManager::instance()->devices();
+    for (PivotrixDeviceController* controller : devices) {
         const bool online = controller->isOnline();
         const bool streaming = controller->isStreaming();
-        qCDebug(lcPivotrix) << "need stop device stream" << online << streaming;
+        qCDebug(lcPivotrix) << "need stop device stream" << controller->deviceId() << online << streaming;
         // A start still unanswered would stream through the lock; the stop is sent after it.
         if ((online && streaming) || controller->isSendingFrames())
             stopDeviceStream(controller);

@@ -129,14 +129,18 @@ private slots:
         waitForCheck(*controller);
         QCOMPARE(controller->canvasSize(), QSize(6, 10));
 
-        // Standby ends the session, and a start answers "standby" without one.
+        panel->setFault(PanelFault::Http500);
+        controller->startStream();
+        QVERIFY(!controller->isStreaming());
+        // Standby ends the session, and a start answers "standby" without one. A start not taken is tried
+        // again by the next check.
         panel->setFault(PanelFault::Standby);
         QCOMPARE(panel->stream().status, QStringLiteral("standby"));
         controller->startStream();
         QCOMPARE(controller->streamingState(), PivotrixController::Standby);
         QCOMPARE(panel->stream().port, 0);
         panel->setFault(PanelFault::None);
-        controller->startStream();
+        waitForCheck(*controller);
         QCOMPARE(panel->stream().status, QStringLiteral("receiving"));
         panel->dropToStandby();
         QCOMPARE(panel->stream().status, QStringLiteral("standby"));

@@ -247,7 +247,8 @@ private slots:
     // The panel's own effect as stored, shown and asked for at the stream start, with frames flowing, also to
     // a panel still receiving a session of an earlier run. Lock stops what streams (both tabs ask) and a
     // start still unanswered, and unlock restarts the record's source, even while the stops are still
-    // answered; while locked neither a save nor the broadcast starts a stream. Only a panel that leaves a
+    // answered, also to a panel out of reach whose frames might still arrive; while locked neither a save
+    // nor the broadcast starts a stream. Only a panel that leaves a
     // running stream by itself loses "stream_enabled", not an idle one, one back from an outage or our own
     // stop. A capture loss switches off a mirroring panel only.
     void streamRules_data()
@@ -259,8 +260,8 @@ private slots:
         row("idle, no effect stored", {"razer", "", -1, "Fading Triangles", "effect triangle", true, true});
         row("receiving at start",
             {"razer", "receiving", 2, "Fading Triangles", "effect triangle", true, true});
-        row("lock and unlock, fading pixels",
-            {"razer", "lock", 1, "Fading Pixels", "effect pixel", true, true});
+        row("lock in an outage, fading pixels",
+            {"razer", "lock-outage", 1, "Fading Pixels", "effect pixel", true, true, 1});
         row("lock while starting", {"razer", "lock-start", 0, "No Effect", "effect pixel", true, true});
         row("lock and unlock, other source", {"mirror", "lock", 0, "No Effect", nullptr, true, true});
         row("capture lost, no effect", {"razer", "capture-loss", 0, "No Effect", "none pixel", true, true});
@@ -311,6 +312,10 @@ private slots:
         };
         LogCapture log;
         PanelFault fault = PanelFault::None;
+        if (event == QLatin1String("lock-outage")) { // a 500 fails the checks while our frames still arrive
+            panel->setFault(PanelFault::Http500);
+            QTRY_COMPARE_WITH_TIMEOUT(c->networkState(), PivotrixController::Offline, 10000);
+        }
         if (event.startsWith(QLatin1String("lock"))) {
             // Both source tabs see the lock, as in the application; slow replies bring the unlock while
             // the lock's stop is still on its way.
@@ -330,6 +335,7 @@ private slots:
                 QTest::qWait(500);
                 QVERIFY(!receiving(panel) && count("start") == starts);
             }
+            panel->setFault(PanelFault::None);
             setLocked(false);
             panel->setReplyDelay(0);
         } else if (event == QLatin1String("drop")) {
