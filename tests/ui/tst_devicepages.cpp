@@ -335,8 +335,8 @@ private slots:
                 QTest::qWait(500);
                 QVERIFY(!receiving(panel) && count("start") == starts);
             }
-            panel->setFault(PanelFault::None);
             setLocked(false);
+            panel->setFault(PanelFault::None); // the outage ends after the unlock
             panel->setReplyDelay(0);
         } else if (event == QLatin1String("drop")) {
             panel->dropToStandby();
