@@ -9,13 +9,16 @@ class QTimer;
 // A panel that shows a picture made elsewhere (the screen capture, which ticks at the same period) follows
 // that source instead: its frame goes out as soon as the source has made a picture, rather than up to a
 // whole period later at a tick of its own. The panel needs a steady stream all the same: a source that
-// falls silent is covered by our own ticks again, and ticks never come closer than kMinGapMs.
+// falls silent is covered by our own ticks again, at most kGraceMs late, and two ticks never come closer
+// than minGapMs(), so that source ticks queued up behind a busy thread do not go out as a burst.
 class FramePacer : public QObject
 {
     Q_OBJECT
 public:
-    // How late a source tick may be before a tick of our own covers for it.
-    static constexpr int kGraceMs = 5;
+    // How late a source tick may be before a tick of our own covers for it. A late capture (a busy machine
+    // delays its thread too) is better waited for briefly than covered with the old picture, which would
+    // hold the new one back behind the minimum gap.
+    static constexpr int kGraceMs = 10;
 
     explicit FramePacer(int frameMs, QObject* parent = nullptr);
 

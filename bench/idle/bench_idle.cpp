@@ -267,7 +267,8 @@ bool shows(const QImage& img, QColor want)
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) {
             const QColor got = img.pixelColor(x, y);
-            if (got.value() < 150 || qAbs(got.hue() - want.hue()) > 12)
+            const int apart = qAbs(got.hue() - want.hue());
+            if (got.value() < 150 || qMin(apart, 360 - apart) > 12)
                 return false;
         }
     return true;
