@@ -8,7 +8,6 @@
 #include <QDebug>
 #include <QMetaObject>
 #include <QThread>
-#include <QTimer>
 
 namespace {
 const QString kRestoreToken = QStringLiteral("screen_cast_restore_token");
@@ -28,14 +27,10 @@ GrabManager::GrabManager(QObject* parent)
     connect(m_grabber, &ScreenGrabber::screensReinited, this, &GrabManager::screensReinited);
     connect(m_grabber, &ScreenGrabber::userDisabledGrab, this, &GrabManager::userDisabledGrab);
     connect(m_grabber, &ScreenGrabber::restoreTokenChanged, this, &GrabManager::storeRestoreToken);
+    // Direct: emitted where the worker runs, so that each receiver gets it queued to its own thread.
+    connect(m_grabber, &ScreenGrabber::frameProcessed, this, &GrabManager::frameProcessed,
+            Qt::DirectConnection);
     m_grabber->moveToThread(m_thread);
-
-    m_timer = new QTimer();
-    m_timer->setInterval(GrabIntervalMs);
-    m_timer->setSingleShot(false);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    m_timer->moveToThread(m_thread);
-    connect(m_timer, &QTimer::timeout, m_grabber, &ScreenGrabber::grab);
 
     m_thread->setObjectName(QStringLiteral("screen-grab-worker"));
     m_thread->start(QThread::InheritPriority);
@@ -43,11 +38,6 @@ GrabManager::GrabManager(QObject* parent)
 
 GrabManager::~GrabManager()
 {
-    if (m_timer) {
-        QMetaObject::invokeMethod(m_timer, "stop", Qt::QueuedConnection);
-        QMetaObject::invokeMethod(m_timer, "deleteLater", Qt::QueuedConnection);
-        m_timer = nullptr;
-    }
     if (!m_thread->isRunning()) {
         delete m_grabber;
         delete m_thread;
@@ -74,7 +64,7 @@ void GrabManager::init()
 
 void GrabManager::start()
 {
-    QMetaObject::invokeMethod(m_timer, "start");
+    QMetaObject::invokeMethod(m_grabber, "start", Q_ARG(int, GrabIntervalMs));
 }
 
 void GrabManager::addFrameProcessor(QSharedPointer<FrameProcessorBase> proc)

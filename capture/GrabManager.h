@@ -9,12 +9,11 @@
 #include <QSharedPointer>
 
 class QThread;
-class QTimer;
 class ScreenGrabber;
 class SettingsManager;
 
-// The application's handle on screen capture: owns the "screen-grab-worker" thread, its worker and grab
-// timer, and forwards every request to the worker as a queued call.
+// The application's handle on screen capture: owns the "screen-grab-worker" thread and its worker, and
+// forwards every request to the worker as a queued call. The worker ticks only while a processor needs it.
 class GrabManager : public QObject
 {
     Q_OBJECT
@@ -35,6 +34,8 @@ public:
     QThread* workerThread() const { return m_thread; }
 
 signals:
+    // Emitted on the worker thread after every tick that fed the processors: a receiver on another thread
+    // gets it queued, right after the pictures it may read were made.
     void frameProcessed();
     void screensReinited();
     void userDisabledGrab();
@@ -45,7 +46,6 @@ private:
     QPointer<SettingsManager> m_settings;
     QString m_handedToken;
     ScreenGrabber* m_grabber = nullptr;
-    QTimer* m_timer = nullptr;
     // Heap-held so that a worker stuck past the shutdown bound is abandoned instead of destroyed while
     // running.
     QThread* m_thread = nullptr;

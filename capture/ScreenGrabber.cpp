@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QTime>
+#include <QTimer>
 
 namespace {
 constexpr qint64 SlowTickMs = 41;
@@ -19,7 +20,11 @@ ScreenGrabber::ScreenGrabber(QObject* parent)
 ScreenGrabber::ScreenGrabber(ScreenGrabberImp* imp, QObject* parent)
     : QObject(parent)
     , m_imp(imp)
-{}
+    , m_timer(new QTimer(this))
+{
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &ScreenGrabber::grab);
+}
 
 ScreenGrabber::~ScreenGrabber()
 {
@@ -46,6 +51,7 @@ void ScreenGrabber::removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc
     }
     qCDebug(lcPivotrix) << "remove processor base" << proc << removed;
     updateUsedScreens();
+    // The ticks stop by themselves once the back end has let go of what the processors used.
 }
 
 void ScreenGrabber::addFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
@@ -59,6 +65,7 @@ void ScreenGrabber::addFrameProcessor(QSharedPointer<FrameProcessorBase> proc)
     }
     m_processors.append(proc);
     updateUsedScreens();
+    tickWhileNeeded();
 }
 
 void ScreenGrabber::init()
@@ -69,9 +76,28 @@ void ScreenGrabber::init()
     emit screensReinited();
 }
 
+void ScreenGrabber::start(int intervalMs)
+{
+    m_started = true;
+    m_timer->setInterval(intervalMs);
+    tickWhileNeeded();
+}
+
+bool ScreenGrabber::isTicking() const
+{
+    return m_timer->isActive();
+}
+
+void ScreenGrabber::tickWhileNeeded()
+{
+    if (m_started && !m_processors.isEmpty() && !m_timer->isActive())
+        m_timer->start();
+}
+
 void ScreenGrabber::grab()
 {
-    if (m_imp->needsReinit()) {
+    const bool rebuilt = m_imp->needsReinit();
+    if (rebuilt) {
         reinitGrabber();
         updateUsedScreens();
         emit screensReinited();
@@ -79,6 +105,10 @@ void ScreenGrabber::grab()
     if (m_processors.isEmpty()) {
         // Ticking resumes when a processor comes: the pause in between is no slow tick.
         m_lastGrab.invalidate();
+        // Nothing to feed: a tick that found nothing more to let go of is the last one. A broken back end is
+        // rebuilt when a processor comes again; its monitors were published at the last rebuild.
+        if (!rebuilt)
+            m_timer->stop();
         return;
     }
 

@@ -12,13 +12,17 @@
 
 #include <memory>
 
+class QTimer;
 class ScreenGrabberImp;
 
-// Capture worker: lives on "screen-grab-worker", grabs every tick and feeds the frame processors.
+// Capture worker: lives on "screen-grab-worker", grabs every tick and feeds the frame processors. Once
+// started it ticks only while there is a processor to feed, or a back end still letting go of the screen.
 class ScreenGrabber : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int DefaultIntervalMs = 30;
+
     explicit ScreenGrabber(QObject* parent = nullptr);
     // Takes ownership of the back end.
     explicit ScreenGrabber(ScreenGrabberImp* imp, QObject* parent = nullptr);
@@ -31,8 +35,10 @@ public:
     ScreenGrabberImp* backend() const { return m_imp.get(); }
     int processorCount() const { return m_processors.size(); }
     int imageCount() const { return m_images.size(); }
+    bool isTicking() const;
 
 signals:
+    // After every tick that fed the processors, on the worker thread.
     void frameProcessed();
     void screensReinited();
     void userDisabledGrab();
@@ -43,6 +49,8 @@ public slots:
     void removeFrameProcessor(QSharedPointer<FrameProcessorBase> proc);
     void addFrameProcessor(QSharedPointer<FrameProcessorBase> proc);
     void init();
+    // Lets the ticks run, every intervalMs while there is work for them.
+    void start(int intervalMs = DefaultIntervalMs);
     void grab();
     void processImg();
     void setSystemLocked(bool locked);
@@ -52,8 +60,11 @@ private:
     void reinitGrabber();
     void updateUsedScreens();
     void wrapFrames();
+    void tickWhileNeeded();
 
     std::unique_ptr<ScreenGrabberImp> m_imp;
+    QTimer* m_timer = nullptr;
+    bool m_started = false;
     QList<QSharedPointer<FrameProcessorBase>> m_processors;
     QList<QImage> m_images;
     QElapsedTimer m_lastGrab;

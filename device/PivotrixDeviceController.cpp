@@ -1,6 +1,7 @@
 #include "device/PivotrixDeviceController.h"
 
 #include "core/DiagnosticLog.h"
+#include "device/FramePacer.h"
 #include "effects/EffectGenerator.h"
 
 #include <QDebug>
@@ -48,11 +49,8 @@ void PivotrixDeviceController::startTicking()
     m_onlineTimer->start();
     connect(m_onlineTimer, &QTimer::timeout, m_controller, &PivotrixController::checkOnline);
 
-    m_frameTimer = new QTimer();
-    m_frameTimer->setTimerType(Qt::PreciseTimer);
-    m_frameTimer->setSingleShot(false);
-    m_frameTimer->setInterval(m_frameMs);
-    m_frameTimer->moveToThread(m_thread);
+    m_pacer = new FramePacer(m_frameMs);
+    m_pacer->moveToThread(m_thread);
 }
 
 PivotrixDeviceController::~PivotrixDeviceController()
@@ -64,17 +62,17 @@ PivotrixDeviceController::~PivotrixDeviceController()
         connect(m_controller, &QObject::destroyed, m_thread, &QThread::quit, Qt::DirectConnection);
         connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
         // Stop the ticks first so no frame follows the stop request.
-        QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
-        m_frameTimer->deleteLater();
+        QMetaObject::invokeMethod(m_pacer, "stop", Qt::QueuedConnection);
+        m_pacer->deleteLater();
         QMetaObject::invokeMethod(m_controller, "deinit", Qt::QueuedConnection);
     } else if (m_controller) {
-        delete m_frameTimer;
+        delete m_pacer;
         delete m_controller;
         delete m_thread;
     } else {
         m_thread->deleteLater();
     }
-    m_frameTimer = nullptr;
+    m_pacer = nullptr;
     m_generator.clear();
     delete m_onlineTimer;
     m_onlineTimer = nullptr;
@@ -86,16 +84,16 @@ void PivotrixDeviceController::startStream()
     m_sendingFrames = true;
     QMetaObject::invokeMethod(m_controller, "startStream", Qt::QueuedConnection);
     QPointer<EffectGenerator> generator = qobject_cast<EffectGenerator*>(m_generator.data());
-    QTimer* timer = m_frameTimer;
+    FramePacer* pacer = m_pacer;
     QMetaObject::invokeMethod(
-        m_frameTimer,
-        [timer, generator] {
-            if (!timer->isActive()) {
+        m_pacer,
+        [pacer, generator] {
+            if (!pacer->isRunning()) {
                 PivotrixController::restartSendTiming();
                 if (generator)
                     generator->restartFrameTiming();
             }
-            timer->start();
+            pacer->start();
         },
         Qt::QueuedConnection);
 }
@@ -105,7 +103,7 @@ void PivotrixDeviceController::stopStream()
     qCDebug(lcPivotrix) << "send stop stream";
     m_sendingFrames = false;
     QMetaObject::invokeMethod(m_controller, "stopStream", Qt::QueuedConnection);
-    QMetaObject::invokeMethod(m_frameTimer, "stop", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_pacer, "stop", Qt::QueuedConnection);
 }
 
 void PivotrixDeviceController::updateStreamParams()
@@ -124,12 +122,14 @@ void PivotrixDeviceController::setPostProcessType(const QString& type)
     m_controller->setPostProcessType(type);
 }
 
-void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>& generator)
+void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>& generator,
+                                                  QObject* pictureSource)
 {
+    setPictureSource(generator ? pictureSource : nullptr);
     if (generator == m_generator)
         return;
     if (m_generator) {
-        QObject::disconnect(m_frameTimer, nullptr, m_generator.data(), nullptr);
+        QObject::disconnect(m_pacer, nullptr, m_generator.data(), nullptr);
         QObject::disconnect(m_generator.data(), nullptr, m_controller, nullptr);
     }
     m_generator = generator;
@@ -140,7 +140,7 @@ void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>&
     if (!QObject::connect(gen, SIGNAL(canvasUpdated(QImage)), m_controller, SLOT(sendStreamImage(QImage)),
                           Qt::DirectConnection))
         qCDebug(lcPivotrix) << "generator has no canvasUpdated(QImage)" << gen;
-    if (!QObject::connect(m_frameTimer, SIGNAL(timeout()), gen, SLOT(update()), Qt::UniqueConnection))
+    if (!QObject::connect(m_pacer, SIGNAL(tick()), gen, SLOT(update()), Qt::UniqueConnection))
         qCDebug(lcPivotrix) << "generator has no update()" << gen;
     if (gen->thread() != m_thread)
         gen->moveToThread(m_thread);
@@ -149,6 +149,19 @@ void PivotrixDeviceController::setEffectGenerator(const QSharedPointer<QObject>&
         QMetaObject::invokeMethod(
             effect, [effect] { effect->restartFrameTiming(); }, Qt::QueuedConnection);
     resizeGenerator();
+}
+
+void PivotrixDeviceController::setPictureSource(QObject* source)
+{
+    if (m_pictureSource == source)
+        return;
+    if (m_pictureSource)
+        QObject::disconnect(m_pictureSource, SIGNAL(frameProcessed()), m_pacer, SLOT(sourceTicked()));
+    m_pictureSource = source;
+    // Queued: the source signals on its own thread, the pacer runs on ours.
+    if (source && !QObject::connect(source, SIGNAL(frameProcessed()), m_pacer, SLOT(sourceTicked()),
+                                    Qt::QueuedConnection))
+        qCDebug(lcPivotrix) << "picture source has no frameProcessed()" << source;
 }
 
 void PivotrixDeviceController::resizeGenerator()

@@ -8,11 +8,12 @@
 #include <QSize>
 #include <QString>
 
+class FramePacer;
 class QThread;
 class QTimer;
 
 // The GUI-thread face of one paired panel. Owns the panel's thread, on which its PivotrixController,
-// the frame timer and the attached effect generator live, and the periodic online check.
+// the frame pacer and the attached effect generator live, and the periodic online check.
 class PivotrixDeviceController : public QObject
 {
     Q_OBJECT
@@ -33,8 +34,10 @@ public:
     void setPostProcessType(const QString& type);
 
     // Any QObject with a canvasUpdated(QImage) signal and update() and resize(QSize) slots; the shared
-    // pointer's deleter should be deleteLater so the generator dies on its own thread.
-    void setEffectGenerator(const QSharedPointer<QObject>& generator);
+    // pointer's deleter should be deleteLater so the generator dies on its own thread. A generator that
+    // shows pictures made elsewhere names their maker, a QObject with a frameProcessed() signal emitted
+    // once each picture is ready: its frames then follow that signal (see FramePacer).
+    void setEffectGenerator(const QSharedPointer<QObject>& generator, QObject* pictureSource = nullptr);
     QSharedPointer<QObject> effectGenerator() const { return m_generator; }
 
     void setIndex(int index) { m_index = index; }
@@ -53,7 +56,7 @@ public:
     PivotrixController::NetworkState networkState() const;
     PivotrixController::StreamingState streamingState() const;
     bool isStreaming() const;
-    // Whether our frame timer runs: between our startStream and stopStream, whatever the panel reports.
+    // Whether our frames are paced: between our startStream and stopStream, whatever the panel reports.
     bool isSendingFrames() const { return m_sendingFrames; }
     bool isOnline() const;
 
@@ -76,14 +79,17 @@ public slots:
 private:
     void startTicking();
     void resizeGenerator();
+    void setPictureSource(QObject* source);
 
     bool m_removed = false;
     bool m_sendingFrames = false;
     QThread* m_thread = nullptr;
     PivotrixController* m_controller = nullptr;
     QTimer* m_onlineTimer = nullptr;
-    QTimer* m_frameTimer = nullptr;
+    // Lives on the controller thread.
+    FramePacer* m_pacer = nullptr;
     QSharedPointer<QObject> m_generator;
+    QPointer<QObject> m_pictureSource;
     int m_index = 0;
     const int m_onlineCheckMs;
     const int m_frameMs;

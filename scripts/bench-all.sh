@@ -2,7 +2,7 @@
 # Runs every benchmark in bench/ one after another and prints one summary table of their key figures.
 # Each benchmark's whole output is kept in build/bench-logs/<name>.log.
 #   scripts/bench-all.sh [--quick] [name...]     (names: fadingpixel devicelink mdnsscan razerlatency
-#                                                 capture mirror wayland startup; default all)
+#                                                 capture mirror wayland startup idle; default all)
 # --quick runs each with fewer rounds: for checking that they run, not for figures to quote.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +10,7 @@ build=$root/build
 quick=0
 if [ "${1:-}" = "--quick" ]; then quick=1; shift; fi
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(fadingpixel devicelink mdnsscan razerlatency capture mirror wayland startup)
+[ ${#names[@]} -gt 0 ] || names=(fadingpixel devicelink mdnsscan razerlatency capture mirror wayland startup idle)
 
 if [ "${PIVOTRIX_BENCH_INSIDE:-}" != 1 ]; then
     "$root/scripts/setup.sh" >/dev/null   # builds build/ with a loopback update host
@@ -38,6 +38,7 @@ args_quick() {
         mirror) echo --changes 20 --seconds 3 --panels 1 ;;
         wayland) echo --ticks 100 ;;
         startup) echo --runs 1 --settle-ms 1000 ;;
+        idle) echo --panels 2 --seconds 3 --changes 20 ;;
     esac
 }
 program() {
@@ -50,6 +51,7 @@ program() {
         mirror) echo bench/mirror/bench_screenmirror ;;
         wayland) echo bench/wayland/bench_wayland ;;
         startup) echo bench/startup/bench_startup ;;
+        idle) echo bench/idle/bench_idle ;;
         *) return 1 ;;
     esac
 }
@@ -65,11 +67,13 @@ figures() {
         capture) awk '/^[0-9]+x[0-9]+ \(/ { res = $1 " " }
             / per tick$/ { sub(/^ +/, ""); split($0, a, / +client /); printf "%s%s\t%s ms total\n", res, a[1], $(NF-3) }
             /ffmpeg \/ ours \(paced/ { printf "ffmpeg / ours, paced\t%s\n", $(NF-3) } /^all targets/ { printf "targets\t%s\n", $3 == "met" ? "met" : "NOT met" }' ;;
-        mirror) awk '/^paint-to-panel/ { printf "paint to panel p50, p99\t%s ms, %s ms\n", $7, $10 }
+        mirror) awk '/^change-to-panel/ { printf "change to panel p50, p99\t%s ms, %s ms\n", $10, $13 }
             / panel\(s\):/ { for (i = 1; i <= NF; i++) if ($i == "->") printf "%s panel(s) per 30 ms tick\t%s ms\n", $1, $(i+1) }' ;;
         wayland) awk '/capture of every 30 ms:/ { printf "%s: capture per tick; change to frame p50, p95\t%s ms; %s ms, %s ms\n", $1, $7, $13, $17 }' ;;
         startup) awk '/\| rss MB/ { for (i = 1; i <= NF; i++) { if ($i == "ready") r = $(i+5); if ($i == "rss") m = $(i+5) }
             printf "%s: ready median, rss median\t%s ms, %s MB\n", $1, r, m }' ;;
+        idle) awk '/ total: / { sub(/:$/, "", $1); printf "%s: wake-ups, CPU per minute\t%s /s, %s ms\n", $1, $3, $5 }
+            /^change to datagram/ { printf "real app change to datagram p50, p99\t%s ms, %s ms\n", $5, $8 }' ;;
     esac
 }
 

@@ -118,7 +118,8 @@ void DeviceListScreenMirrorPage::updatePageWithSettingsMap(QWidget* page, QVaria
     if (!pipe->isBuiltFor(s))
         pipe->rebuild(s);
     reviewStreamParams(controller, entry);
-    controller->setEffectGenerator(pipe->generator());
+    // Its frames follow the capture, so that a new picture goes out as soon as it is made.
+    controller->setEffectGenerator(pipe->generator(), registry()->grabManager());
 }
 
 void DeviceListScreenMirrorPage::reviewStreamParams(PivotrixDeviceController* dev, QVariantMap deviceMap)

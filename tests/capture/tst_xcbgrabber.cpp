@@ -202,6 +202,21 @@ private slots:
         QTRY_VERIFY(weak.isNull());
     }
 
+    // Started, the worker ticks only while a processor needs it: nothing wakes it with nothing to capture.
+    void ticksOnlyForProcessors()
+    {
+        ScreenGrabber grabber(new XcbGrabber(m_shm.display()));
+        grabber.init();
+        grabber.start();
+        QVERIFY(!grabber.isTicking());
+        auto probe = QSharedPointer<ProbeProcessor>::create();
+        grabber.addFrameProcessor(probe);
+        QVERIFY(grabber.isTicking());
+        QTRY_VERIFY(probe->calls > 1);
+        grabber.removeFrameProcessor(probe);
+        QTRY_VERIFY(!grabber.isTicking());
+    }
+
     void shutdownIsBounded()
     {
         auto* manager = new GrabManager;

@@ -1,6 +1,7 @@
 // Paired devices on their own threads: generators feeding emulated panels, panels that go away or hang,
 // and the registry that pairs, unpairs and shuts them down.
 #include "core/ResourceManager.h"
+#include "device/FramePacer.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/AbstractColorProvider.h"
 #include "effects/EffectDeviceSeasoning.h"
@@ -157,6 +158,28 @@ private slots:
         second.clear();
         destroyAndWait(device);
         QVERIFY(secondWatch.isNull());
+    }
+
+    // A mirroring panel's frame goes out as soon as the capture made a picture, once per picture even when
+    // two come close together, and on its own ticks while pictures stop; a stopped pacer ignores pictures.
+    void pacerFollowsThePictureSource()
+    {
+        FramePacer pacer(300);
+        QSignalSpy ticks(&pacer, &FramePacer::tick);
+        const auto picture = [&] {
+            pacer.sourceTicked();
+            return ticks.count();
+        };
+        QCOMPARE(picture(), 0);
+        pacer.start();
+        QCOMPARE(picture(), 1);
+        QCOMPARE(picture(), 1);
+        QCOMPARE(picture(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(ticks.count(), 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 4, 5000);
+        pacer.stop();
+        QCOMPARE(picture(), ticks.count());
+        QVERIFY(!pacer.isRunning());
     }
 
     // A panel away at the start: the device reads Offline and keeps checking, and once the panel answers

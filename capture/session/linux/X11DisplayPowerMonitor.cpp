@@ -9,8 +9,39 @@
 #include <xcb/dpms.h>
 #include <xcb/screensaver.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+
+#include <sys/uio.h>
 
 #include <cstdlib>
+
+namespace {
+// Neither DPMSSelectInput (DPMS 1.2) nor the Generic Event extension are among the requests this libxcb
+// generates, so both are sent as their wire format says.
+constexpr uint8_t kDpmsSelectInput = 8;
+constexpr uint32_t kDpmsInfoNotifyMask = 1;
+constexpr uint8_t kGenericEventQueryVersion = 0;
+xcb_extension_t g_genericEvents = {"Generic Event Extension", 0};
+
+struct WireRequest
+{
+    uint8_t major;
+    uint8_t minor;
+    uint16_t length;
+    uint32_t data;
+};
+
+// Sends a request of one 32-bit word after the header; xcb fills in the opcodes and the length.
+unsigned int sendRequest(xcb_connection_t* c, xcb_extension_t* ext, uint8_t opcode, uint32_t data,
+                         bool isVoid)
+{
+    WireRequest request{0, 0, 0, data};
+    // xcb uses the two entries before the request's own.
+    iovec parts[3] = {{nullptr, 0}, {nullptr, 0}, {&request, sizeof request}};
+    const xcb_protocol_request_t protocol{1, ext, opcode, uint8_t(isVoid ? 1 : 0)};
+    return xcb_send_request(c, isVoid ? XCB_REQUEST_CHECKED : 0, parts + 2, &protocol);
+}
+} // namespace
 
 X11DisplayPowerMonitor::X11DisplayPowerMonitor(const QByteArray& displayName, QObject* parent)
     : QObject(parent)
@@ -54,11 +85,13 @@ X11DisplayPowerMonitor::X11DisplayPowerMonitor(const QByteArray& displayName, QO
     m_notifier = new QSocketNotifier(xcb_get_file_descriptor(m_connection), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11DisplayPowerMonitor::readEvents);
 
-    if (m_hasDpms) {
+    if (m_hasDpms && !subscribeDpms()) {
         m_dpmsTimer = new QTimer(this);
         m_dpmsTimer->setInterval(kDefaultDpmsPollMs);
         connect(m_dpmsTimer, &QTimer::timeout, this, &X11DisplayPowerMonitor::pollDpms);
         m_dpmsTimer->start();
+    }
+    if (m_hasDpms) {
         xcb_dpms_info_reply_t* info = xcb_dpms_info_reply(m_connection, xcb_dpms_info(m_connection), nullptr);
         if (info) {
             m_dpmsOff = info->state && info->power_level != XCB_DPMS_DPMS_MODE_ON;
@@ -75,6 +108,34 @@ X11DisplayPowerMonitor::~X11DisplayPowerMonitor()
         xcb_disconnect(m_connection);
 }
 
+bool X11DisplayPowerMonitor::subscribeDpms()
+{
+    xcb_dpms_get_version_reply_t* version =
+        xcb_dpms_get_version_reply(m_connection, xcb_dpms_get_version(m_connection, 1, 2), nullptr);
+    const bool tells = version && (version->server_major_version > 1 || (version->server_major_version == 1 &&
+                                                                         version->server_minor_version >= 2));
+    std::free(version);
+    const xcb_query_extension_reply_t* dpms = xcb_get_extension_data(m_connection, &xcb_dpms_id);
+    if (!tells || !dpms)
+        return false;
+    // A client says which Generic Event version it reads before such events are its to read.
+    const xcb_query_extension_reply_t* generic = xcb_get_extension_data(m_connection, &g_genericEvents);
+    if (generic && generic->present) {
+        const unsigned int query = sendRequest(m_connection, &g_genericEvents, kGenericEventQueryVersion,
+                                               1u /* version 1.0 */, false);
+        std::free(xcb_wait_for_reply(m_connection, query, nullptr));
+    }
+    const xcb_void_cookie_t select{
+        sendRequest(m_connection, &xcb_dpms_id, kDpmsSelectInput, kDpmsInfoNotifyMask, true)};
+    if (xcb_generic_error_t* error = xcb_request_check(m_connection, select)) {
+        std::free(error);
+        return false;
+    }
+    m_dpmsOpcode = dpms->major_opcode;
+    qCDebug(lcPivotrix) << "display power level told by the server";
+    return true;
+}
+
 void X11DisplayPowerMonitor::setDpmsPollInterval(int ms)
 {
     if (m_dpmsTimer)
@@ -85,11 +146,19 @@ void X11DisplayPowerMonitor::readEvents()
 {
     if (!m_connection)
         return;
+    bool dpmsChanged = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
-        if (m_hasSaver && (event->response_type & 0x7f) == m_saverEventBase + XCB_SCREENSAVER_NOTIFY)
+        const uint8_t type = event->response_type & 0x7f;
+        if (m_hasSaver && type == m_saverEventBase + XCB_SCREENSAVER_NOTIFY)
             handleSaverState(reinterpret_cast<const xcb_screensaver_notify_event_t*>(event)->state);
+        else if (m_dpmsOpcode && type == XCB_GE_GENERIC &&
+                 reinterpret_cast<const xcb_ge_generic_event_t*>(event)->extension == m_dpmsOpcode)
+            dpmsChanged = true;
         std::free(event);
     }
+    // Asked rather than read from the event, whose layout this libxcb does not know.
+    if (dpmsChanged)
+        pollDpms();
     if (xcb_connection_has_error(m_connection)) {
         // The server went away; stop listening rather than spinning on a dead socket.
         qCDebug(lcPivotrix) << "X connection lost, display power no longer followed";
