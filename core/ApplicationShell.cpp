@@ -28,6 +28,7 @@
 #include <QStyleFactory>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -92,6 +93,16 @@ void ApplicationShell::settleOpenGlChoice(bool chosenHere)
     qunsetenv(kGlIntegration);
 }
 
+void ApplicationShell::stopBearerPolling()
+{
+    // Every network manager starts Qt's bearer, which rescans all network interfaces every 10 s for an online
+    // state nothing here reads: Qt 5.15 sends requests whatever it says, so a panel is reached once the
+    // network comes up all the same. The rescan woke an idle program and, with many interfaces (containers,
+    // VPNs), cost tens of milliseconds each time. A value the user set stands.
+    if (!qEnvironmentVariableIsSet("QT_BEARER_POLL_TIMEOUT"))
+        qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
+}
+
 int ApplicationShell::run(int argc, char** argv)
 {
     int exitStatus = 0;
@@ -100,6 +111,7 @@ int ApplicationShell::run(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "TRUE");
     const bool glChosenHere = avoidOpenGl();
+    stopBearerPolling();
 
     QApplication app(argc, argv);
     settleOpenGlChoice(glChosenHere);

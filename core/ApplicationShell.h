@@ -24,4 +24,6 @@ public:
     // After the application object: fixes the choice in the platform, then takes it back out of the
     // environment so that programs started from here choose for themselves.
     static void settleOpenGlChoice(bool chosenHere);
+    // Before the application object: Qt's network bearer reads its poll interval once.
+    static void stopBearerPolling();
 };

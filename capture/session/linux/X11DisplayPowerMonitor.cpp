@@ -23,19 +23,24 @@ constexpr uint32_t kDpmsInfoNotifyMask = 1;
 constexpr uint8_t kGenericEventQueryVersion = 0;
 xcb_extension_t g_genericEvents = {"Generic Event Extension", 0};
 
-struct WireRequest
+struct GenericEventVersion
 {
-    uint8_t major;
-    uint8_t minor;
-    uint16_t length;
-    uint32_t data;
+    uint16_t major;
+    uint16_t minor;
 };
 
-// Sends a request of one 32-bit word after the header; xcb fills in the opcodes and the length.
-unsigned int sendRequest(xcb_connection_t* c, xcb_extension_t* ext, uint8_t opcode, uint32_t data,
-                         bool isVoid)
+// Sends a request whose body follows the 4-byte header; xcb fills in the opcodes and the length.
+template <typename Body>
+unsigned int sendRequest(xcb_connection_t* c, xcb_extension_t* ext, uint8_t opcode, Body body, bool isVoid)
 {
-    WireRequest request{0, 0, 0, data};
+    struct
+    {
+        uint8_t major;
+        uint8_t minor;
+        uint16_t length;
+        Body body;
+    } request{0, 0, 0, body};
+    static_assert(sizeof request % 4 == 0, "a request is whole 32-bit words");
     // xcb uses the two entries before the request's own.
     iovec parts[3] = {{nullptr, 0}, {nullptr, 0}, {&request, sizeof request}};
     const xcb_protocol_request_t protocol{1, ext, opcode, uint8_t(isVoid ? 1 : 0)};
@@ -122,7 +127,7 @@ bool X11DisplayPowerMonitor::subscribeDpms()
     const xcb_query_extension_reply_t* generic = xcb_get_extension_data(m_connection, &g_genericEvents);
     if (generic && generic->present) {
         const unsigned int query = sendRequest(m_connection, &g_genericEvents, kGenericEventQueryVersion,
-                                               1u /* version 1.0 */, false);
+                                               GenericEventVersion{1, 0}, false);
         std::free(xcb_wait_for_reply(m_connection, query, nullptr));
     }
     const xcb_void_cookie_t select{

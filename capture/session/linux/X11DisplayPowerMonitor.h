@@ -23,8 +23,6 @@ public:
     bool isConnected() const { return m_connection != nullptr; }
     bool isDisplayOff() const { return m_saverActive || m_dpmsOff; }
     bool hasDpms() const { return m_hasDpms; }
-    // True where the power level is polled rather than told.
-    bool pollsDpms() const { return m_dpmsTimer != nullptr; }
     void setDpmsPollInterval(int ms);
 
 signals:
