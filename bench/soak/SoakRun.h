@@ -31,6 +31,8 @@ struct SoakOptions
     bool verbose = false;
     // One unpairing and pairing in the window instead of the chaos: a quick look at the window's handling.
     bool uiOnly = false;
+    // A sanitizer's quarantine holds freed memory back: its growth says nothing there.
+    bool checkMemory = true;
 };
 
 // One chaos soak: the real application streams to emulated panels while a random sequence of what users,

@@ -10,7 +10,8 @@
 // check held, 1 on a failure, 2 when the run could not start.
 //
 //   soak_driver [--minutes 10] [--panels 16] [--seed N] [--block 150] [--checkpoint-s 150]
-//               [--out dir] [--verbose] [--ui-only] [--app path] [--emulator path] [--publisher path]
+//               [--out dir] [--verbose] [--ui-only] [--no-memory-check] [--app path] [--emulator path]
+//               [--publisher path]
 // Run by scripts/soak.sh.
 
 #include "SoakRun.h"
@@ -59,8 +60,12 @@ int main(int argc, char** argv)
     const QCommandLineOption uiOnly(
         QStringLiteral("ui-only"),
         QStringLiteral("Instead of the chaos, unpair one panel and pair it again."));
-    parser.addOptions(
-        {minutes, panels, seed, block, checkpoint, out, verbose, appPath, emulator, publisher, uiOnly});
+    const QCommandLineOption noMemory(
+        QStringLiteral("no-memory-check"),
+        QStringLiteral("Print memory, but do not hold it to its baseline (sanitizer "
+                       "builds, whose quarantine keeps freed memory)."));
+    parser.addOptions({minutes, panels, seed, block, checkpoint, out, verbose, appPath, emulator, publisher,
+                       uiOnly, noMemory});
     parser.process(app);
 
     SoakOptions options;
@@ -73,6 +78,7 @@ int main(int argc, char** argv)
     options.outDir = parser.value(out);
     options.verbose = parser.isSet(verbose);
     options.uiOnly = parser.isSet(uiOnly);
+    options.checkMemory = !parser.isSet(noMemory);
     options.app = QFileInfo(parser.value(appPath)).absoluteFilePath();
     options.emulator = QFileInfo(parser.value(emulator)).absoluteFilePath();
     options.publisher = QFileInfo(parser.value(publisher)).absoluteFilePath();
