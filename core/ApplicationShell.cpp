@@ -26,6 +26,7 @@
 #include <QStandardPaths>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QThread>
 
 #include <cmath>
 #include <limits>
@@ -33,6 +34,22 @@
 
 namespace {
 const char* const kGlIntegration = "QT_XCB_GL_INTEGRATION";
+
+QtMessageHandler g_nextHandler = nullptr;
+
+// Qt ends the process with exit() right after this warning when the display connection breaks (the X
+// server or the compositor went away), without returning from exec(): the panels' threads would go on
+// painting while the libraries they paint with are torn down under them. Their streams are stopped and
+// their threads ended first, as at "Exit".
+void watchForDisplayLoss(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (g_nextHandler)
+        g_nextHandler(type, context, message);
+    const bool displayLost = message.startsWith(QLatin1String("The X11 connection broke")) ||
+                             message.startsWith(QLatin1String("The Wayland connection broke"));
+    if (type == QtWarningMsg && displayLost && QThread::currentThread() == qApp->thread())
+        ResourceManager::destroyInstance();
+}
 } // namespace
 
 bool ApplicationShell::hasMinimizedFlag(const QStringList& arguments)
@@ -148,6 +165,8 @@ int ApplicationShell::run(int argc, char** argv)
     {
         ~LogUninstaller() { DiagnosticLog::uninstall(); }
     } logUninstaller;
+
+    g_nextHandler = qInstallMessageHandler(watchForDisplayLoss);
 
     ResourceManager* registry = ResourceManager::instance();
     registry->loadSettings(settingsPath(dataLocation));

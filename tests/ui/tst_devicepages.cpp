@@ -691,6 +691,36 @@ private slots:
         app.kill();
         QVERIFY(app.waitForFinished(10000));
     }
+
+    // The X server killed under the application mirroring it onto a panel: Qt ends the program (status 1),
+    // not a crash, once the panel's stream is stopped; the settings stay as they were.
+    void displayKilled()
+    {
+        m_panel = startPanel();
+        QVERIFY(m_panel);
+        AppHome home;
+        const QString settings = home.filePath(QStringLiteral("data/PivotrixEntertainment/settings.json"));
+        QVERIFY(QDir().mkpath(QFileInfo(settings).path()) &&
+                TestRegistry::writeSettings(settings,
+                                            {TestRegistry::record(m_panel, 1, mirrorRecord({}, true))}));
+        const auto read = [&settings] {
+            QFile file(settings);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray before = read();
+        QProcessEnvironment env = home.environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM")); // on the X server, as in a session
+        QProcess app;
+        home.start(app, QStringLiteral(APP_PATH), {QStringLiteral("--minimized")}, env);
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->statistics().snapshot().good > 5, 20000);
+        m_server.kill();
+        const bool ended = app.waitForFinished(10000);
+        QVERIFY(m_server.restart());
+        QVERIFY2(ended && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 1,
+                 app.readAll().constData());
+        QCOMPARE(m_panel->stream().status, QStringLiteral("standby"));
+        QCOMPARE(read(), before);
+    }
 };
 
 int main(int argc, char** argv)
