@@ -61,15 +61,20 @@ class TestGnomeMirror : public QObject
         return written && m_app.waitForStarted();
     }
 
+    QByteArray log() const { return read(file("PivotrixEntertainment.log")); }
+
     // Ends the application; what its runs logged.
     QByteArray stopApp()
     {
         m_app.terminate();
         m_app.waitForFinished(10000);
-        return read(file("PivotrixEntertainment.log"));
+        // Once its session is over the portal keeps the token again, for the next start.
+        return QTest::qWaitFor([this] { return sessions() == "0"; }, kWaitMs) ? log() : QByteArray();
     }
 
     bool receiving() const { return m_panel->stream().status == QLatin1String("receiving"); }
+    // The compositor's screen-cast sessions.
+    QByteArray sessions() { return m_desktop.command(QStringLiteral("sessions")); }
 
     // Waits until frames that come from now on show screen on the panel: the largest difference of a channel
     // in the corner blocks of a 4x4 grid, each averaged whole (the middle of each quarter, away from where
@@ -177,23 +182,27 @@ private slots:
         QCOMPARE(m_desktop.command(QLatin1String(no ? "answer cancel" : "answer share")), QByteArray("ok"));
         QVERIFY(startApp(1, no ? QString() : token()));
         for (int round = 0; round < 2; ++round) {
+            if (round == 1)
+                QCOMPARE(stream("on"), 0);
             if (!no)
-                QVERIFY(shows(kPictures[0]) && m_desktop.command(QStringLiteral("sessions")) == "1");
+                QVERIFY(shows(kPictures[0]) && sessions() == "1");
             if (how == QLatin1String("off"))
                 QCOMPARE(stream("off"), 0);
             else if (how == QLatin1String("stop"))
                 QCOMPARE(m_desktop.command(QStringLiteral("scale 1.25 1")), QByteArray("ok"));
-            // At once, well before the back end would try again by itself (after 5 s).
-            QTRY_VERIFY_WITH_TIMEOUT(
-                !receiving() && read(file("settings.json")).contains("\"stream_enabled\": false"), 3000);
-            QTRY_COMPARE(m_desktop.command(QStringLiteral("sessions")), QByteArray("0"));
+            // At once, well before the back end would try again by itself (after 5 s). Not so in the second
+            // round: xdg-desktop-portal-gnome 43 now and then dies at the request after a refused or stopped
+            // one, and the program asks again 5 s later.
+            QTRY_VERIFY_WITH_TIMEOUT(!receiving() &&
+                                         read(file("settings.json")).contains("\"stream_enabled\": false"),
+                                     round == 0 ? 3000 : kWaitMs);
+            QTRY_COMPARE(sessions(), QByteArray("0"));
             // Longer than the back end waits before it tries again.
             QTest::qWait(
                 round == 0 && how != QLatin1String("off") ? ScreenGrabberImp::DefaultReinitDelayMs + 500 : 0);
             QVERIFY(!receiving() && m_desktop.command(QStringLiteral("asked")).toInt() ==
                                         int(no || (round == 0 && firstAsks)));
             QCOMPARE(m_desktop.command(QStringLiteral("scale 1 1")), QByteArray("ok"));
-            QCOMPARE(stream("on"), 0);
         }
     }
 
@@ -203,14 +212,13 @@ private slots:
     {
         QVERIFY(startApp(1, token()));
         QVERIFY(shows(kPictures[0]));
-        const int lost = read(file("PivotrixEntertainment.log")).count("screen cast lost");
+        const int lost = log().count("screen cast lost");
         m_desktop.kill(ScreenCastDesktop::Part::Backend);
-        QTRY_VERIFY_WITH_TIMEOUT(read(file("PivotrixEntertainment.log")).count("screen cast lost") > lost,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(log().count("screen cast lost") > lost, kWaitMs);
         QCOMPARE(m_desktop.revive(), QString());
         init();
-        QVERIFY(m_desktop.paint(kPictures[1].scaled(kMonitors[0]), 1));
-        QVERIFY2(shows(kPictures[1]), "the mirror did not come back");
+        QVERIFY2(m_desktop.paint(kPictures[1].scaled(kMonitors[0]), 1) && shows(kPictures[1]),
+                 "the mirror did not come back");
         QVERIFY(m_desktop.command(QStringLiteral("asked")).toInt() <= 1);
     }
 };

@@ -32,8 +32,7 @@ QString GnomeDesktop::start(const QList<QSize>& monitors)
     qputenv("GSETTINGS_BACKEND", "keyfile");
     QStringList mutter{QStringLiteral("--headless"), QStringLiteral("--wayland"), QStringLiteral("--no-x11")};
     for (const QSize& size : monitors)
-        mutter << QStringLiteral("--virtual-monitor")
-               << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+        mutter << QStringLiteral("--virtual-monitor=%1x%2").arg(size.width()).arg(size.height());
     addProgram(QStringLiteral("mutter"), mutter, QStringLiteral("org.gnome.Mutter.ScreenCast"));
     // By hand, not by the bus: it shows its dialog on the compositor, which the bus knows nothing of.
     addProgram(QStringLiteral("env"),
