@@ -8,7 +8,8 @@
 #   answer share [N ...]  how the share dialog is answered from now on, whenever it shows: select its list
 #   answer cancel         rows N (1 = the first; all when none) and press Share, or press Cancel
 #   asked                 how many dialogs were answered since the last "asked" or "answer"
-#   scale S1 S2 ...       the monitors side by side from the origin, at these scales
+#   scale S1 S2 ...       the monitors side by side from the origin in the compositor's order (its first
+#                         connector at the left), at these scales
 #   sessions              how many screen-cast sessions the compositor holds
 # "--missing" prints the first package not installed, if any. Python from the system (/usr/bin/python3):
 # that is where the GObject bindings are.
