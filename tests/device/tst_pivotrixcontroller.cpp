@@ -74,8 +74,8 @@ private slots:
         QVERIFY(PivotrixController::buildFrame(TestPictures::gradient(QSize(1, 21846)), session).isEmpty());
     }
 
-    // One panel from pairing to unpairing: its canvas, repeated parameters, frames, a missing canvas size,
-    // the emulator's standby, deinit.
+    // One panel from pairing to unpairing: its canvas, repeated parameters, frames, the emulator's standby,
+    // deinit. (A reply without a size is a hostile reply; a new size a row of the tabs' stream rules.)
     void emulatedSession()
     {
         PanelConfig config;
@@ -120,14 +120,6 @@ private slots:
         controller->sendStreamImage(image);
         QTest::qWait(100);
         QCOMPARE(panel->statistics().snapshot().good, quint64(3));
-
-        // Firmware that leaves the size out: no canvas, until it reports one again.
-        panel->setReportCanvasSize(false);
-        waitForCheck(*controller);
-        QCOMPARE(controller->canvasSize(), QSize(0, 0));
-        panel->setReportCanvasSize(true);
-        waitForCheck(*controller);
-        QCOMPARE(controller->canvasSize(), QSize(6, 10));
 
         // Standby ends the session, and a start answers "standby" without one.
         panel->setFault(PanelFault::Standby);
