@@ -290,7 +290,8 @@ int PivotrixController::finishReply(QNetworkReply* reply, QByteArray& replyBody,
         qCDebug(lcPivotrix) << "reply too large" << reply->url().toString();
         return 0;
     }
-    replyBody = reply->readAll();
+    // A reply given up on (timed out) is closed; reading it only has Qt warn, once per failed check.
+    replyBody = reply->isOpen() ? reply->readAll() : QByteArray();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() != QNetworkReply::NoError) {
         // Logged by the caller, which knows whether the same failure was logged already.

@@ -124,7 +124,6 @@ private slots:
             return PrivateDisk::rerunInside(64 * 1024);
         const QString path = QDir::temp().filePath(QStringLiteral("settings.json"));
         ResourceManager* rm = ResourceManager::instance();
-        rm->setAutostartRegistration(nullptr);
         rm->loadSettings(path);
         rm->setDeviceSettings(QStringLiteral("kept"), {{QStringLiteral("auth"), QStringLiteral("k")}});
         const QByteArray before = readAll(path);
@@ -134,7 +133,6 @@ private slots:
                      : PrivateDisk::setReadOnly(true));
         while (full && filler.write(QByteArray(4096, 'f')) == 4096) {
         }
-        filler.close();
         LogCapture log;
         QSignalSpy changed(rm->settingsManager(), &SettingsManager::settingsChanged);
         rm->setDeviceSettings(QStringLiteral("added"),

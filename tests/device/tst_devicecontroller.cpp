@@ -182,33 +182,18 @@ private slots:
         QVERIFY(!pacer.isRunning());
     }
 
-    // A panel away at the start: the device reads Offline and keeps checking, and once the panel answers
-    // the generator learns its canvas; a device whose panel hangs can still be unpaired. (Faults mid-stream
-    // are rows of the tabs' stream rules.)
-    void panelGoesAwayHangsAndComesBack()
+    // A device whose panel hangs (takes a start and never answers) can still be unpaired. (Faults
+    // mid-stream are rows of the tabs' stream rules.)
+    void unpairWhilePanelHangs()
     {
-        std::atomic<int> frames{0};
-        PanelConfig config;
-        config.canvas = QSize(7, 3);
-        auto panel = m_panels.start(config);
+        auto panel = m_panels.start();
         QVERIFY(panel);
-        panel->setFault(PanelFault::Offline);
         auto device = std::make_unique<PivotrixDeviceController>(
             panel->address(), 1234, panel->apiKey(), QString(), QString(), panel->id(), 200, kFrameMs, 800);
-        auto provider = shared<AbstractColorProvider>();
-        provider->updateColors({Qt::red});
-        device->setEffectGenerator(generatorOver(provider, frames));
-        QTRY_COMPARE(device->networkState(), PivotrixController::Offline);
-        panel->setFault(PanelFault::None);
         QTRY_VERIFY_WITH_TIMEOUT(device->isOnline(), 10000);
-        // The generator learnt the canvas once the panel was online: its frames are taken.
+        panel->setFault(PanelFault::Hang);
         device->startStream();
-        QTRY_VERIFY_WITH_TIMEOUT(goodFrames(*panel) > 5, 10000);
-
-        panel->setReplyDelay(60000);
-        const quint64 starts = panel->requestCounts().value(QStringLiteral("start"));
-        device->startStream();
-        QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("start")), starts + 1);
+        QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(1));
         destroyAndWait(device);
     }
 

@@ -74,8 +74,8 @@ private slots:
         QVERIFY(PivotrixController::buildFrame(TestPictures::gradient(QSize(1, 21846)), session).isEmpty());
     }
 
-    // One panel from pairing to unpairing: its canvas, repeated parameters, frames, a missing canvas size,
-    // the emulator's standby, deinit.
+    // One panel from pairing to unpairing: its canvas, repeated parameters, frames, the emulator's standby,
+    // deinit. (A reply without a size is a hostile reply; a new size a row of the tabs' stream rules.)
     void emulatedSession()
     {
         PanelConfig config;

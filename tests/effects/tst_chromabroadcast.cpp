@@ -245,24 +245,20 @@ private slots:
         ::close(fd);
     }
 
-    // A publisher killed mid-broadcast leaves the live status and its last colours; the channel frees its
-    // place for the next one, also after more kills than it takes publishers at once, and logs nothing.
+    // A publisher killed mid-broadcast leaves its last colours; the channel frees its place for the next
+    // one, also after more kills than it takes publishers at once, and logs nothing.
     void publisherKilledMidBroadcast()
     {
-        QVERIFY(m_publisher->setLive(true));
-        QTRY_VERIFY_WITH_TIMEOUT(m_provider->isAvailable(), kWaitMs);
         LogCapture capture;
         for (int i = 0; i <= ChromaBroadcastServer::kMaxClients; ++i) {
             const QList<QColor> before = m_provider->colors();
             QProcess effect;
             effect.start(QStringLiteral(CHROMA_PUBLISHER),
-                         {QStringLiteral("effect"), QStringLiteral("--frame-ms"), QStringLiteral("5"),
-                          QStringLiteral("--socket"), m_path});
+                         QStringLiteral("effect --frame-ms 5 --socket").split(QLatin1Char(' ')) << m_path);
             QTRY_VERIFY_WITH_TIMEOUT(m_provider->colors() != before, kWaitMs);
             effect.kill();
             QVERIFY(effect.waitForFinished());
         }
-        QVERIFY(m_provider->isAvailable());
         QCOMPARE(capture.lines(QStringLiteral("chroma broadcast")), QStringList());
     }
 

@@ -4,11 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-PrivateBus::PrivateBus()
-{
-    launch({});
-}
-
 bool PrivateBus::restart()
 {
     ::kill(m_pid, SIGTERM);
@@ -21,9 +16,9 @@ bool PrivateBus::restart()
 
 void PrivateBus::launch(const QByteArray& options)
 {
-    const QByteArray command =
-        "dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1" + options;
-    FILE* out = ::popen(command.constData(), "r");
+    FILE* out = ::popen(
+        ("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1" + options).constData(),
+        "r");
     if (!out)
         return;
     char line[1024];

@@ -11,7 +11,7 @@
 class PrivateBus
 {
 public:
-    PrivateBus();
+    PrivateBus() { launch({}); }
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;

@@ -7,11 +7,6 @@
 
 namespace PrivateDisk {
 
-bool inside()
-{
-    return qgetenv("PIVOTRIX_PRIVATE_DISK") == "inside";
-}
-
 void rerunInside(qint64 bytes)
 {
     if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("-rm"), QStringLiteral("true")}) != 0)
@@ -35,7 +30,7 @@ void rerunInside(qint64 bytes)
 bool setReadOnly(bool readOnly)
 {
     // The mount point, not the file system: that is all a namespace of our own may change.
-    const QString options = readOnly ? QStringLiteral("remount,bind,ro") : QStringLiteral("remount,bind,rw");
+    const QString options = QLatin1String(readOnly ? "remount,bind,ro" : "remount,bind,rw");
     return QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), options, QDir::tempPath()}) == 0;
 }
 

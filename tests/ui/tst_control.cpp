@@ -157,7 +157,6 @@ private slots:
         QVERIFY(bus.restart());
         QTRY_COMPARE_WITH_TIMEOUT(run(QStringLiteral("--list"), &out, env), 0,
                                   3 * ControlService::kBusCheckMs);
-        QCOMPARE(app.state(), QProcess::Running);
     }
 };
 
