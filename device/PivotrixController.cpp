@@ -445,11 +445,9 @@ void PivotrixController::deinit()
 
 void PivotrixController::checkOnline()
 {
+    // The last error stays until this check has its answer: a row rebuilt meanwhile would show an
+    // offline panel without its reason.
     qCDebug(lcPivotrix) << "check online";
-    {
-        QMutexLocker locker(&m_lock);
-        m_lastError.clear();
-    }
     sendJsonRequest("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, ensureManager(),
                     [this](const QVariantMap& map, int status, const QString& error) {
                         {
