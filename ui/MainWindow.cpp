@@ -296,7 +296,8 @@ void MainWindow::reconcileTray(TrayKind appeared)
         // stale entry.
         qCDebug(lcPivotrix) << "tray host back, the icon goes to it";
     } else if (appeared != TrayKind::None && !hasTray()) {
-        qCDebug(lcPivotrix) << "tray icon cannot move to the new host: this process is bound to the"
+        // A panel that runs both kinds (xfce4-panel) often shows the other kind first on a restart.
+        qCDebug(lcPivotrix) << "a tray host of the other kind appeared; the icon waits for a"
                             << (m_trayKind == TrayKind::StatusNotifier ? "status notifier host"
                                                                        : "tray manager");
     }
