@@ -151,12 +151,12 @@ bool CommandLine::proceed(int argc, char** argv, int* exitStatus)
     *exitStatus = commandLine.exitStatus();
     if (commandLine.action() == Action::Run)
         return true;
+    // Only what the bus and the texts need: no window, no display, no single-instance lock.
+    QCoreApplication app(argc, argv);
+    // Standard error is for the answer; QT_LOGGING_RULES still brings the diagnostics back.
+    QLoggingCategory::setFilterRules(QStringLiteral("pivotrix.debug=false"));
+    Translations::install(app);
     if (commandLine.action() == Action::Control) {
-        // Only what the bus needs: no window, no display, no single-instance lock.
-        QCoreApplication app(argc, argv);
-        // Standard error is for the answer; QT_LOGGING_RULES still brings the diagnostics back.
-        QLoggingCategory::setFilterRules(QStringLiteral("pivotrix.debug=false"));
-        Translations::install(app);
         QString out;
         QString err;
         *exitStatus = ControlClient::run(commandLine.controlRequests(), &out, &err);
@@ -166,7 +166,9 @@ bool CommandLine::proceed(int argc, char** argv, int* exitStatus)
                        stderr);
         return false;
     }
-    std::fputs(commandLine.text().toLocal8Bit().constData(),
-               commandLine.action() == Action::Refuse ? stderr : stdout);
+    // The texts were read before any catalogue was loaded: read again in the user's language.
+    const CommandLine translated(arguments);
+    std::fputs(translated.text().toLocal8Bit().constData(),
+               translated.action() == Action::Refuse ? stderr : stdout);
     return false;
 }

@@ -48,6 +48,8 @@ grep -qxF "$libdir" <(strings -a -e l "$work/x/usr/bin/PivotrixEntertainment") |
 [ "$(stat -c %a "$work/x$libdir/libRzChromaBroadcast.so")" = 644 ] || fail "library mode not 644"
 "$work/x/usr/bin/PivotrixEntertainment" --version | grep -qx "Pivotrix Entertainment $version" ||
     fail "--version does not say $version"
+LANG=de_DE.UTF-8 LANGUAGE=de "$work/x/usr/bin/PivotrixEntertainment" --help | grep -q '^Aufruf: ' ||
+    fail "--help is not in the user's language"
 # A user's first try of the tools; the emulator's help once needed an application object and crashed.
 for tool in prism-emulator chroma-publisher; do
     "$work/x/usr/bin/$tool" --help >/dev/null || fail "$tool --help fails"
