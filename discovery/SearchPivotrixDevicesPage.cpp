@@ -14,9 +14,9 @@
 #include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMovie>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -101,14 +101,21 @@ void SearchPivotrixDevicesPage::setupForm()
                        "\tborder-radius:8px;\n}"));
     auto* groupLayout = new QHBoxLayout(listGroup);
 
-    m_devicesEntryList = new QListWidget(listGroup);
+    m_devicesEntryList = new QScrollArea(listGroup);
     m_devicesEntryList->setObjectName(QStringLiteral("devicesEntryList"));
+    m_devicesEntryList->setAccessibleName(tr("Devices"));
     m_devicesEntryList->setFont(pointFont(font(), 13));
     m_devicesEntryList->setFrameShape(QFrame::NoFrame);
-    m_devicesEntryList->setSelectionMode(QAbstractItemView::NoSelection);
-    m_devicesEntryList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    m_devicesEntryList->setSpacing(10);
+    m_devicesEntryList->setWidgetResizable(true);
+    m_devicesEntryList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_devicesEntryList->setStyleSheet(QStringLiteral("background-color:transparent;"));
+    auto* rows = new QWidget(m_devicesEntryList);
+    m_rows = new QVBoxLayout(rows);
+    // 10 around each row, as the list's item spacing had it.
+    m_rows->setContentsMargins(10, 10, 10, 10);
+    m_rows->setSpacing(20);
+    m_rows->addStretch();
+    m_devicesEntryList->setWidget(rows);
     groupLayout->addWidget(m_devicesEntryList);
 
     m_hintLabel = new QLabel(listGroup);
@@ -407,10 +414,7 @@ void SearchPivotrixDevicesPage::removeEntry(const QString& key)
     SearchDeviceEntry* entry = m_entries.take(key);
     if (!entry)
         return;
-    for (int row = 0; row < m_devicesEntryList->count(); ++row) {
-        if (m_devicesEntryList->itemWidget(m_devicesEntryList->item(row)) == entry)
-            delete m_devicesEntryList->takeItem(row);
-    }
+    m_rows->removeWidget(entry);
     entry->hide();
     entry->deleteLater();
 }
@@ -437,10 +441,9 @@ void SearchPivotrixDevicesPage::appendEntry(SearchDeviceEntry* entry)
 {
     entry->setAttribute(Qt::WA_StyledBackground, true);
     m_entries.insert(entry->device().id, entry);
-    auto* item = new QListWidgetItem();
-    item->setSizeHint(entry->sizeHint());
-    m_devicesEntryList->addItem(item);
-    m_devicesEntryList->setItemWidget(item, entry);
+    entry->setAccessibleName(entry->device().name);
+    // Before the closing stretch.
+    m_rows->insertWidget(m_rows->count() - 1, entry);
 }
 
 void SearchPivotrixDevicesPage::reviewVisibility()
@@ -506,10 +509,10 @@ void SearchPivotrixDevicesPage::forgetDevice()
         ResourceManager::instance()->removeDevice(id);
     // The sender is among the rows and its button's signal is still running: delete them later.
     for (SearchDeviceEntry* entry : qAsConst(m_entries)) {
+        m_rows->removeWidget(entry);
         entry->hide();
         entry->deleteLater();
     }
-    m_devicesEntryList->clear();
     m_entries.clear();
     reloadList();
     qCDebug(lcPivotrix) << "forget here" << id;

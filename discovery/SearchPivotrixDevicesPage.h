@@ -15,10 +15,11 @@ class PivotrixDeviceController;
 class PivotrixScanningThread;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QMovie;
 class QPushButton;
+class QScrollArea;
 class QTimer;
+class QVBoxLayout;
 class SearchDeviceEntry;
 
 // The "Pivotrix Devices" tab: paired panels and panels found by scans, one row per device id.
@@ -85,7 +86,9 @@ private:
     QMap<QString, PivotrixBSS> m_unidentified;
 
     QWidget* m_listGroup = nullptr;
-    QListWidget* m_devicesEntryList = nullptr;
+    // Rows are plain child widgets, not a list view's items: screen readers reach their texts and buttons.
+    QScrollArea* m_devicesEntryList = nullptr;
+    QVBoxLayout* m_rows = nullptr;
     QLabel* m_hintLabel = nullptr;
     QLabel* m_loading = nullptr;
     QPushButton* m_scanButton = nullptr;

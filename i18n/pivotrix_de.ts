@@ -597,6 +597,13 @@ Diagnoseprotokoll daneben in PivotrixEntertainment.log.
     </message>
 </context>
 <context>
+    <name>SearchPivotrixDevicesPage</name>
+    <message>
+        <source>Devices</source>
+        <translation>Geräte</translation>
+    </message>
+</context>
+<context>
     <name>UpdateDialog</name>
     <message>
         <source>Software Update</source>

@@ -1132,14 +1132,27 @@ bool SoakRun::openDevicesTab(AccessibleUi::Node* list)
         return false;
     }
     // The list of rows, shown once any row is.
-    *list = m_ui.find(window,
-                      [this](const AccessibleUi::Node& n) { return m_ui.role(n) == QLatin1String("list"); });
+    *list = m_ui.findNamed(window, QStringLiteral("filler"), QStringLiteral("Devices"));
     return true;
 }
 
-// Clicks the button of row `row` ("Pair" or "Unpair"), scrolled into view. The rows' own widgets are not on
-// the accessibility bus (Qt shows a list's items, not the widgets set on them): the button is found where
-// the row's layout puts it, across the row's foot.
+// The rows' "Pair" and "Unpair" buttons in the order of the rows; rows on their way out are hidden.
+QList<AccessibleUi::Node> SoakRun::rowButtons(const AccessibleUi::Node& from, int depth)
+{
+    QList<AccessibleUi::Node> buttons;
+    for (const AccessibleUi::Node& child : m_ui.children(from)) {
+        const QString name = m_ui.name(child);
+        if (m_ui.role(child) == QLatin1String("push button")) {
+            if ((name == QLatin1String("Pair") || name == QLatin1String("Unpair")) && m_ui.showing(child))
+                buttons << child;
+        } else if (depth < 6) {
+            buttons << rowButtons(child, depth + 1);
+        }
+    }
+    return buttons;
+}
+
+// Clicks the button of row `row` ("Pair" or "Unpair"), scrolled into view.
 bool SoakRun::pressRowButton(int row, int expectedRows)
 {
     AccessibleUi::Node list;
@@ -1150,7 +1163,7 @@ bool SoakRun::pressRowButton(int row, int expectedRows)
             [&] {
                 if (!list.isValid())
                     openDevicesTab(&list);
-                rows = list.isValid() ? m_ui.children(list) : QList<AccessibleUi::Node>();
+                rows = list.isValid() ? rowButtons(list) : QList<AccessibleUi::Node>();
                 return rows.size() == expectedRows;
             },
             10000)) {
@@ -1162,7 +1175,7 @@ bool SoakRun::pressRowButton(int row, int expectedRows)
     const QRect view = m_ui.extents(list);
     QRect target;
     const auto buttonOf = [](const QRect& r) {
-        return QPoint(r.center().x() + r.width() / 10, r.bottom() - 32);
+        return r.center();
     };
     const auto inView = [&] {
         const QPoint at = buttonOf(target);

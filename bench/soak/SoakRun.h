@@ -125,6 +125,7 @@ private:
     AccessibleUi::Node mainWindow();
     bool openDevicesTab(AccessibleUi::Node* page);
     bool pressRowButton(int row, int expectedRows);
+    QList<AccessibleUi::Node> rowButtons(const AccessibleUi::Node& from, int depth = 0);
     bool pickChallengeColour(Panel& panel);
 
     Sample sample() const;
