@@ -159,6 +159,7 @@ void SearchPivotrixDevicesPage::setupForm()
     m_addressEdit->setFont(pointFont(font(), 13));
     m_addressEdit->setPlaceholderText(
         QCoreApplication::translate("SearchPivotrixDevicePage", "IP address or host name"));
+    m_addressEdit->setAccessibleName(m_addressEdit->placeholderText());
     m_addressEdit->setMaxLength(255);
     buttons->addWidget(m_addressEdit, 1);
     m_addButton =

@@ -59,6 +59,8 @@ RazerDevicePage::RazerDevicePage(QWidget* parent)
         auto* tick = new QCheckBox(frame);
         tick->setObjectName(QStringLiteral("colorCheck%1").arg(row));
         tick->setStyleSheet(kTickStyle);
+        // The tick has no text of its own; a screen reader names it after its row.
+        tick->setAccessibleName(labelTexts.at(row));
         grid->addWidget(label, row, 0);
         grid->addWidget(swatch, row, 1);
         grid->addWidget(tick, row, 2);
