@@ -24,7 +24,6 @@
 #include <QDBusVirtualObject>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QStandardPaths>
 
 #include <spa/param/video/raw.h>
 #include <spa/pod/pod.h>
@@ -198,11 +197,8 @@ Bus& bus()
         qDBusRegisterMetaType<NamedEntry>();
         qDBusRegisterMetaType<Streams>();
         qDBusRegisterMetaType<NamedStreams>();
-        // The socket sits in a folder only this user may enter.
-        const QString dir = QDir::tempPath() + QStringLiteral("/portal_stream_fuzzer-%1").arg(getpid());
-        QDir().mkpath(dir);
-        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        bus->server = std::make_unique<QDBusServer>(QStringLiteral("unix:dir=") + dir);
+        // An abstract socket where the system has them; the bus lets in only this user either way.
+        bus->server = std::make_unique<QDBusServer>(QStringLiteral("unix:tmpdir=") + QDir::tempPath());
         QObject::connect(bus->server.get(), &QDBusServer::newConnection, [bus](const QDBusConnection& c) {
             QDBusConnection(c).registerVirtualObject(QStringLiteral("/"), &bus->catcher,
                                                      QDBusConnection::SubPath);
