@@ -23,6 +23,8 @@
 struct PipeWireStream
 {
     std::atomic<bool>* broken = nullptr;
+    const std::function<void()>* arrived = nullptr;
+    std::atomic<bool>* arrivalPosted = nullptr;
     pw_stream* stream = nullptr;
     spa_hook listener{};
     // The newest buffer not yet reduced; older ones go straight back to the stream.
@@ -114,6 +116,8 @@ void onProcess(void* data)
     if (s->pending)
         pw_stream_queue_buffer(s->stream, s->pending);
     s->pending = newest;
+    if (*s->arrived && !s->arrivalPosted->exchange(true))
+        (*s->arrived)();
 }
 
 // Renegotiation and disconnection take buffers away; one still waiting for the grab must not be queued later.
@@ -306,8 +310,15 @@ void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
     }
 }
 
+bool PipeWireGrabber::setArrivalHandler(std::function<void()> handler)
+{
+    m_arrived = std::move(handler);
+    return true;
+}
+
 bool PipeWireGrabber::startPipeWire(int fd)
 {
+    m_arrivalPosted = false;
     m_loop = pw_thread_loop_new("pivotrix-screencast", nullptr);
     if (!m_loop) {
         ::close(fd);
@@ -342,6 +353,8 @@ bool PipeWireGrabber::startPipeWire(int fd)
     for (const ScreenFrame* frame : qAsConst(m_frames)) {
         auto* s = new PipeWireStream;
         s->broken = &m_broken;
+        s->arrived = &m_arrived;
+        s->arrivalPosted = &m_arrivalPosted;
         s->name = frame->name;
         s->target = uint32_t(frame->monitor);
         m_streams.append(s);
@@ -505,6 +518,7 @@ bool PipeWireGrabber::grabFrames()
     }
     bool any = false;
     pw_thread_loop_lock(m_loop);
+    m_arrivalPosted = false;
     for (int i = 0; i < m_streams.size() && i < m_frames.size(); ++i) {
         PipeWireStream* s = m_streams.at(i);
         if (!s->pending)
