@@ -3,6 +3,7 @@
 #include "support/TestPictures.h"
 
 #include "capture/GrabManager.h"
+#include "capture/ScreenGrabber.h"
 #include "capture/linux/PipeWireGrabber.h"
 #include "core/SettingsManager.h"
 #include "support/ProbeProcessor.h"
@@ -175,6 +176,27 @@ private slots:
             };
             QTRY_VERIFY(!stored().isEmpty() && stored() != unknown);
             QCOMPARE(m_desktop.choices(), asked + 1);
+        }
+    }
+
+    // A frame is handed on when it arrives rather than at the next tick (a long one here), and a tick that
+    // finds nothing new feeds no one, so that the panels' frames follow arrivals, not ticks.
+    void framesGoOnWhenTheyArrive()
+    {
+        auto* backend = new PipeWireGrabber;
+        backend->setReinitDelay(50);
+        ScreenGrabber grabber(backend);
+        auto probe = QSharedPointer<ProbeProcessor>::create();
+        grabber.addFrameProcessor(probe);
+        grabber.init();
+        grabber.start(2000);
+        QTRY_VERIFY_WITH_TIMEOUT(probe->calls > 0, WaitMs);
+        for (int i = 0; i < 2; ++i) {
+            const int seen = probe->calls;
+            QTest::qWait(2300);
+            QCOMPARE(probe->calls, seen);
+            QVERIFY(m_desktop.paint(noise(Output, 11 + i)));
+            QTRY_VERIFY_WITH_TIMEOUT(probe->calls > seen, 1000);
         }
     }
 
