@@ -191,12 +191,16 @@ private slots:
         grabber.init();
         grabber.start(2000);
         QTRY_VERIFY_WITH_TIMEOUT(probe->calls > 0, WaitMs);
+        int seen = 0;
         for (int i = 0; i < 2; ++i) {
-            const int seen = probe->calls;
+            // Past a tick that found nothing new; the first time also past the other monitor's first frame.
             QTest::qWait(2300);
-            QCOMPARE(probe->calls, seen);
+            if (i == 1)
+                QCOMPARE(probe->calls, seen);
+            seen = probe->calls;
             QVERIFY(m_desktop.paint(noise(Output, 11 + i)));
             QTRY_VERIFY_WITH_TIMEOUT(probe->calls > seen, 1000);
+            seen = probe->calls;
         }
     }
 
