@@ -24,6 +24,13 @@ ScreenGrabber::ScreenGrabber(ScreenGrabberImp* imp, QObject* parent)
 {
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &ScreenGrabber::grab);
+    m_heldArrival = new QTimer(this);
+    m_heldArrival->setTimerType(Qt::PreciseTimer);
+    m_heldArrival->setSingleShot(true);
+    connect(m_heldArrival, &QTimer::timeout, this, &ScreenGrabber::frameArrived);
+    // Called on the back end's own thread; one call is on its way at a time.
+    m_arrivalDriven = m_imp->setArrivalHandler(
+        [this] { QMetaObject::invokeMethod(this, &ScreenGrabber::frameArrived, Qt::QueuedConnection); });
 }
 
 ScreenGrabber::~ScreenGrabber()
@@ -119,6 +126,7 @@ void ScreenGrabber::grab()
     m_lastGrab.start();
 
     if (m_imp->grabFrames()) {
+        m_lastFrame.start();
         m_disabledNotified = false;
         const qint64 grabTime = stopwatch.elapsed();
         wrapFrames();
@@ -134,6 +142,10 @@ void ScreenGrabber::grab()
         return;
     }
 
+    // Nothing new from a back end that says when frames come: the panels' own ticks cover the pause, so that
+    // a frame arriving just after this tick goes out at once rather than a minimum gap after it.
+    if (m_arrivalDriven && m_imp->state() == Ready)
+        return;
     processImg();
     // Armed again as soon as the back end tries anew, so that every refusal is reported.
     if (m_imp->state() != DisabledByUser) {
@@ -142,6 +154,24 @@ void ScreenGrabber::grab()
         emit userDisabledGrab();
         m_disabledNotified = true;
     }
+}
+
+void ScreenGrabber::frameArrived()
+{
+    if (!m_timer->isActive() || m_processors.isEmpty())
+        return;
+    const int period = m_timer->interval();
+    const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : period;
+    if (since < period) {
+        if (!m_heldArrival->isActive())
+            m_heldArrival->start(int(period - since));
+        return;
+    }
+    m_heldArrival->stop();
+    grab();
+    // The next tick a whole period after this frame: before then there is nothing for it to find.
+    if (m_timer->isActive())
+        m_timer->start();
 }
 
 void ScreenGrabber::processImg()

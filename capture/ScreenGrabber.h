@@ -61,9 +61,16 @@ private:
     void updateUsedScreens();
     void wrapFrames();
     void tickWhileNeeded();
+    // The back end has a new frame: it goes to the processors now, or once a period after the last one.
+    void frameArrived();
 
     std::unique_ptr<ScreenGrabberImp> m_imp;
     QTimer* m_timer = nullptr;
+    // Holds back a frame that came sooner than a period after the last one.
+    QTimer* m_heldArrival = nullptr;
+    // The back end says when frames come (Wayland); otherwise each tick reads the screen (X11).
+    bool m_arrivalDriven = false;
+    QElapsedTimer m_lastFrame;
     bool m_started = false;
     QList<QSharedPointer<FrameProcessorBase>> m_processors;
     QList<QImage> m_images;

@@ -31,6 +31,12 @@ QString ScreenGrabberImp::restoreToken() const
     return {};
 }
 
+bool ScreenGrabberImp::setArrivalHandler(std::function<void()> handler)
+{
+    Q_UNUSED(handler);
+    return false;
+}
+
 bool ScreenGrabberImp::reinitDue()
 {
     if (m_state == Ready)

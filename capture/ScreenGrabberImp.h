@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QList>
 
+#include <functional>
+
 enum GrabberState : qint32
 {
     NotReady = 0,
@@ -43,6 +45,10 @@ public:
     const QList<int>& usedScreens() const { return m_usedScreens; }
     bool systemLocked() const { return m_systemLocked; }
     void setSystemLocked(bool locked) { m_systemLocked = locked; }
+
+    // A back end whose frames arrive by themselves (rather than being read at each grab) calls handler, from
+    // any thread, when a new one has come; set before initScreens. Returns whether it ever will.
+    virtual bool setArrivalHandler(std::function<void()> handler);
 
     // Tests shorten the wait before a broken back end is rebuilt.
     void setReinitDelay(qint64 ms) { m_reinitDelayMs = ms; }

@@ -22,10 +22,13 @@ target_sources() {
         pairing_reply) echo discovery/PairingChallenge.cpp 65536 ;;
         instance_message) echo core/SingleInstanceMessage.cpp 2048 ;;
         update_reply) echo ui/UpdateReply.cpp 65536 ;;
+        portal_stream) echo capture/linux/PortalStream.cpp capture/linux/StreamFormat.cpp \
+            capture/linux/BlockAverage.cpp 4096 ;;
         *) return 1 ;;
     esac
 }
-targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply instance_message update_reply)
+targets=(mdns_reply panel_reply chroma_message panel_frame settings_file pairing_reply instance_message update_reply
+    portal_stream)
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${targets[@]}"
@@ -84,8 +87,8 @@ if [ $stale -eq 1 ]; then
     echo "fuzz: building $binary"
     # shellcheck disable=SC2046
     "$cxx" -std=c++17 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-        -DQT_NO_CAST_FROM_ASCII -I"$root" $(pkg-config --cflags Qt5Core Qt5Gui) "${sources[@]}" \
-        $(pkg-config --libs Qt5Core Qt5Gui) -o "$binary.tmp"
+        -DQT_NO_CAST_FROM_ASCII -I"$root" $(pkg-config --cflags Qt5Core Qt5Gui Qt5DBus libspa-0.2) "${sources[@]}" \
+        $(pkg-config --libs Qt5Core Qt5Gui Qt5DBus) -o "$binary.tmp"
     mv "$binary.tmp" "$binary"
 fi
 # New inputs found go to the build directory; the committed seeds stay as they are.

@@ -3,7 +3,8 @@
 // back end; the X server), the client that draws the picture (GNOME only) and PipeWire with its session
 // manager. Cases: one change and one tick every 30 ms as the worker's timer runs, the same changes with no
 // capture (what the change itself costs), back to back (each tick waits for its frame) and a static picture.
-// Also the latency from a change of the picture to the frame that shows it.
+// Also the latency from a change of the picture to the frame that shows it, grabbing back to back and as the
+// program grabs (on the worker's timer and, on Wayland, when a frame arrives).
 //   bench_wayland [--ticks N] [--desktop gnome|stand-in]
 // GNOME is mutter 43 headless with software rendering and its portal (the share dialog is answered once, over
 // the accessibility bus); the stand-in is our own screen-cast back end (tests/support/ScreenCastBackend.cpp).
@@ -79,16 +80,23 @@ QList<qint64> children(const QByteArray& needle)
     return pids;
 }
 
-// Remembers the first pixel of the last frame, so a tick can tell which picture it saw.
+// Remembers the first pixel of the last frame, so a tick can tell which picture it saw, and when it changed.
 class Probe : public FrameProcessorBase
 {
 public:
     void processFrame(const QImage& frame) override
     {
-        if (!frame.isNull())
-            pixel = frame.pixel(0, 0) & 0xffffff;
+        if (frame.isNull())
+            return;
+        const QRgb seen = frame.pixel(0, 0) & 0xffffff;
+        if (seen != pixel) {
+            changed = clock.nsecsElapsed();
+            pixel = seen;
+        }
     }
     std::atomic<QRgb> pixel{0};
+    std::atomic<qint64> changed{0};
+    QElapsedTimer clock;
 };
 
 // One desktop to capture: how its picture changes between two colours, who pays for it, and its back end.
@@ -139,6 +147,7 @@ struct Result
     Cost still;
     int delivered = 0;
     std::vector<double> latencies;
+    std::vector<double> timed;
 };
 
 // Runs every case on one desktop; false when its capture never came up.
@@ -162,6 +171,7 @@ bool measure(const Desktop& d, int ticks, Result* r)
     auto avg = QSharedPointer<FrameProcessorAvgRects>::create();
     avg->setRects({QRectF(0, 0, 1, 1)});
     auto probe = QSharedPointer<Probe>::create();
+    probe->clock.start();
     grabber.addFrameProcessor(scaled);
     grabber.addFrameProcessor(avg);
     grabber.addFrameProcessor(probe);
@@ -212,7 +222,36 @@ bool measure(const Desktop& d, int ticks, Result* r)
         QThread::msleep(2);
     }
     r->still = perTick(s0, sample(d), ticks);
+
+    // As the program runs: the worker grabs on its own timer (and, on Wayland, when a frame arrives); a
+    // change at moments unrelated to its ticks, and how long until the processors saw it.
+    QThread worker;
+    grabber.moveToThread(&worker);
+    worker.start();
+    const auto onWorker = [&](const std::function<void()>& work) {
+        QMetaObject::invokeMethod(&grabber, work, Qt::BlockingQueuedConnection);
+    };
+    onWorker([&] { grabber.start(ScreenGrabber::DefaultIntervalMs); });
+    for (int i = 0; i < ticks; ++i) {
+        const QRgb expect = probe->pixel == (ColorA & 0xffffff) ? ColorB & 0xffffff : ColorA & 0xffffff;
+        const qint64 start = probe->clock.nsecsElapsed();
+        d.flip();
+        while (probe->pixel != expect && probe->clock.nsecsElapsed() - start < 5000000000LL)
+            QThread::usleep(200);
+        r->timed.push_back((probe->changed - start) / 1e6);
+        QThread::msleep(static_cast<unsigned long>(40 + (i * 17) % 47));
+    }
+    onWorker([&] {
+        for (const QSharedPointer<FrameProcessorBase>& p :
+             QList<QSharedPointer<FrameProcessorBase>>{scaled, avg, probe})
+            grabber.removeFrameProcessor(p);
+    });
+    for (bool ticking = true; ticking; QThread::msleep(10))
+        onWorker([&] { ticking = grabber.isTicking(); });
+    worker.quit();
+    worker.wait();
     std::sort(r->latencies.begin(), r->latencies.end());
+    std::sort(r->timed.begin(), r->timed.end());
     return true;
 }
 
@@ -348,6 +387,13 @@ int main(int argc, char** argv)
             "%.2f ms, worst %.2f ms; paced ticks with a new frame: %d of %d\n",
             d->name, r.paced.total() - r.changesOnly.total(), l[l.size() / 2], l[l.size() * 95 / 100],
             l.back(), r.delivered, ticks);
+    }
+    for (const auto& [d, r] : results) {
+        const auto& t = r.timed;
+        std::printf(
+            "  %-10s on the worker's timer, change to processors: median %.2f ms, 95th percentile %.2f "
+            "ms, worst %.2f ms\n",
+            d->name, t[t.size() / 2], t[t.size() * 95 / 100], t.back());
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "capture/linux/BlockAverage.h"
 #include "capture/linux/PortalScreenCast.h"
+#include "capture/linux/StreamFormat.h"
 #include "core/DiagnosticLog.h"
 
 #include <QDBusConnection>
@@ -22,13 +23,13 @@
 struct PipeWireStream
 {
     std::atomic<bool>* broken = nullptr;
+    const std::function<void()>* arrived = nullptr;
+    std::atomic<bool>* arrivalPosted = nullptr;
     pw_stream* stream = nullptr;
     spa_hook listener{};
     // The newest buffer not yet reduced; older ones go straight back to the stream.
     pw_buffer* pending = nullptr;
-    uint32_t format = SPA_VIDEO_FORMAT_UNKNOWN;
-    int width = 0;
-    int height = 0;
+    StreamFormat agreed;
     bool connected = false;
     bool scaleNoted = false;
     QString name;
@@ -75,27 +76,21 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param)
     auto* s = static_cast<PipeWireStream*>(data);
     if (id != SPA_PARAM_Format || !param)
         return;
-    uint32_t mediaType = 0;
-    uint32_t mediaSubtype = 0;
-    spa_video_info_raw info{};
-    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
-        mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0) {
+    StreamFormat format;
+    if (!StreamFormat::read(param, &format)) {
         markBroken(s, "unusable format");
         return;
     }
-    const int width = int(info.size.width);
-    const int height = int(info.size.height);
-    if (s->format != SPA_VIDEO_FORMAT_UNKNOWN &&
-        (s->format != info.format || s->width != width || s->height != height)) {
+    if (s->agreed.format != SPA_VIDEO_FORMAT_UNKNOWN &&
+        (s->agreed.format != format.format || s->agreed.width != format.width ||
+         s->agreed.height != format.height)) {
         markBroken(s, "format or size changed");
         return;
     }
-    s->format = info.format;
-    s->width = width;
-    s->height = height;
+    s->agreed = format;
     qCDebug(lcPivotrix) << "screen cast format" << s->name
-                        << spa_debug_type_find_short_name(spa_type_video_format, info.format) << width << "x"
-                        << height;
+                        << spa_debug_type_find_short_name(spa_type_video_format, format.format)
+                        << format.width << "x" << format.height;
 
     // Only buffers the CPU can read: shared memory, never DMA-BUF.
     uint8_t storage[256];
@@ -121,6 +116,8 @@ void onProcess(void* data)
     if (s->pending)
         pw_stream_queue_buffer(s->stream, s->pending);
     s->pending = newest;
+    if (*s->arrived && !s->arrivalPosted->exchange(true))
+        (*s->arrived)();
 }
 
 // Renegotiation and disconnection take buffers away; one still waiting for the grab must not be queued later.
@@ -141,37 +138,11 @@ void onAddBuffer(void* data, pw_buffer* buffer)
         s->bufferTypes << type;
 }
 
-QString describeFormat(const spa_pod* param)
-{
-    uint32_t mediaType = 0;
-    uint32_t mediaSubtype = 0;
-    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0)
-        return QStringLiteral("unparsable");
-    if (mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw)
-        return QString::fromUtf8(spa_debug_type_find_short_name(spa_type_media_subtype, mediaSubtype));
-    QStringList names;
-    if (const spa_pod_prop* prop = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_format)) {
-        uint32_t n = 0;
-        uint32_t choice = 0;
-        const spa_pod* values = spa_pod_get_values(&prop->value, &n, &choice);
-        const auto* ids = static_cast<const uint32_t*>(SPA_POD_BODY_CONST(values));
-        for (uint32_t i = 0; values->type == SPA_TYPE_Id && i < n; ++i) {
-            const QString name =
-                QString::fromUtf8(spa_debug_type_find_short_name(spa_type_video_format, ids[i]));
-            if (!names.contains(name))
-                names << name;
-        }
-    }
-    // A modifier is what a producer of DMA-BUF offers.
-    const bool dmaBuf = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier) != nullptr;
-    return names.join(QLatin1Char('/')) + (dmaBuf ? QStringLiteral(" DMA-BUF") : QString());
-}
-
 void onNodeParam(void* data, int, uint32_t id, uint32_t, uint32_t, const spa_pod* param)
 {
     auto* s = static_cast<PipeWireStream*>(data);
     if (id == SPA_PARAM_EnumFormat && param && s->offered.size() < 16)
-        s->offered << describeFormat(param);
+        s->offered << StreamFormat::describe(param);
 }
 
 const pw_node_events kNodeEvents = [] {
@@ -339,8 +310,15 @@ void PipeWireGrabber::initScreens(const QList<ScreenInfo>& screens)
     }
 }
 
+bool PipeWireGrabber::setArrivalHandler(std::function<void()> handler)
+{
+    m_arrived = std::move(handler);
+    return true;
+}
+
 bool PipeWireGrabber::startPipeWire(int fd)
 {
+    m_arrivalPosted = false;
     m_loop = pw_thread_loop_new("pivotrix-screencast", nullptr);
     if (!m_loop) {
         ::close(fd);
@@ -375,6 +353,8 @@ bool PipeWireGrabber::startPipeWire(int fd)
     for (const ScreenFrame* frame : qAsConst(m_frames)) {
         auto* s = new PipeWireStream;
         s->broken = &m_broken;
+        s->arrived = &m_arrived;
+        s->arrivalPosted = &m_arrivalPosted;
         s->name = frame->name;
         s->target = uint32_t(frame->monitor);
         m_streams.append(s);
@@ -392,7 +372,7 @@ bool PipeWireGrabber::startPipeWire(int fd)
         const spa_rectangle defSize = SPA_RECTANGLE(uint32_t(qMax(1, frame->geometry.width())),
                                                     uint32_t(qMax(1, frame->geometry.height())));
         const spa_rectangle minSize = SPA_RECTANGLE(1, 1);
-        const spa_rectangle maxSize = SPA_RECTANGLE(16384, 16384);
+        const spa_rectangle maxSize = SPA_RECTANGLE(StreamFormat::MaxSide, StreamFormat::MaxSide);
         const spa_fraction defRate = SPA_FRACTION(30, 1);
         const spa_fraction minRate = SPA_FRACTION(0, 1);
         const spa_fraction maxRate = SPA_FRACTION(1000, 1);
@@ -538,6 +518,7 @@ bool PipeWireGrabber::grabFrames()
     }
     bool any = false;
     pw_thread_loop_lock(m_loop);
+    m_arrivalPosted = false;
     for (int i = 0; i < m_streams.size() && i < m_frames.size(); ++i) {
         PipeWireStream* s = m_streams.at(i);
         if (!s->pending)
@@ -555,9 +536,9 @@ void PipeWireGrabber::noPicture()
 {
     pw_thread_loop_lock(m_loop);
     for (const PipeWireStream* s : qAsConst(m_streams)) {
-        const char* agreed = s->format == SPA_VIDEO_FORMAT_UNKNOWN
+        const char* agreed = s->agreed.format == SPA_VIDEO_FORMAT_UNKNOWN
                                  ? "none"
-                                 : spa_debug_type_find_short_name(spa_type_video_format, s->format);
+                                 : spa_debug_type_find_short_name(spa_type_video_format, s->agreed.format);
         qCDebug(lcPivotrix).noquote()
             << "screen cast gave no picture" << s->name << "offered"
             << (s->offered.isEmpty() ? QStringLiteral("unknown") : s->offered.join(QStringLiteral(", ")))
@@ -582,29 +563,26 @@ bool PipeWireGrabber::reduce(PipeWireStream* s, ScreenFrame* frame)
         return false;
     // Sized by the negotiated format, not by the portal's logical size: a scaled monitor's buffer holds
     // more pixels than that.
-    const int blocksW = s->width / Block;
-    const int blocksH = s->height / Block;
-    if (blocksW <= 0 || blocksH <= 0)
-        return false;
-    const qint64 stride = d.chunk->stride > 0 ? d.chunk->stride : qint64(s->width) * 4;
-    const qint64 offset = d.chunk->offset;
-    const qint64 span = stride * (qint64(blocksH) * Block - 1) + qint64(blocksW) * Block * 4;
-    if (stride < qint64(blocksW) * Block * 4 || span > qint64(d.chunk->size) ||
-        offset + qint64(d.chunk->size) > qint64(d.maxsize)) {
-        qCDebug(lcPivotrix) << "screen cast buffer too small" << s->name << d.maxsize << offset
-                            << d.chunk->size << stride;
+    const StreamFormat& f = s->agreed;
+    const int blocksW = f.width / Block;
+    const int blocksH = f.height / Block;
+    const qint64 stride = f.readableStride(d.chunk->stride, d.chunk->offset, d.chunk->size, d.maxsize);
+    if (stride == 0) {
+        if (blocksW > 0 && blocksH > 0)
+            qCDebug(lcPivotrix) << "screen cast buffer too small" << s->name << d.maxsize << d.chunk->offset
+                                << d.chunk->size << d.chunk->stride;
         return false;
     }
     if (frame->width != blocksW || frame->height != blocksH || !frame->buffer)
         resizeReducedFrame(frame, blocksW, blocksH);
-    if (!s->scaleNoted && frame->geometry.size() != QSize(s->width, s->height)) {
+    if (!s->scaleNoted && frame->geometry.size() != QSize(f.width, f.height)) {
         s->scaleNoted = true;
         qCDebug(lcPivotrix) << "screen cast scaled" << s->name << "logical" << frame->geometry.size()
-                            << "buffer" << QSize(s->width, s->height);
+                            << "buffer" << QSize(f.width, f.height);
     }
-    const auto* src = static_cast<const uchar*>(d.data) + offset;
+    const auto* src = static_cast<const uchar*>(d.data) + d.chunk->offset;
     blockAverage16(src, qsizetype(stride), blocksW, blocksH, frame->buffer, frame->stride);
-    if (s->format == SPA_VIDEO_FORMAT_RGBx || s->format == SPA_VIDEO_FORMAT_RGBA) {
+    if (f.redFirst()) {
         // Each channel was averaged on its own: swapping afterwards gives the same bytes as before.
         for (int y = 0; y < blocksH; ++y) {
             uchar* p = frame->buffer + qsizetype(y) * frame->stride;

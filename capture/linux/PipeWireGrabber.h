@@ -17,9 +17,9 @@ struct RegistryWatch;
 struct spa_hook;
 
 // Wayland capture back end: the desktop's screen-cast portal grants one PipeWire stream per monitor; the
-// newest buffer of each stream is reduced to 1/16 per side at the next grab. The PipeWire loop runs on a
-// thread of its own; buffers are handed over under its lock and never copied whole. The portal session is
-// held only while a processor uses a screen.
+// newest buffer of each stream is reduced to 1/16 per side at the grab that its arrival calls for. The
+// PipeWire loop runs on a thread of its own; buffers are handed over under its lock and never copied whole.
+// The portal session is held only while a processor uses a screen.
 class PipeWireGrabber : public ScreenGrabberImp
 {
 public:
@@ -40,6 +40,8 @@ public:
     // The portal's token for the user's choice of monitors, kept between runs so that they choose once.
     void setRestoreToken(const QString& token) override { m_restoreToken = token; }
     QString restoreToken() const override { return m_restoreToken; }
+
+    bool setArrivalHandler(std::function<void()> handler) override;
 
     // How long after the streams start the first picture may take before they count as giving none.
     void setFirstFrameTimeout(qint64 ms) { m_firstFrameMs = ms; }
@@ -80,4 +82,8 @@ private:
     QList<PipeWireStream*> m_streams;
     // Set from the PipeWire thread or by the portal closing the session; read by the next grab.
     std::atomic<bool> m_broken{false};
+    // Called on the PipeWire thread when a buffer arrives, unless a call is already on its way (the flag,
+    // cleared by the grab under the loop's lock).
+    std::function<void()> m_arrived;
+    std::atomic<bool> m_arrivalPosted{false};
 };

@@ -2,15 +2,11 @@
 
 #include "core/DiagnosticLog.h"
 
-#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QDebug>
-
-#include <algorithm>
-#include <utility>
 
 #include <fcntl.h>
 
@@ -25,22 +21,6 @@ const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 constexpr uint SourceMonitor = 1;
 // Remembered until the user revokes it, not only while this process runs.
 constexpr uint PersistUntilRevoked = 2;
-// Beyond any real monitor; also the largest frame the streams negotiate.
-constexpr int MaxSide = 16384;
-constexpr int MaxCoordinate = 1 << 20;
-
-bool readPair(const QVariant& value, int* a, int* b)
-{
-    if (!value.canConvert<QDBusArgument>())
-        return false;
-    const QDBusArgument arg = value.value<QDBusArgument>();
-    if (arg.currentSignature() != QLatin1String("(ii)"))
-        return false;
-    arg.beginStructure();
-    arg >> *a >> *b;
-    arg.endStructure();
-    return true;
-}
 
 } // namespace
 
@@ -188,7 +168,7 @@ void PortalScreenCast::onResponse(uint response, const QVariantMap& results)
                 {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), QString()}, {});
         break;
     case Step::Start: {
-        m_streams = parseStreams(results.value(QStringLiteral("streams")));
+        m_streams = PortalStream::readAll(results.value(QStringLiteral("streams")));
         if (m_streams.isEmpty()) {
             fail(QStringLiteral("portal granted no monitor"));
             return;
@@ -204,46 +184,6 @@ void PortalScreenCast::onResponse(uint response, const QVariantMap& results)
     case Step::None:
         break;
     }
-}
-
-QList<PortalScreenCast::Stream> PortalScreenCast::parseStreams(const QVariant& value) const
-{
-    QList<Stream> streams;
-    if (!value.canConvert<QDBusArgument>())
-        return streams;
-    const QDBusArgument arg = value.value<QDBusArgument>();
-    if (arg.currentSignature() != QLatin1String("a(ua{sv})"))
-        return streams;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        Stream stream;
-        QVariantMap props;
-        arg.beginStructure();
-        arg >> stream.nodeId >> props;
-        arg.endStructure();
-        int x = 0;
-        int y = 0;
-        int w = 0;
-        int h = 0;
-        if (!readPair(props.value(QStringLiteral("position")), &x, &y) || qAbs(x) > MaxCoordinate ||
-            qAbs(y) > MaxCoordinate)
-            x = y = 0;
-        // A stream without a believable size cannot be reduced: it keeps an empty geometry.
-        if (readPair(props.value(QStringLiteral("size")), &w, &h) && w > 0 && h > 0 && w <= MaxSide &&
-            h <= MaxSide)
-            stream.geometry = QRect(x, y, w, h);
-        streams.append(stream);
-    }
-    arg.endArray();
-    // The portal's order is its own (GNOME's varies between sessions); "Monitor 1" is the top left one, so a
-    // panel's monitor stays the same across restarts. Streams without a place keep their order at the end.
-    std::stable_sort(streams.begin(), streams.end(), [](const Stream& a, const Stream& b) {
-        if (a.geometry.isEmpty() || b.geometry.isEmpty())
-            return !a.geometry.isEmpty() && b.geometry.isEmpty();
-        return std::make_pair(a.geometry.y(), a.geometry.x()) <
-               std::make_pair(b.geometry.y(), b.geometry.x());
-    });
-    return streams;
 }
 
 void PortalScreenCast::onSessionClosed()

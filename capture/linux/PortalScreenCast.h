@@ -1,9 +1,10 @@
 #pragma once
 
+#include "capture/linux/PortalStream.h"
+
 #include <QDBusConnection>
 #include <QList>
 #include <QObject>
-#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
@@ -23,12 +24,7 @@ public:
         Closed,
     };
 
-    // One PipeWire stream the portal granted, in the portal's order.
-    struct Stream
-    {
-        quint32 nodeId = 0;
-        QRect geometry;
-    };
+    using Stream = PortalStream;
 
     explicit PortalScreenCast(const QDBusConnection& bus, QObject* parent = nullptr);
     ~PortalScreenCast() override;
@@ -78,7 +74,6 @@ private:
     void unsubscribeRequest();
     void fail(const QString& why);
     QString newToken();
-    QList<Stream> parseStreams(const QVariant& value) const;
 
     QDBusConnection m_bus;
     Phase m_phase = Phase::Idle;

@@ -244,13 +244,20 @@ public slots:
         for (const Output* out : qAsConst(g_outputs)) {
             const QPoint position(streams.size() * out->picture.width() / m_scale, 0);
             const bool hostile = m_answer == "hostile";
-            const QSize absurd = streams.isEmpty() ? QSize(1 << 30, 1 << 30) : QSize(-5, 7);
-            streams.prepend(
-                {out->node,
-                 {{QStringLiteral("position"), hostile ? QVariant(QStringLiteral("left")) : position},
-                  {QStringLiteral("size"), hostile ? absurd : out->picture.size() / m_scale},
-                  {QStringLiteral("source_type"), 1u}}});
+            // Hostile: the first output's size is beyond belief, the second one's place.
+            const bool first = streams.isEmpty();
+            const QVariant place = !hostile ? QVariant(position)
+                                   : first  ? QVariant(QStringLiteral("left"))
+                                            : QVariant(QPoint(INT_MIN, 7));
+            const QSize size = hostile && first ? QSize(1 << 30, 1 << 30) : out->picture.size() / m_scale;
+            streams.prepend({out->node,
+                             {{QStringLiteral("position"), place},
+                              {QStringLiteral("size"), size},
+                              {QStringLiteral("source_type"), 1u}}});
         }
+        // And a stream on PipeWire's "any node".
+        if (m_answer == "hostile")
+            streams.prepend({~0u, {{QStringLiteral("size"), QSize(64, 64)}}});
         QDBusArgument restoreData;
         restoreData.beginStructure();
         restoreData << QStringLiteral("pivotrix-test") << 1u << QDBusVariant(QStringLiteral("all outputs"));
