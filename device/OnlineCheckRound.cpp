@@ -1,0 +1,159 @@
+#include "device/OnlineCheckRound.h"
+
+#include "core/DiagnosticLog.h"
+#include "device/PanelReply.h"
+#include "device/PivotrixController.h"
+
+#include <QDebug>
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QThread>
+#include <QTimer>
+#include <QVector>
+
+std::shared_ptr<OnlineCheckRound> OnlineCheckRound::start(int periodMs)
+{
+    auto* round = new OnlineCheckRound(periodMs);
+    QThread* thread = round->m_thread.get();
+    thread->setObjectName(QStringLiteral("online-check"));
+    round->moveToThread(thread);
+    // Direct: finished is emitted on the round's thread as it ends, while the manager may still be deleted
+    // there.
+    connect(thread, &QThread::finished, round, &OnlineCheckRound::stop, Qt::DirectConnection);
+    thread->start();
+    return std::shared_ptr<OnlineCheckRound>(round, [](OnlineCheckRound* r) {
+        r->m_thread->quit();
+        r->m_thread->wait();
+        delete r;
+    });
+}
+
+OnlineCheckRound::OnlineCheckRound(int periodMs)
+    : m_periodMs(periodMs)
+    , m_thread(std::make_unique<QThread>())
+    , m_timer(new QTimer(this))
+{
+    m_clock.start();
+    m_timer->setSingleShot(true);
+    // Precise: a coarse timer may fire early, on top of the slack that groups the checks.
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &OnlineCheckRound::ask);
+}
+
+OnlineCheckRound::~OnlineCheckRound() = default;
+
+void OnlineCheckRound::join(PivotrixController* controller)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        Member member;
+        member.controller = controller;
+        member.url = controller->deviceUrl(QStringLiteral("/api/v2/device/stream"));
+        member.apiKey = controller->apiKey();
+        member.due = m_clock.elapsed() + m_periodMs;
+        m_members.insert(++m_lastId, member);
+    }
+    QMetaObject::invokeMethod(this, &OnlineCheckRound::arm, Qt::QueuedConnection);
+}
+
+void OnlineCheckRound::leave(PivotrixController* controller)
+{
+    QMutexLocker locker(&m_lock);
+    for (auto it = m_members.begin(); it != m_members.end();) {
+        if (it->controller == controller)
+            it = m_members.erase(it);
+        else
+            ++it;
+    }
+}
+
+void OnlineCheckRound::ask()
+{
+    struct Question
+    {
+        quint64 id;
+        QUrl url;
+        QString apiKey;
+        int timeoutMs;
+    };
+    QVector<Question> questions;
+    {
+        QMutexLocker locker(&m_lock);
+        const qint64 horizon = m_clock.elapsed() + m_periodMs / 20;
+        for (auto it = m_members.begin(); it != m_members.end(); ++it) {
+            if (it->asking || it->due > horizon)
+                continue;
+            it->asking = true;
+            it->controller->beginCheck();
+            questions.push_back({it.key(), it->url, it->apiKey, it->controller->requestTimeout()});
+        }
+    }
+    if (!questions.isEmpty()) {
+        qCDebug(lcPivotrix) << "check online" << questions.size() << "panels";
+        if (!m_manager)
+            m_manager = new QNetworkAccessManager(this);
+    }
+    // Closed with the answer: a connection kept for the next check a period later would only be closed by
+    // the panel meanwhile, a wake-up of its own.
+    for (const Question& question : qAsConst(questions)) {
+        QNetworkReply* reply = PivotrixController::startRequest("GET", question.url, question.apiKey,
+                                                                m_manager, {}, question.timeoutMs, false);
+        const quint64 id = question.id;
+        connect(reply, &QNetworkReply::finished, this, [this, reply, id] {
+            QByteArray body;
+            QString error;
+            const int status = PivotrixController::finishReply(reply, body, error);
+            reply->deleteLater();
+            const QVariantMap map = PanelReply::map(body);
+            {
+                QMutexLocker locker(&m_lock);
+                const auto it = m_members.find(id);
+                if (it == m_members.end())
+                    return;
+                it->asking = false;
+                it->due = m_clock.elapsed() + m_periodMs;
+                it->controller->offerCheckAnswer(map, status, error);
+            }
+            arm();
+        });
+    }
+    if (!questions.isEmpty())
+        QMetaObject::invokeMethod(this, &OnlineCheckRound::gather, Qt::QueuedConnection);
+    arm();
+}
+
+void OnlineCheckRound::gather()
+{
+    // Queued behind the requests' own start, so they are on their way; meanwhile the answers and the
+    // manager's news about them pile up instead of waking this thread one by one.
+    QThread::msleep(ulong(qMin(kGatherMs, m_periodMs / 20)));
+}
+
+void OnlineCheckRound::arm()
+{
+    qint64 next = -1;
+    {
+        QMutexLocker locker(&m_lock);
+        for (const Member& member : qAsConst(m_members)) {
+            if (!member.asking && (next < 0 || member.due < next))
+                next = member.due;
+        }
+    }
+    if (next < 0)
+        m_timer->stop();
+    else
+        m_timer->start(int(qMax<qint64>(0, next - m_clock.elapsed())));
+}
+
+void OnlineCheckRound::stop()
+{
+    {
+        QMutexLocker locker(&m_lock);
+        m_members.clear();
+    }
+    m_timer->stop();
+    delete m_manager;
+    m_manager = nullptr;
+}
