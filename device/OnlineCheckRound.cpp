@@ -52,7 +52,7 @@ void OnlineCheckRound::join(PivotrixController* controller)
         member.controller = controller;
         member.url = controller->deviceUrl(QStringLiteral("/api/v2/device/stream"));
         member.apiKey = controller->apiKey();
-        member.due = m_clock.elapsed() + m_periodMs;
+        member.joined = m_clock.elapsed();
         m_members.insert(++m_lastId, member);
     }
     QMetaObject::invokeMethod(this, &OnlineCheckRound::arm, Qt::QueuedConnection);
@@ -79,11 +79,12 @@ void OnlineCheckRound::ask()
         int timeoutMs;
     };
     QVector<Question> questions;
+    const qint64 now = m_clock.elapsed();
     {
         QMutexLocker locker(&m_lock);
-        const qint64 horizon = m_clock.elapsed() + m_periodMs / 20;
         for (auto it = m_members.begin(); it != m_members.end(); ++it) {
-            if (it->asking || it->due > horizon)
+            // Just paired: its controller is still busy asking the panel who it is.
+            if (it->asking || now - it->joined < m_periodMs / 2)
                 continue;
             it->asking = true;
             it->controller->beginCheck();
@@ -113,10 +114,8 @@ void OnlineCheckRound::ask()
                 if (it == m_members.end())
                     return;
                 it->asking = false;
-                it->due = m_clock.elapsed() + m_periodMs;
                 it->controller->offerCheckAnswer(map, status, error);
             }
-            arm();
         });
     }
     if (!questions.isEmpty())
@@ -133,18 +132,23 @@ void OnlineCheckRound::gather()
 
 void OnlineCheckRound::arm()
 {
-    qint64 next = -1;
+    bool anyone = false;
     {
         QMutexLocker locker(&m_lock);
-        for (const Member& member : qAsConst(m_members)) {
-            if (!member.asking && (next < 0 || member.due < next))
-                next = member.due;
-        }
+        anyone = !m_members.isEmpty();
     }
-    if (next < 0)
+    const qint64 now = m_clock.elapsed();
+    if (!anyone) {
+        m_nextBeat = -1;
         m_timer->stop();
-    else
-        m_timer->start(int(qMax<qint64>(0, next - m_clock.elapsed())));
+        return;
+    }
+    if (m_nextBeat < 0)
+        m_nextBeat = now + m_periodMs;
+    // A beat missed (the machine slept) is not made up for.
+    while (m_nextBeat <= now)
+        m_nextBeat += m_periodMs;
+    m_timer->start(int(m_nextBeat - now));
 }
 
 void OnlineCheckRound::stop()

@@ -14,11 +14,12 @@ class QNetworkAccessManager;
 class QThread;
 class QTimer;
 
-// The periodic online check of every panel that joined, from one thread with one network manager: each
-// panel is asked a period after it joined and a period after each answer, and the checks falling due
-// together (within a twentieth of the period, the slack of a coarse timer) go out in the same wake-up.
-// The answers are offered to the controllers from here, so a panel whose answer changes nothing wakes
-// neither its controller's thread nor the GUI thread.
+// The periodic online check of every panel that joined, from one thread with one network manager. The
+// round beats once a period, the first beat a period after the first panel joined, and asks every panel at
+// each beat in the same wake-up: a panel that joined later is first asked at the first beat half a period
+// on, one still waiting for its last answer at the first beat after it, so panels paired one by one, or
+// slow to answer for a while, keep going out together. The answers are offered to the controllers from
+// here: a panel whose answer changes nothing wakes neither its controller's thread nor the GUI thread.
 class OnlineCheckRound : public QObject
 {
     Q_OBJECT
@@ -43,7 +44,7 @@ private:
         PivotrixController* controller = nullptr;
         QUrl url;
         QString apiKey;
-        qint64 due = 0;
+        qint64 joined = 0;
         bool asking = false;
     };
 
@@ -58,6 +59,8 @@ private:
     std::unique_ptr<QThread> m_thread;
     // Round thread only.
     QTimer* m_timer = nullptr;
+    // On m_clock; none while no panel has joined.
+    qint64 m_nextBeat = -1;
     QNetworkAccessManager* m_manager = nullptr;
     // Guards the members; held while a controller is called, so leave() waits for such a call to end.
     QMutex m_lock;

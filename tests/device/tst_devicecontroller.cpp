@@ -202,7 +202,7 @@ private slots:
     // A registry's panels are checked by one round, apart from their controllers' threads: with one held,
     // its panel's answers keep coming; the one that finds the panel failing waits for the thread, and so does
     // the next that finds it back, though it looks unchanged next to the state before. A panel unpaired
-    // while its check hangs is let go; the other is still checked.
+    // while its check hangs is let go; the other is still checked, and one paired later joins its beat.
     void checksShareOneRound()
     {
         auto steady = m_panels.start();
@@ -237,7 +237,7 @@ private slots:
         QVERIFY(calls(flaky, "failed", 2));
         flaky->setFault(PanelFault::None);
         QVERIFY(calls(flaky, "stream", 2));
-        flaky->setFault(PanelFault::Hang); // no later answer tells it is back
+        flaky->setFault(PanelFault::Hang);  // no later answer tells it is back
         QVERIFY(calls(flaky, "stream", 1)); // asked again: every earlier answer was taken
         gate->second.release();
         // (The spy may have caught the first Online still on its way.)
@@ -254,6 +254,11 @@ private slots:
         r->removeDevice(flaky->id());
         QVERIFY(calls(steady, "stream", 10));
         flaky->setFault(PanelFault::None);
+        // Paired later, a panel is asked along with the other.
+        const int together = log.count(QStringLiteral("check online 2 panels"));
+        auto late = m_panels.start();
+        QVERIFY(late && r->addDevice(late->address(), 1, late->apiKey(), {}, {}, late->id()));
+        QTRY_VERIFY(log.count(QStringLiteral("check online 2 panels")) > together);
     }
 
     void cleanup() { ResourceManager::destroyInstance(); }
