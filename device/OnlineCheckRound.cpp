@@ -37,7 +37,7 @@ OnlineCheckRound::OnlineCheckRound(int periodMs)
 {
     m_clock.start();
     m_timer->setSingleShot(true);
-    // Precise: a coarse timer may fire early, on top of the slack that groups the checks.
+    // Precise: a coarse one may fire before the beat, and wake the thread twice for it.
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &OnlineCheckRound::ask);
 }
