@@ -87,7 +87,6 @@ void OnlineCheckRound::ask()
             if (it->asking || now - it->joined < m_periodMs / 2)
                 continue;
             it->asking = true;
-            it->controller->beginCheck();
             questions.push_back({it.key(), it->url, it->apiKey, it->controller->requestTimeout()});
         }
     }

@@ -449,17 +449,14 @@ void PivotrixController::deinit()
 void PivotrixController::checkOnline()
 {
     qCDebug(lcPivotrix) << "check online";
-    beginCheck();
+    {
+        QMutexLocker locker(&m_lock);
+        m_lastError.clear();
+    }
     sendJsonRequest("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, ensureManager(),
                     [this](const QVariantMap& map, int status, const QString& error) {
                         takeCheckAnswer(map, status, error);
                     });
-}
-
-void PivotrixController::beginCheck()
-{
-    QMutexLocker locker(&m_lock);
-    m_lastError.clear();
 }
 
 void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, const QString& error)

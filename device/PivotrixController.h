@@ -112,10 +112,10 @@ public:
                                        bool keepConnection = true);
     static int finishReply(QNetworkReply* reply, QByteArray& replyBody, QString& errorText);
 
-    // The online check of a shared round (OnlineCheckRound), from the round's thread: the check starts,
-    // and its answer is in. An answer that changes nothing (the panel still online with the same stream
-    // and canvas, or still unreachable) is taken there; any other wakes the controller thread.
-    void beginCheck();
+    // The answer to an online check of a shared round (OnlineCheckRound), on the round's thread. One that
+    // changes nothing (the panel still online with the same stream and canvas, or still unreachable) is
+    // taken there; any other wakes the controller thread. Between answers lastError() keeps the last one's
+    // error: it does not go blank while a check waits for its answer.
     void offerCheckAnswer(const QVariantMap& map, int status, const QString& error);
 
 public slots:
