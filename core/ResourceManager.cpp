@@ -6,6 +6,7 @@
 #include "core/DiagnosticLog.h"
 #include "core/SettingsFile.h"
 #include "core/SettingsManager.h"
+#include "device/OnlineCheckRound.h"
 #include "device/PivotrixDeviceController.h"
 #include "effects/RazerSdkColorProvider.h"
 
@@ -102,8 +103,11 @@ PivotrixDeviceController* ResourceManager::createController(const QString& addre
                                                             const QString& apiKey, const QString& name,
                                                             const QString& model, const QString& id)
 {
+    // One round checks every panel, so that the checks of an idle program wake it together.
+    if (!m_checks || m_checks->period() != m_onlineCheckMs)
+        m_checks = OnlineCheckRound::start(m_onlineCheckMs);
     return new PivotrixDeviceController(address, port, apiKey, name, model, id, m_onlineCheckMs, m_frameMs,
-                                        m_requestTimeoutMs);
+                                        m_requestTimeoutMs, m_checks);
 }
 
 void ResourceManager::sortDevices()

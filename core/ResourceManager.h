@@ -9,6 +9,7 @@
 
 class AutostartRegistration;
 class GrabManager;
+class OnlineCheckRound;
 class PivotrixDeviceController;
 class RazerSdkColorProvider;
 class SettingsManager;
@@ -83,6 +84,7 @@ private:
     RazerSdkColorProvider* m_razerColorProvider = nullptr;
     SystemSession* m_systemSession = nullptr;
     std::unique_ptr<AutostartRegistration> m_autostart;
+    std::shared_ptr<OnlineCheckRound> m_checks;
     int m_onlineCheckMs;
     int m_frameMs;
     int m_requestTimeoutMs;

@@ -257,12 +257,14 @@ QNetworkAccessManager* PivotrixController::ensureManager()
 
 QNetworkReply* PivotrixController::startRequest(const QByteArray& verb, const QUrl& url,
                                                 const QString& apiKey, QNetworkAccessManager* manager,
-                                                const QByteArray& body)
+                                                const QByteArray& body, int timeoutMs, bool keepConnection)
 {
     QNetworkRequest request(url);
     request.setRawHeader(QByteArrayLiteral("Authorization"), authorizationHeader(apiKey));
+    if (!keepConnection)
+        request.setRawHeader(QByteArrayLiteral("Connection"), QByteArrayLiteral("close"));
     // On the request rather than the manager, so a shared manager is bounded too.
-    request.setTransferTimeout(m_requestTimeoutMs);
+    request.setTransferTimeout(timeoutMs);
     QNetworkReply* reply = manager->sendCustomRequest(request, verb, body);
     reply->ignoreSslErrors(
         {QSslError(QSslError::UnableToVerifyFirstCertificate), QSslError(QSslError::HostNameMismatch)});
@@ -307,7 +309,7 @@ void PivotrixController::sendRequest(const QByteArray& verb, const QUrl& url, co
                                      const QByteArray& body)
 {
     qCDebug(lcPivotrix) << "async request" << url.toString();
-    QNetworkReply* reply = startRequest(verb, url, apiKey, manager, body);
+    QNetworkReply* reply = startRequest(verb, url, apiKey, manager, body, m_requestTimeoutMs);
     connect(reply, &QNetworkReply::finished, this, [reply, callback = std::move(callback)] {
         QByteArray replyBody;
         QString errorText;
@@ -333,7 +335,7 @@ int PivotrixController::sendRequestSync(const QByteArray& verb, const QUrl& url,
                                         QNetworkAccessManager* manager, QByteArray& replyBody,
                                         const QByteArray& body, QString* errorText)
 {
-    QNetworkReply* reply = startRequest(verb, url, apiKey, manager, body);
+    QNetworkReply* reply = startRequest(verb, url, apiKey, manager, body, m_requestTimeoutMs);
     ++m_syncDepth;
     if (!reply->isFinished()) {
         QEventLoop loop;
@@ -426,6 +428,7 @@ void PivotrixController::init(QNetworkAccessManager* sharedManager)
     setStreamingState(state);
     qCDebug(lcPivotrix) << "init ok";
     setNetworkState(Online);
+    QMutexLocker locker(&m_lock);
     m_initialised = true;
 }
 
@@ -450,26 +453,72 @@ void PivotrixController::checkOnline()
     qCDebug(lcPivotrix) << "check online";
     sendJsonRequest("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, ensureManager(),
                     [this](const QVariantMap& map, int status, const QString& error) {
-                        {
-                            QMutexLocker locker(&m_lock);
-                            m_lastError = error;
-                        }
-                        if (status == 200) {
-                            takeCheckReply(map);
-                        } else if (m_checkProblem.isEmpty()) {
-                            // Once per outage: the reason may change from check to check.
-                            m_checkProblem = error.isEmpty() ? QString::number(status) : error;
-                            qCDebug(lcPivotrix) << "panel" << m_id << "unreachable:" << m_checkProblem;
-                        }
-                        setNetworkState(status == 200 ? Online : Offline);
-                        emit checkOnlineFinished();
+                        takeCheckAnswer(map, status, error);
                     });
+}
+
+void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, const QString& error)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_checkAnswersQueued == 0 && answerChangesNothing(map, status)) {
+            m_lastError = error;
+            return;
+        }
+        ++m_checkAnswersQueued;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, map, status, error] {
+            takeCheckAnswer(map, status, error);
+            QMutexLocker locker(&m_lock);
+            --m_checkAnswersQueued;
+        },
+        Qt::QueuedConnection);
+}
+
+// What takeCheckAnswer would do with the answer, step by step, when it finds nothing to do.
+bool PivotrixController::answerChangesNothing(const QVariantMap& map, int status) const
+{
+    if (status != 200)
+        return !m_checkProblem.isEmpty() && m_networkState == Offline;
+    if (!m_checkProblem.isEmpty() || !m_initialised || m_networkState != Online ||
+        PanelReply::canvas(map, QSize(0, 0)) != m_canvasSize)
+        return false;
+    if (m_streamRequestBusy)
+        return true;
+    const StreamingState streaming = streamingStateFromText(PanelReply::status(map));
+    return streaming == m_streamingState && (m_wantedStream != StartRequest || streaming == Receiving);
+}
+
+void PivotrixController::takeCheckAnswer(const QVariantMap& map, int status, const QString& error)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        m_lastError = error;
+    }
+    if (status == 200) {
+        takeCheckReply(map);
+    } else if (m_checkProblem.isEmpty()) {
+        // Once per outage: the reason may change from check to check.
+        const QString problem = error.isEmpty() ? QString::number(status) : error;
+        {
+            QMutexLocker locker(&m_lock);
+            m_checkProblem = problem;
+        }
+        qCDebug(lcPivotrix) << "panel" << m_id << "unreachable:" << problem;
+    }
+    setNetworkState(status == 200 ? Online : Offline);
+    emit checkOnlineFinished();
 }
 
 void PivotrixController::takeCheckReply(const QVariantMap& map)
 {
     if (!m_checkProblem.isEmpty()) {
-        m_checkProblem.clear();
+        {
+            QMutexLocker locker(&m_lock);
+            m_checkProblem.clear();
+        }
         qCDebug(lcPivotrix) << "panel" << m_id << "answers again";
     }
     if (!m_initialised) {
@@ -518,12 +567,17 @@ void PivotrixController::stopStream()
 // reported, or its "standby" would read as the panel leaving the stream the next request asks for.
 void PivotrixController::requestStream(StreamRequest request)
 {
-    m_wantedStream = request;
-    if (m_streamRequestBusy) {
+    bool busy = false;
+    {
+        QMutexLocker locker(&m_lock);
+        m_wantedStream = request;
+        busy = m_streamRequestBusy;
+        m_streamRequestBusy = true;
+    }
+    if (busy) {
         qCDebug(lcPivotrix) << "stream request in flight, the next waits for it" << request;
         return;
     }
-    m_streamRequestBusy = true;
     StreamRequest sent;
     do {
         sent = m_wantedStream;
@@ -531,6 +585,7 @@ void PivotrixController::requestStream(StreamRequest request)
         if (m_wantedStream == sent)
             setStreamingState(state);
     } while (m_wantedStream != sent);
+    QMutexLocker locker(&m_lock);
     m_streamRequestBusy = false;
 }
 

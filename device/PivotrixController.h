@@ -102,6 +102,21 @@ public:
     static QString hostOf(const QString& address);
     QUrl deviceUrl(const QString& path) const;
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+    int requestTimeout() const { return m_requestTimeoutMs; }
+
+    // One request with the panel's authorization, given up on after timeoutMs without data and refused
+    // beyond kMaxReplyBytes; on the thread of manager. finishReply reads its status, body and error.
+    // keepConnection false asks the panel to close the connection with its answer.
+    static QNetworkReply* startRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
+                                       QNetworkAccessManager* manager, const QByteArray& body, int timeoutMs,
+                                       bool keepConnection = true);
+    static int finishReply(QNetworkReply* reply, QByteArray& replyBody, QString& errorText);
+
+    // The answer to an online check of a shared round (OnlineCheckRound), on the round's thread. One that
+    // changes nothing (the panel still online with the same stream and canvas, or still unreachable) is
+    // taken there; any other wakes the controller thread. Between answers lastError() keeps the last one's
+    // error: it does not go blank while a check waits for its answer.
+    void offerCheckAnswer(const QVariantMap& map, int status, const QString& error);
 
 public slots:
     virtual void init(QNetworkAccessManager* sharedManager = nullptr);
@@ -128,11 +143,12 @@ private:
     int sendRequestSync(const QByteArray& verb, const QUrl& url, const QString& apiKey,
                         QNetworkAccessManager* manager, QByteArray& replyBody, const QByteArray& body = {},
                         QString* errorText = nullptr);
-    QNetworkReply* startRequest(const QByteArray& verb, const QUrl& url, const QString& apiKey,
-                                QNetworkAccessManager* manager, const QByteArray& body);
-    static int finishReply(QNetworkReply* reply, QByteArray& replyBody, QString& errorText);
     QNetworkAccessManager* ensureManager();
 
+    // A check's answer, on the controller thread.
+    void takeCheckAnswer(const QVariantMap& map, int status, const QString& error);
+    // Whether taking the answer would change nothing; under m_lock.
+    bool answerChangesNothing(const QVariantMap& map, int status) const;
     // A check the panel answered: its stream state and canvas, or the init an earlier failure left undone.
     void takeCheckReply(const QVariantMap& map);
     void setStreamingState(StreamingState state);
@@ -165,10 +181,15 @@ private:
     QSize m_canvasSize{0, 0};
     NetworkState m_networkState = NotChecked;
     bool m_startInProgress = false;
-    // Controller thread only.
+    // Written on the controller thread only, under the lock: a shared round reads them to judge an answer.
     bool m_streamRequestBusy = false;
     StreamRequest m_wantedStream = StopRequest;
     bool m_initialised = false;
+    QString m_checkProblem;
+    // Answers handed to the controller thread and not yet taken: later ones queue behind them, or an answer
+    // judged against the state before them would be dropped while they change it.
+    int m_checkAnswersQueued = 0;
+    // Controller thread only.
     int m_streamPort = 0;
     FrameEncoding m_frameEncoding = Raw;
     QUdpSocket* m_socket = nullptr;
@@ -179,10 +200,9 @@ private:
     QString m_lastError;
 
     QHostAddress m_hostAddress;
-    // Why the panel became unreachable, and what went wrong last with sending frames; each is logged when
-    // it first shows and when it ends: a panel away for a day must not fill the log with a line per check
-    // or frame.
-    QString m_checkProblem;
+    // What went wrong last with sending frames, and (m_checkProblem) why the panel became unreachable; each
+    // is logged when it first shows and when it ends: a panel away for a day must not fill the log with a
+    // line per check or frame.
     QString m_sendProblem;
     // Blocking requests on the stack; deletion must wait until none is left.
     int m_syncDepth = 0;

@@ -2,18 +2,20 @@
 
 #include "core/DiagnosticLog.h"
 #include "device/FramePacer.h"
+#include "device/OnlineCheckRound.h"
 #include "effects/EffectGenerator.h"
 
 #include <QDebug>
 #include <QMetaObject>
 #include <QThread>
-#include <QTimer>
 
 PivotrixDeviceController::PivotrixDeviceController(const QString& address, int port, const QString& apiKey,
                                                    const QString& name, const QString& model,
                                                    const QString& id, int onlineCheckMs, int frameMs,
-                                                   int requestTimeoutMs)
-    : m_onlineCheckMs(onlineCheckMs)
+                                                   int requestTimeoutMs,
+                                                   std::shared_ptr<OnlineCheckRound> checks)
+    : m_checks(std::move(checks))
+    , m_onlineCheckMs(onlineCheckMs)
     , m_frameMs(frameMs)
 {
     PivotrixController::registerMetaTypes();
@@ -24,8 +26,6 @@ PivotrixDeviceController::PivotrixDeviceController(const QString& address, int p
             &PivotrixDeviceController::onOnlineChanged);
     connect(m_controller, &PivotrixController::streamEnabledChanged, this,
             &PivotrixDeviceController::streamEnabledChanged);
-    connect(m_controller, &PivotrixController::checkOnlineFinished, this,
-            &PivotrixDeviceController::onCheckOnlineFinished);
     connect(m_controller, &PivotrixController::canvasChanged, this, [this] {
         if (m_generator)
             resizeGenerator();
@@ -43,11 +43,9 @@ PivotrixDeviceController::PivotrixDeviceController(const QString& address, int p
 void PivotrixDeviceController::startTicking()
 {
     qCDebug(lcPivotrix) << "start ticking" << name();
-    m_onlineTimer = new QTimer(this);
-    m_onlineTimer->setSingleShot(true);
-    m_onlineTimer->setInterval(m_onlineCheckMs);
-    m_onlineTimer->start();
-    connect(m_onlineTimer, &QTimer::timeout, m_controller, &PivotrixController::checkOnline);
+    if (!m_checks || m_checks->period() != m_onlineCheckMs)
+        m_checks = OnlineCheckRound::start(m_onlineCheckMs);
+    m_checks->join(m_controller);
 
     m_pacer = new FramePacer(m_frameMs);
     m_pacer->moveToThread(m_thread);
@@ -55,6 +53,8 @@ void PivotrixDeviceController::startTicking()
 
 PivotrixDeviceController::~PivotrixDeviceController()
 {
+    // Before the controller may go: the round calls it from its own thread.
+    m_checks->leave(m_controller);
     if (m_thread->isRunning() && m_controller) {
         // Every connection is in place before deinit is queued: the controller may be gone right after.
         connect(m_controller, &PivotrixController::deinitFinished, m_controller, &QObject::deleteLater);
@@ -74,8 +74,6 @@ PivotrixDeviceController::~PivotrixDeviceController()
     }
     m_pacer = nullptr;
     m_generator.clear();
-    delete m_onlineTimer;
-    m_onlineTimer = nullptr;
 }
 
 void PivotrixDeviceController::startStream()
@@ -179,13 +177,6 @@ void PivotrixDeviceController::onOnlineChanged(PivotrixController::NetworkState 
             qCDebug(lcPivotrix) << "no effect generator";
     }
     emit onlineChanged(state);
-}
-
-void PivotrixDeviceController::onCheckOnlineFinished()
-{
-    qCDebug(lcPivotrix) << "check online finished";
-    if (m_onlineTimer)
-        m_onlineTimer->start();
 }
 
 QString PivotrixDeviceController::address() const

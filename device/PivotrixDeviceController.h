@@ -8,12 +8,14 @@
 #include <QSize>
 #include <QString>
 
+#include <memory>
+
 class FramePacer;
+class OnlineCheckRound;
 class QThread;
-class QTimer;
 
 // The GUI-thread face of one paired panel. Owns the panel's thread, on which its PivotrixController,
-// the frame pacer and the attached effect generator live, and the periodic online check.
+// the frame pacer and the attached effect generator live, and its place in a round of online checks.
 class PivotrixDeviceController : public QObject
 {
     Q_OBJECT
@@ -24,7 +26,8 @@ public:
     PivotrixDeviceController(const QString& address, int port, const QString& apiKey, const QString& name,
                              const QString& model, const QString& id,
                              int onlineCheckMs = kDefaultOnlineCheckMs, int frameMs = kDefaultFrameMs,
-                             int requestTimeoutMs = PivotrixController::kDefaultRequestTimeoutMs);
+                             int requestTimeoutMs = PivotrixController::kDefaultRequestTimeoutMs,
+                             std::shared_ptr<OnlineCheckRound> checks = {});
     ~PivotrixDeviceController() override;
 
     void startStream();
@@ -74,7 +77,6 @@ signals:
 
 public slots:
     void onOnlineChanged(PivotrixController::NetworkState state);
-    void onCheckOnlineFinished();
 
 private:
     void startTicking();
@@ -85,7 +87,8 @@ private:
     bool m_sendingFrames = false;
     QThread* m_thread = nullptr;
     PivotrixController* m_controller = nullptr;
-    QTimer* m_onlineTimer = nullptr;
+    // The panels of a registry share one round; a device made on its own has a round of its own.
+    std::shared_ptr<OnlineCheckRound> m_checks;
     // Lives on the controller thread.
     FramePacer* m_pacer = nullptr;
     QSharedPointer<QObject> m_generator;

@@ -17,6 +17,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QThread>
 #include <QtTest>
 
@@ -195,6 +197,68 @@ private slots:
         device->startStream();
         QTRY_COMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(1));
         destroyAndWait(device);
+    }
+
+    // A registry's panels are checked by one round, apart from their controllers' threads: with one held,
+    // its panel's answers keep coming; the one that finds the panel failing waits for the thread, and so does
+    // the next that finds it back, though it looks unchanged next to the state before. A panel unpaired
+    // while its check hangs is let go; the other is still checked, and one paired later joins its beat.
+    void checksShareOneRound()
+    {
+        auto steady = m_panels.start();
+        auto flaky = m_panels.start();
+        QVERIFY(steady && flaky);
+        ResourceManager* r = m_registry.load(
+            {TestRegistry::record(steady.get(), 1), TestRegistry::record(flaky.get(), 2)}, 200, 1000);
+        PivotrixDeviceController* dev = r->devices().at(1);
+        QTRY_VERIFY_WITH_TIMEOUT(dev->isOnline() && r->devices().at(0)->isOnline(), kWaitMs);
+        // Until n more calls reached the panel (so n - 1 answers were taken).
+        const auto calls = [](const std::unique_ptr<EmulatedPanel>& panel, const char* call, quint64 n) {
+            const auto count = [&] {
+                return panel->requestCounts().value(QLatin1String(call));
+            };
+            const quint64 until = count() + n;
+            return QTest::qWaitFor([&] { return count() >= until; }, kWaitMs);
+        };
+        auto gate = std::make_shared<std::pair<QSemaphore, QSemaphore>>(); // held, released
+        QMetaObject::invokeMethod(
+            dev->controller(),
+            [gate] {
+                gate->first.release();
+                gate->second.acquire();
+            },
+            Qt::QueuedConnection);
+        const auto release = qScopeGuard([gate] { gate->second.release(); });
+        QVERIFY(gate->first.tryAcquire(1, kWaitMs));
+        QSignalSpy online(dev, &PivotrixDeviceController::onlineChanged);
+        LogCapture log;
+        QVERIFY(calls(flaky, "stream", 3));
+        flaky->setFault(PanelFault::Http500);
+        QVERIFY(calls(flaky, "failed", 2));
+        flaky->setFault(PanelFault::None);
+        QVERIFY(calls(flaky, "stream", 2));
+        flaky->setFault(PanelFault::Hang);  // no later answer tells it is back
+        QVERIFY(calls(flaky, "stream", 1)); // asked again: every earlier answer was taken
+        gate->second.release();
+        // (The spy may have caught the first Online still on its way.)
+        const auto lastTwo = [&online] {
+            QList<int> states;
+            for (const QList<QVariant>& signal : online)
+                states << signal.at(0).toInt();
+            return states.mid(states.size() - 2);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(
+            lastTwo(), (QList<int>{PivotrixController::Offline, PivotrixController::Online}), kWaitMs);
+        QCOMPARE(log.count(QStringLiteral("answers again")), 1);
+
+        r->removeDevice(flaky->id());
+        QVERIFY(calls(steady, "stream", 10));
+        flaky->setFault(PanelFault::None);
+        // Paired later, a panel is asked along with the other.
+        const int together = log.count(QStringLiteral("check online 2 panels"));
+        auto late = m_panels.start();
+        QVERIFY(late && r->addDevice(late->address(), 1, late->apiKey(), {}, {}, late->id()));
+        QTRY_VERIFY(log.count(QStringLiteral("check online 2 panels")) > together);
     }
 
     void cleanup() { ResourceManager::destroyInstance(); }

@@ -2,20 +2,22 @@
 
 #include <QMutexLocker>
 
-#include <atomic>
-
 namespace {
-std::atomic<LogCapture*> g_current{nullptr};
-}
+// Held while a line is taken: a capture ending while another thread logs must wait for that line.
+QMutex g_currentLock;
+LogCapture* g_current = nullptr;
+} // namespace
 
 LogCapture::LogCapture()
 {
+    QMutexLocker lock(&g_currentLock);
     g_current = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
 LogCapture::~LogCapture()
 {
+    QMutexLocker lock(&g_currentLock);
     qInstallMessageHandler(m_previous);
     g_current = nullptr;
 }
@@ -28,13 +30,16 @@ QStringList LogCapture::lines(const QString& needle) const
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    LogCapture* self = g_current;
-    if (!self)
-        return;
+    QtMessageHandler previous = nullptr;
     {
+        QMutexLocker current(&g_currentLock);
+        LogCapture* self = g_current;
+        if (!self)
+            return;
         QMutexLocker lock(&self->m_mutex);
         self->m_lines.append(message);
+        previous = self->m_previous;
     }
-    if (self->m_previous)
-        self->m_previous(type, context, message);
+    if (previous)
+        previous(type, context, message);
 }
