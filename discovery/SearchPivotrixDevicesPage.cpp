@@ -17,6 +17,7 @@
 #include <QMovie>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -108,6 +109,8 @@ void SearchPivotrixDevicesPage::setupForm()
     m_devicesEntryList->setFrameShape(QFrame::NoFrame);
     m_devicesEntryList->setWidgetResizable(true);
     m_devicesEntryList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A wheel notch (three steps) moves about a row, as the list view did; the default moves a third of one.
+    m_devicesEntryList->verticalScrollBar()->setSingleStep(64);
     m_devicesEntryList->setStyleSheet(QStringLiteral("background-color:transparent;"));
     auto* rows = new QWidget(m_devicesEntryList);
     m_rows = new QVBoxLayout(rows);

@@ -1181,7 +1181,7 @@ bool SoakRun::pressRowButton(int row, int expectedRows)
         const QPoint at = buttonOf(target);
         return at.y() > view.top() + 10 && at.y() < view.bottom() - 10;
     };
-    for (int step = 0; step < 60; ++step) {
+    for (int step = 0; step < 120; ++step) {
         target = m_ui.extents(rows.at(row));
         if (inView())
             break;
