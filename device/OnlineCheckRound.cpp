@@ -77,6 +77,7 @@ void OnlineCheckRound::ask()
         QUrl url;
         QString apiKey;
         int timeoutMs;
+        quint64 streamRequests;
     };
     QVector<Question> questions;
     const qint64 now = m_clock.elapsed();
@@ -87,7 +88,8 @@ void OnlineCheckRound::ask()
             if (it->asking || now - it->joined < m_periodMs / 2)
                 continue;
             it->asking = true;
-            questions.push_back({it.key(), it->url, it->apiKey, it->controller->requestTimeout()});
+            questions.push_back({it.key(), it->url, it->apiKey, it->controller->requestTimeout(),
+                                 it->controller->streamRequests()});
         }
     }
     if (!questions.isEmpty()) {
@@ -101,7 +103,8 @@ void OnlineCheckRound::ask()
         QNetworkReply* reply = PivotrixController::startRequest("GET", question.url, question.apiKey,
                                                                 m_manager, {}, question.timeoutMs, false);
         const quint64 id = question.id;
-        connect(reply, &QNetworkReply::finished, this, [this, reply, id] {
+        const quint64 streamRequests = question.streamRequests;
+        connect(reply, &QNetworkReply::finished, this, [this, reply, id, streamRequests] {
             QByteArray body;
             QString error;
             const int status = PivotrixController::finishReply(reply, body, error);
@@ -113,7 +116,7 @@ void OnlineCheckRound::ask()
                 if (it == m_members.end())
                     return;
                 it->asking = false;
-                it->controller->offerCheckAnswer(map, status, error);
+                it->controller->offerCheckAnswer(map, status, error, streamRequests);
             }
         });
     }

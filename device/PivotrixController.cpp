@@ -457,11 +457,18 @@ void PivotrixController::checkOnline()
                     });
 }
 
-void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, const QString& error)
+quint64 PivotrixController::streamRequests() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_streamRequests;
+}
+
+void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, const QString& error,
+                                          quint64 askedAfter)
 {
     {
         QMutexLocker locker(&m_lock);
-        if (m_checkAnswersQueued == 0 && answerChangesNothing(map, status)) {
+        if (m_checkAnswersQueued == 0 && answerChangesNothing(map, status, askedAfter != m_streamRequests)) {
             m_lastError = error;
             return;
         }
@@ -469,8 +476,8 @@ void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, co
     }
     QMetaObject::invokeMethod(
         this,
-        [this, map, status, error] {
-            takeCheckAnswer(map, status, error);
+        [this, map, status, error, askedAfter] {
+            takeCheckAnswer(map, status, error, askedAfter);
             QMutexLocker locker(&m_lock);
             --m_checkAnswersQueued;
         },
@@ -478,27 +485,30 @@ void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, co
 }
 
 // What takeCheckAnswer would do with the answer, step by step, when it finds nothing to do.
-bool PivotrixController::answerChangesNothing(const QVariantMap& map, int status) const
+bool PivotrixController::answerChangesNothing(const QVariantMap& map, int status, bool staleStream) const
 {
     if (status != 200)
         return !m_checkProblem.isEmpty() && m_networkState == Offline;
     if (!m_checkProblem.isEmpty() || !m_initialised || m_networkState != Online ||
         PanelReply::canvas(map, QSize(0, 0)) != m_canvasSize)
         return false;
-    if (m_streamRequestBusy)
+    if (m_streamRequestBusy || staleStream)
         return true;
     const StreamingState streaming = streamingStateFromText(PanelReply::status(map));
     return streaming == m_streamingState && (m_wantedStream != StartRequest || streaming == Receiving);
 }
 
-void PivotrixController::takeCheckAnswer(const QVariantMap& map, int status, const QString& error)
+void PivotrixController::takeCheckAnswer(const QVariantMap& map, int status, const QString& error,
+                                         quint64 askedAfter)
 {
+    bool staleStream = false;
     {
         QMutexLocker locker(&m_lock);
         m_lastError = error;
+        staleStream = askedAfter != kAskedNow && askedAfter != m_streamRequests;
     }
     if (status == 200) {
-        takeCheckReply(map);
+        takeCheckReply(map, staleStream);
     } else if (m_checkProblem.isEmpty()) {
         // Once per outage: the reason may change from check to check.
         const QString problem = error.isEmpty() ? QString::number(status) : error;
@@ -512,7 +522,7 @@ void PivotrixController::takeCheckAnswer(const QVariantMap& map, int status, con
     emit checkOnlineFinished();
 }
 
-void PivotrixController::takeCheckReply(const QVariantMap& map)
+void PivotrixController::takeCheckReply(const QVariantMap& map, bool staleStream)
 {
     if (!m_checkProblem.isEmpty()) {
         {
@@ -537,8 +547,9 @@ void PivotrixController::takeCheckReply(const QVariantMap& map)
     // every frame it paints.
     if (!canvas.isEmpty() && canvas != before)
         emit canvasChanged();
-    // While a stream request is on its way the panel's word is already stale: that request's reply tells.
-    if (m_streamRequestBusy)
+    // While a stream request is on its way, or once one was sent after this check was asked, the panel's
+    // word is stale: that request's reply tells.
+    if (m_streamRequestBusy || staleStream)
         return;
     // A start the panel never took (it was rebooting, refused or idled) is tried again at each check while
     // streaming is still our wish; a stream that ran and ended is for the device list to judge.
@@ -571,6 +582,7 @@ void PivotrixController::requestStream(StreamRequest request)
     {
         QMutexLocker locker(&m_lock);
         m_wantedStream = request;
+        ++m_streamRequests;
         busy = m_streamRequestBusy;
         m_streamRequestBusy = true;
     }
