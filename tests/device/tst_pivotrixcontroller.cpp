@@ -1,4 +1,5 @@
 // The panel link against scripted servers and the emulator, and the emulator's own frame verdicts and faults.
+#include "device/PanelReply.h"
 #include "device/PivotrixController.h"
 #include "emulator/PanelFrameParser.h"
 #include "support/PanelFixture.h"
@@ -257,6 +258,45 @@ private slots:
         QTest::qWait(400);
         QCOMPARE(server.requestCount(kStart), 2);
         QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
+    }
+
+    // A shared check asked before a start and answered after the start's "receiving": its "standby" is
+    // older than the start and must not end the stream, whether the answer is dropped at once or taken for
+    // its new canvas. Asked after the start, the same "standby" does end it.
+    void checkAnsweredAfterAStart_data()
+    {
+        QTest::addColumn<bool>("askedBeforeStart");
+        QTest::addColumn<QSize>("canvas");
+        QTest::addColumn<int>("state");
+        QTest::newRow("asked before, nothing else new")
+            << true << QSize(4, 8) << int(PivotrixController::Receiving);
+        QTest::newRow("asked before, new canvas")
+            << true << QSize(5, 9) << int(PivotrixController::Receiving);
+        QTest::newRow("asked after") << false << QSize(4, 8) << int(PivotrixController::Standby);
+    }
+    void checkAnsweredAfterAStart()
+    {
+        QFETCH(bool, askedBeforeStart);
+        QFETCH(QSize, canvas);
+        QFETCH(int, state);
+        auto panel = m_panels.start({});
+        QVERIFY(panel);
+        auto controller = controllerFor(panel->address());
+        controller->init();
+        const quint64 asked = controller->streamRequests();
+        controller->startStream();
+        QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
+        const QVariantMap standby = PanelReply::map(
+            QStringLiteral(R"({"status":"standby","canvas":{"pixel":{"size":{"width":%1,"height":%2}}}})")
+                .arg(canvas.width())
+                .arg(canvas.height())
+                .toUtf8());
+        controller->offerCheckAnswer(standby, 200, {},
+                                     askedBeforeStart ? asked : controller->streamRequests());
+        QCoreApplication::sendPostedEvents(controller.get());
+        QCOMPARE(controller->canvasSize(), canvas);
+        QCOMPARE(int(controller->streamingState()), state);
+        QCOMPARE(panel->requestCounts().value(QStringLiteral("start")), quint64(1));
     }
 
     void frameVerdicts_data()
