@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 const QString kAppName = QStringLiteral("PivotrixEntertainment");
@@ -43,6 +44,50 @@ QByteArray readProc(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What each of a process's descriptors points at; a socket by its protocol and addresses (hex, as the
+// kernel's tables hold them), so a descriptor left over at the end can be told apart from a kept one.
+QStringList descriptorTargets(qint64 pid)
+{
+    QHash<QByteArray, QString> sockets;
+    for (const char* table : {"tcp", "tcp6", "udp", "udp6", "unix", "netlink"}) {
+        const QList<QByteArray> lines =
+            readProc(QStringLiteral("/proc/%1/net/%2").arg(pid).arg(QLatin1String(table))).split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> f = lines[i].simplified().split(' ');
+            const bool isUnix = qstrcmp(table, "unix") == 0;
+            const bool isNetlink = qstrcmp(table, "netlink") == 0;
+            const qsizetype inodeField = isUnix ? 6 : 9;
+            if (f.size() <= inodeField)
+                continue;
+            QString what;
+            if (isUnix)
+                what = QStringLiteral("unix %1").arg(QString::fromUtf8(f.value(7)));
+            else if (isNetlink)
+                what = QStringLiteral("netlink protocol %1").arg(QString::fromLatin1(f[1]));
+            else
+                what = QStringLiteral("%1 %2 -> %3 state %4")
+                           .arg(QLatin1String(table), QString::fromLatin1(f[1]), QString::fromLatin1(f[2]),
+                                QString::fromLatin1(f[3]));
+            sockets.insert(f[inodeField], what);
+        }
+    }
+    QStringList targets;
+    const QDir dir(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString& fd : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+        // Not symLinkTarget(): it makes the target absolute, and "socket:[…]" is not a path.
+        const QByteArray link = QFile::encodeName(dir.filePath(fd));
+        char buffer[512];
+        const ssize_t length = ::readlink(link.constData(), buffer, sizeof buffer);
+        QString target = QString::fromLocal8Bit(buffer, length > 0 ? int(length) : 0);
+        if (target.startsWith(QLatin1String("socket:["))) {
+            const QByteArray inode = target.mid(8, target.size() - 9).toLatin1();
+            target = sockets.value(inode, target);
+        }
+        targets << target;
+    }
+    return targets;
 }
 } // namespace
 
@@ -612,9 +657,8 @@ SoakRun::Sample SoakRun::sample() const
         else if (line.startsWith("VmRSS:"))
             s.rssMb = line.mid(6).simplified().split(' ').value(0).toDouble() / 1024.0;
     }
-    s.fds = int(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
-                    .size());
+    s.descriptors = descriptorTargets(pid);
+    s.fds = int(s.descriptors.size());
     return s;
 }
 
@@ -887,10 +931,15 @@ void SoakRun::finalChecks()
         fail(QStringLiteral("threads did not come back: %1, baseline %2")
                  .arg(end.threads)
                  .arg(m_baseline.threads));
-    if (end.fds > m_baseline.fds)
-        fail(QStringLiteral("descriptors did not come back: %1, baseline %2")
+    if (end.fds > m_baseline.fds) {
+        QStringList extra = end.descriptors;
+        for (const QString& kept : m_baseline.descriptors)
+            extra.removeOne(kept);
+        fail(QStringLiteral("descriptors did not come back: %1, baseline %2; not there at the baseline: %3")
                  .arg(end.fds)
-                 .arg(m_baseline.fds));
+                 .arg(m_baseline.fds)
+                 .arg(extra.join(QStringLiteral("; "))));
+    }
     if (!m_options.checkMemory)
         log(QStringLiteral("memory not checked (--no-memory-check)"));
     else if (end.rssMb > m_baseline.rssMb + allowedMb)

@@ -80,6 +80,7 @@ private:
         int threads = 0;
         int fds = 0;
         double rssMb = 0;
+        QStringList descriptors;
     };
 
     bool setUp();
