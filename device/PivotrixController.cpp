@@ -597,6 +597,9 @@ void PivotrixController::requestStream(StreamRequest request)
         if (m_wantedStream == sent)
             setStreamingState(state);
     } while (m_wantedStream != sent);
+    // A panel switched off holds no socket open (a frame sent later opens it again by itself).
+    if (sent == StopRequest && m_socket)
+        m_socket->close();
     QMutexLocker locker(&m_lock);
     m_streamRequestBusy = false;
 }

@@ -362,6 +362,8 @@ void SoakRun::stopApplication()
                     .toString() == QLatin1String("receiving"))
             streaming << &p;
     }
+    // A quitting application leaves the bus: the periodic control poll must not count that as a failure.
+    m_appReady = false;
     m_app.terminate();
     if (!pumpUntil([this] { return m_appEnded; }, 15000)) {
         fail(QStringLiteral("the application did not end within 15 s of SIGTERM"));
@@ -932,13 +934,33 @@ void SoakRun::finalChecks()
                  .arg(end.threads)
                  .arg(m_baseline.threads));
     if (end.fds > m_baseline.fds) {
+        // Sockets and pipes are made anew all the time: compare how many of each kind, then name the new
+        // ones.
+        const auto kinds = [](const QStringList& targets) {
+            QMap<QString, int> count;
+            for (const QString& t : targets)
+                ++count[t.startsWith(QLatin1String("pipe:")) ? QStringLiteral("pipe")
+                                                             : t.section(QLatin1Char(' '), 0, 0)];
+            return count;
+        };
+        const QMap<QString, int> before = kinds(m_baseline.descriptors);
+        const QMap<QString, int> after = kinds(end.descriptors);
+        QStringList changed;
+        for (auto it = after.begin(); it != after.end(); ++it) {
+            if (it.value() != before.value(it.key()))
+                changed << QStringLiteral("%1 %2 -> %3")
+                               .arg(it.key())
+                               .arg(before.value(it.key()))
+                               .arg(it.value());
+        }
         QStringList extra = end.descriptors;
         for (const QString& kept : m_baseline.descriptors)
             extra.removeOne(kept);
-        fail(QStringLiteral("descriptors did not come back: %1, baseline %2; not there at the baseline: %3")
+        fail(QStringLiteral("descriptors did not come back: %1, baseline %2; by kind: %3; not there at the "
+                            "baseline: %4")
                  .arg(end.fds)
                  .arg(m_baseline.fds)
-                 .arg(extra.join(QStringLiteral("; "))));
+                 .arg(changed.join(QStringLiteral(", ")), extra.join(QStringLiteral("; "))));
     }
     if (!m_options.checkMemory)
         log(QStringLiteral("memory not checked (--no-memory-check)"));
