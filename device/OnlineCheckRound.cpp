@@ -77,7 +77,7 @@ void OnlineCheckRound::ask()
         QUrl url;
         QString apiKey;
         int timeoutMs;
-        quint64 streamRequests;
+        quint64 streamReplies;
     };
     QVector<Question> questions;
     const qint64 now = m_clock.elapsed();
@@ -89,7 +89,7 @@ void OnlineCheckRound::ask()
                 continue;
             it->asking = true;
             questions.push_back({it.key(), it->url, it->apiKey, it->controller->requestTimeout(),
-                                 it->controller->streamRequests()});
+                                 it->controller->streamReplies()});
         }
     }
     if (!questions.isEmpty()) {
@@ -103,8 +103,8 @@ void OnlineCheckRound::ask()
         QNetworkReply* reply = PivotrixController::startRequest("GET", question.url, question.apiKey,
                                                                 m_manager, {}, question.timeoutMs, false);
         const quint64 id = question.id;
-        const quint64 streamRequests = question.streamRequests;
-        connect(reply, &QNetworkReply::finished, this, [this, reply, id, streamRequests] {
+        const quint64 streamReplies = question.streamReplies;
+        connect(reply, &QNetworkReply::finished, this, [this, reply, id, streamReplies] {
             QByteArray body;
             QString error;
             const int status = PivotrixController::finishReply(reply, body, error);
@@ -116,7 +116,7 @@ void OnlineCheckRound::ask()
                 if (it == m_members.end())
                     return;
                 it->asking = false;
-                it->controller->offerCheckAnswer(map, status, error, streamRequests);
+                it->controller->offerCheckAnswer(map, status, error, streamReplies);
             }
         });
     }

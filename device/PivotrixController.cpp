@@ -451,16 +451,17 @@ void PivotrixController::checkOnline()
     // The last error stays until this check has its answer: a row rebuilt meanwhile would show an
     // offline panel without its reason.
     qCDebug(lcPivotrix) << "check online";
+    const quint64 askedAfter = streamReplies();
     sendJsonRequest("GET", deviceUrl(QStringLiteral("/api/v2/device/stream")), m_apiKey, ensureManager(),
-                    [this](const QVariantMap& map, int status, const QString& error) {
-                        takeCheckAnswer(map, status, error);
+                    [this, askedAfter](const QVariantMap& map, int status, const QString& error) {
+                        takeCheckAnswer(map, status, error, askedAfter);
                     });
 }
 
-quint64 PivotrixController::streamRequests() const
+quint64 PivotrixController::streamReplies() const
 {
     QMutexLocker locker(&m_lock);
-    return m_streamRequests;
+    return m_streamReplies;
 }
 
 void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, const QString& error,
@@ -468,7 +469,7 @@ void PivotrixController::offerCheckAnswer(const QVariantMap& map, int status, co
 {
     {
         QMutexLocker locker(&m_lock);
-        if (m_checkAnswersQueued == 0 && answerChangesNothing(map, status, askedAfter != m_streamRequests)) {
+        if (m_checkAnswersQueued == 0 && answerChangesNothing(map, status, askedAfter != m_streamReplies)) {
             m_lastError = error;
             return;
         }
@@ -505,7 +506,7 @@ void PivotrixController::takeCheckAnswer(const QVariantMap& map, int status, con
     {
         QMutexLocker locker(&m_lock);
         m_lastError = error;
-        staleStream = askedAfter != kAskedNow && askedAfter != m_streamRequests;
+        staleStream = askedAfter != m_streamReplies;
     }
     if (status == 200) {
         takeCheckReply(map, staleStream);
@@ -547,8 +548,8 @@ void PivotrixController::takeCheckReply(const QVariantMap& map, bool staleStream
     // every frame it paints.
     if (!canvas.isEmpty() && canvas != before)
         emit canvasChanged();
-    // While a stream request is on its way, or once one was sent after this check was asked, the panel's
-    // word is stale: that request's reply tells.
+    // While a stream request is on its way, or once one was answered after this check was asked, the
+    // panel's word may be older than that reply: the reply tells.
     if (m_streamRequestBusy || staleStream)
         return;
     // A start the panel never took (it was rebooting, refused or idled) is tried again at each check while
@@ -582,7 +583,6 @@ void PivotrixController::requestStream(StreamRequest request)
     {
         QMutexLocker locker(&m_lock);
         m_wantedStream = request;
-        ++m_streamRequests;
         busy = m_streamRequestBusy;
         m_streamRequestBusy = true;
     }
@@ -594,6 +594,10 @@ void PivotrixController::requestStream(StreamRequest request)
     do {
         sent = m_wantedStream;
         const StreamingState state = sent == StartRequest ? sendStart() : sendStop();
+        {
+            QMutexLocker locker(&m_lock);
+            ++m_streamReplies;
+        }
         if (m_wantedStream == sent)
             setStreamingState(state);
     } while (m_wantedStream != sent);

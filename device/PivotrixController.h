@@ -116,10 +116,11 @@ public:
     // changes nothing (the panel still online with the same stream and canvas, or still unreachable) is
     // taken there; any other wakes the controller thread. Between answers lastError() keeps the last one's
     // error: it does not go blank while a check waits for its answer.
-    // `askedAfter`: streamRequests() when the check was asked; a stream request sent since makes the
-    // answer's stream state stale (the request's own reply told the newer one).
+    // `askedAfter`: streamReplies() when the check was asked. A stream request answered meanwhile (or still
+    // on its way) makes the answer's stream state stale: the panel may have answered the check before it
+    // took the request, on another connection, and the request's own reply is the newer word.
     void offerCheckAnswer(const QVariantMap& map, int status, const QString& error, quint64 askedAfter);
-    quint64 streamRequests() const;
+    quint64 streamReplies() const;
 
 public slots:
     virtual void init(QNetworkAccessManager* sharedManager = nullptr);
@@ -149,9 +150,7 @@ private:
     QNetworkAccessManager* ensureManager();
 
     // A check's answer, on the controller thread.
-    static constexpr quint64 kAskedNow = ~quint64(0);
-    void takeCheckAnswer(const QVariantMap& map, int status, const QString& error,
-                         quint64 askedAfter = kAskedNow);
+    void takeCheckAnswer(const QVariantMap& map, int status, const QString& error, quint64 askedAfter);
     // Whether taking the answer would change nothing; under m_lock.
     bool answerChangesNothing(const QVariantMap& map, int status, bool staleStream) const;
     // A check the panel answered: its stream state and canvas, or the init an earlier failure left undone.
@@ -188,7 +187,7 @@ private:
     bool m_startInProgress = false;
     // Written on the controller thread only, under the lock: a shared round reads them to judge an answer.
     bool m_streamRequestBusy = false;
-    quint64 m_streamRequests = 0;
+    quint64 m_streamReplies = 0;
     StreamRequest m_wantedStream = StopRequest;
     bool m_initialised = false;
     QString m_checkProblem;

@@ -260,39 +260,44 @@ private slots:
         QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
     }
 
-    // A shared check asked before a start and answered after the start's "receiving": its "standby" is
-    // older than the start and must not end the stream, whether the answer is dropped at once or taken for
-    // its new canvas. Asked after the start, the same "standby" does end it.
+    // A shared check asked before a start, or while it is on its way (the panel may answer the check
+    // first, on its own connection), and answered after the start's "receiving": its "standby" may be older
+    // than the start and must not end the stream, whether the answer is dropped at once or taken for its
+    // new canvas. Asked after the start, the same "standby" does end it.
     void checkAnsweredAfterAStart_data()
     {
-        QTest::addColumn<bool>("askedBeforeStart");
+        QTest::addColumn<QString>("asked");
         QTest::addColumn<QSize>("canvas");
         QTest::addColumn<int>("state");
-        QTest::newRow("asked before, nothing else new")
-            << true << QSize(4, 8) << int(PivotrixController::Receiving);
-        QTest::newRow("asked before, new canvas")
-            << true << QSize(5, 9) << int(PivotrixController::Receiving);
-        QTest::newRow("asked after") << false << QSize(4, 8) << int(PivotrixController::Standby);
+        const int receiving = PivotrixController::Receiving;
+        QTest::newRow("asked before, nothing else new") << "before" << QSize(4, 8) << receiving;
+        QTest::newRow("asked before, new canvas") << "before" << QSize(5, 9) << receiving;
+        QTest::newRow("asked during") << "during" << QSize(4, 8) << receiving;
+        QTest::newRow("asked after") << "after" << QSize(4, 8) << int(PivotrixController::Standby);
     }
     void checkAnsweredAfterAStart()
     {
-        QFETCH(bool, askedBeforeStart);
+        QFETCH(QString, asked);
         QFETCH(QSize, canvas);
         QFETCH(int, state);
         auto panel = m_panels.start({});
         QVERIFY(panel);
         auto controller = controllerFor(panel->address());
         controller->init();
-        const quint64 asked = controller->streamRequests();
+        quint64 askedAfter = controller->streamReplies();
+        panel->setReplyDelay(300);
+        if (asked == QLatin1String("during"))
+            QTimer::singleShot(100, [&] { askedAfter = controller->streamReplies(); });
         controller->startStream();
         QCOMPARE(controller->streamingState(), PivotrixController::Receiving);
+        if (asked == QLatin1String("after"))
+            askedAfter = controller->streamReplies();
         const QVariantMap standby = PanelReply::map(
             QStringLiteral(R"({"status":"standby","canvas":{"pixel":{"size":{"width":%1,"height":%2}}}})")
                 .arg(canvas.width())
                 .arg(canvas.height())
                 .toUtf8());
-        controller->offerCheckAnswer(standby, 200, {},
-                                     askedBeforeStart ? asked : controller->streamRequests());
+        controller->offerCheckAnswer(standby, 200, {}, askedAfter);
         QCoreApplication::sendPostedEvents(controller.get());
         QCOMPARE(controller->canvasSize(), canvas);
         QCOMPARE(int(controller->streamingState()), state);
