@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QSet>
 #include <QString>
@@ -80,7 +81,6 @@ private:
         int threads = 0;
         int fds = 0;
         double rssMb = 0;
-        QStringList descriptors;
     };
 
     bool setUp();
@@ -164,6 +164,7 @@ private:
     QMap<QString, int> m_actions;
 
     Sample m_baseline;
+    QMap<QString, int> m_baselineDescriptors;
     Sample m_peak;
     qint64 m_lastSampleAt = -1;
     qint64 m_lastPrintAt = -1;
